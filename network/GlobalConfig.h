@@ -1,0 +1,26 @@
+#pragma once
+
+#include "ProtocolFactory.h"
+
+#include <boost/shared_ptr.hpp>
+
+#include <atomic>
+
+// The process-wide configuration of the network side, held in memory only.
+class GlobalConfig
+{
+public:
+    static boost::shared_ptr<GlobalConfig> Instance();
+
+    // Read and written on the GUI thread only.
+    unsigned int listenPort = 2222;
+    unsigned int numberOfThreads = 2;
+    // Read by the accept handler on an IO thread while the GUI thread may
+    // store a new value: every connection gets either the old or the new type.
+    std::atomic<ProtocolFactory::ProtocolType> protocolType{ProtocolFactory::PLAIN_TEXT};
+
+private:
+    GlobalConfig() = default;
+
+    static boost::shared_ptr<GlobalConfig> config;
+};

@@ -1,0 +1,203 @@
+#include "Server.h"
+
+#include "Log.h"
+
+#include <boost/asio/error.hpp>
+
+#include <chrono>
+#include <exception>
+
+namespace asio = boost::asio;
+
+namespace
+{
+constexpr int ioThreadCount = 2;
+// After an accept error other than the acceptor being closed (out of file
+// descriptors, a connection aborted in the backlog) the loop waits this long
+// and accepts again; retrying at once would spin.
+constexpr std::chrono::milliseconds acceptRetryDelay(150);
+}
+
+Server::Server()
+    : ioWork(std::make_unique<asio::executor_work_guard<asio::io_context::executor_type>>(
+          ioService.get_executor()))
+{
+    Log::line("Creating server...");
+    startThreads(ioThreadCount);
+    Log::line("Server created.");
+}
+
+Server::~Server()
+{
+    if (!threadsStopped) {
+        ioWork.reset();
+        ioService.stop();
+        threads.join_all();
+    }
+}
+
+void Server::startThreads(int count)
+{
+    Log::line("Starting threads...");
+    for (int i = 1; i <= count; ++i) {
+        Log::line("starting thread ", i);
+        try {
+            threads.create_thread([this] { runIoThread(); });
+        } catch (const std::exception&) {
+            Log::line("Couldn't create thread nr ", i);
+        }
+    }
+    Log::line("Threads started...");
+}
+
+// Nothing thrown by a handler may end an IO thread: log it and run on.
+void Server::runIoThread()
+{
+    for (;;) {
+        try {
+            ioService.run();
+            return;
+        } catch (const std::exception& e) {
+            Log::line("IO thread caught exception: ", e.what());
+        } catch (...) {
+            Log::line("IO thread caught an unknown exception");
+        }
+    }
+}
+
+void Server::startListening(unsigned int port)
+{
+    Log::line("Starting server...");
+    const asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v4(), static_cast<unsigned short>(port));
+
+    std::lock_guard<std::mutex> lock(acceptorMutex);
+    dropAcceptor();
+    acceptor = boost::make_shared<Acceptor>(ioService);
+    acceptor->open(endpoint.protocol());
+    acceptor->set_option(Acceptor::reuse_address(true));
+    acceptor->bind(endpoint);
+    acceptor->listen(asio::socket_base::max_listen_connections);
+    acceptNext(acceptor);
+    Log::line("Server started.");
+}
+
+void Server::stopListening()
+{
+    Log::line("Stopping server...");
+    {
+        std::lock_guard<std::mutex> lock(acceptorMutex);
+        if (acceptor)
+            acceptor->close();
+        dropAcceptor();
+    }
+    Log::line("Server stopped.");
+}
+
+// Called with acceptorMutex held. Closing aborts the pending accept; its
+// handler sees that its acceptor is no longer the current one and stops.
+void Server::dropAcceptor()
+{
+    if (retryTimer) {
+        retryTimer->cancel();
+        retryTimer.reset();
+    }
+    if (acceptor) {
+        boost::system::error_code ignored;
+        acceptor->close(ignored);
+        acceptor.reset();
+    }
+}
+
+unsigned short Server::getBoundPort()
+{
+    std::lock_guard<std::mutex> lock(acceptorMutex);
+    if (!acceptor || !acceptor->is_open())
+        return 0;
+    boost::system::error_code error;
+    const auto endpoint = acceptor->local_endpoint(error);
+    return error ? 0 : endpoint.port();
+}
+
+// Called with acceptorMutex held.
+bool Server::isCurrent(const AcceptorPtr& listener) const
+{
+    return listener && listener == acceptor && listener->is_open();
+}
+
+// Called with acceptorMutex held.
+void Server::acceptNext(const AcceptorPtr& listener)
+{
+    if (!isCurrent(listener))
+        return;
+    boost::shared_ptr<Session> session = Session::getInstance(ioService);
+    listener->async_accept(session->getSocket(),
+                           [this, listener, session](const boost::system::error_code& error) {
+                               handleAccept(listener, session, error);
+                           });
+}
+
+void Server::handleAccept(const AcceptorPtr& listener, boost::shared_ptr<Session> session,
+                          const boost::system::error_code& error)
+{
+    if (error) {
+        Log::line("handleAccept error: ", error.message());
+        if (error != asio::error::operation_aborted)
+            retryAcceptLater(listener);
+        return;
+    }
+
+    Log::line("Connection accepted...");
+    session->recordEndpoint();
+    announce(session);
+    session.reset();
+
+    std::lock_guard<std::mutex> lock(acceptorMutex);
+    acceptNext(listener);
+}
+
+// A listener that throws must not end the accept loop.
+void Server::announce(const boost::shared_ptr<Session>& session)
+{
+    try {
+        newSessionSignal(session);
+    } catch (const std::exception& e) {
+        Log::line("newSessionSignal listener failed: ", e.what());
+    } catch (...) {
+        Log::line("newSessionSignal listener failed with an unknown exception");
+    }
+}
+
+void Server::retryAcceptLater(const AcceptorPtr& listener)
+{
+    std::lock_guard<std::mutex> lock(acceptorMutex);
+    if (!isCurrent(listener))
+        return;
+    retryTimer = boost::make_shared<asio::steady_timer>(ioService, acceptRetryDelay);
+    retryTimer->async_wait([this, listener, timer = retryTimer](const boost::system::error_code& error) {
+        if (error)
+            return;
+        std::lock_guard<std::mutex> lock(acceptorMutex);
+        if (retryTimer == timer)
+            retryTimer.reset();
+        acceptNext(listener);
+    });
+}
+
+void Server::shutDown()
+{
+    Log::line("Shutting down Server...");
+    ioWork.reset();
+    stopThreads();
+    Log::line("Shutting down Server finished.");
+}
+
+void Server::stopThreads()
+{
+    Log::line("Stopping all IO threads...");
+    threads.interrupt_all();
+    threads.join_all();
+    threadsStopped = true;
+    Log::line("Io threads stopped.");
+    ioService.stop();
+    ioService.restart();
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/enable_shared_from_this.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/signals2/signal.hpp>
+
+#include <atomic>
+#include <cstddef>
+#include <deque>
+#include <string>
+
+// One accepted TCP connection. Reads whatever the client sends, chunk by chunk,
+// and reports every chunk on readSignal; the empty string means that reading
+// has ended. Every use of the socket runs on the Session's strand, so the GUI
+// thread may call start, send, close and the pause controls at any time.
+class Session : public boost::enable_shared_from_this<Session>
+{
+public:
+    static constexpr std::size_t maxChunkSize = 1000000;
+
+    static boost::shared_ptr<Session> getInstance(boost::asio::io_context& ioService);
+
+    explicit Session(boost::asio::io_context& ioService);
+    virtual ~Session();
+
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    boost::asio::ip::tcp::socket& getSocket();
+
+    // Called by the accept handler once the socket is connected; remembers the
+    // client's address so that it can be told even after the client reset.
+    void recordEndpoint();
+
+    void start();
+    void send(std::string data);
+    void close();
+    std::string getEndpointString() const;
+
+    // Flow control: while paused, the read loop stops after the chunk being
+    // delivered and TCP pushes back on this client. Safe from any thread,
+    // including from inside a readSignal listener.
+    void pauseReading();
+    void resumeReading();
+
+    boost::signals2::signal<void(std::string)> readSignal;
+
+private:
+    void readNext();
+    void handleRead(const boost::system::error_code& error, std::size_t bytesRead);
+    void writeNext();
+    void sendDone(const boost::system::error_code& error, std::size_t bytesWritten);
+
+    boost::asio::strand<boost::asio::io_context::executor_type> strand;
+    boost::asio::ip::tcp::socket socket;
+    std::string endpointText;
+
+    // Strand-only state.
+    std::deque<std::string> outgoing;
+    bool readParked = false;
+    bool readEnded = false;
+
+    std::atomic<bool> readPaused{false};
+
+    // Left uninitialised on purpose: pages of an idle connection's buffer are
+    // never touched, so they cost address space but no resident memory.
+    char data[maxChunkSize];
+};

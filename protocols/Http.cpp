@@ -1,0 +1,42 @@
+#include "Http.h"
+
+#include <sstream>
+
+const std::string Http::crlf = "\r\n";
+
+Http::Http(boost::shared_ptr<Session> session)
+    : ProtocolBase(std::move(session))
+{
+}
+
+bool Http::hasAttributes()
+{
+    return true;
+}
+
+std::string Http::send(std::string body)
+{
+    std::string response = prepareHeader(attributes, body) + body;
+    return ProtocolBase::send(std::move(response));
+}
+
+void Http::setAttributes(AttributeList newAttributes)
+{
+    attributes = std::move(newAttributes);
+}
+
+void Http::readHandler(std::string data)
+{
+    readDataSignal(std::move(data));
+}
+
+std::string Http::prepareHeader(AttributeList headerLines, const std::string& body)
+{
+    std::ostringstream header;
+    header << "HTTP/1.0 200 OK" << crlf;
+    for (const auto& [name, value] : headerLines)
+        header << name << ": " << value << crlf;
+    header << "Content-Length: " << body.size() << crlf;
+    header << crlf;
+    return header.str();
+}

@@ -1,0 +1,16 @@
+#include "PlainText.h"
+
+PlainText::PlainText(boost::shared_ptr<Session> session)
+    : ProtocolBase(std::move(session))
+{
+}
+
+bool PlainText::hasAttributes()
+{
+    return false;
+}
+
+void PlainText::readHandler(std::string data)
+{
+    readDataSignal(std::move(data));
+}
