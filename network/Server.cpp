@@ -84,12 +84,16 @@ void Server::startListening(unsigned int port)
 void Server::stopListening()
 {
     Log::line("Stopping server...");
+    boost::system::error_code closeError;
     {
         std::lock_guard<std::mutex> lock(acceptorMutex);
         if (acceptor)
-            acceptor->close();
+            acceptor->close(closeError);
         dropAcceptor();
     }
+    // The acceptor is gone even when closing reported a failure.
+    if (closeError)
+        throw boost::system::system_error(closeError);
     Log::line("Server stopped.");
 }
 

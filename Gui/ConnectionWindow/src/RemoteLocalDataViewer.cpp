@@ -1,0 +1,75 @@
+#include "RemoteLocalDataViewer.h"
+
+#include <QScrollBar>
+#include <QTextCursor>
+
+namespace
+{
+// What a piece looks like on screen. A CR LF pair is one line break (a lone
+// CR or LF is one too), and a zero byte is shown as the visible symbol for
+// NUL instead of vanishing.
+QString displayText(QStringView piece)
+{
+    QString text = piece.toString();
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QChar(0), QChar(0x2400));
+    return text;
+}
+
+// Never cut between the CR and the LF of a pair.
+qsizetype pieceLength(QStringView text)
+{
+    qsizetype length = qMin(text.size(), RemoteLocalDataViewer::maxPieceLength);
+    if (length < text.size() && length > 1 && text[length - 1] == QLatin1Char('\r')
+        && text[length] == QLatin1Char('\n'))
+        --length;
+    return length;
+}
+}
+
+RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
+    : QTextEdit(parent)
+{
+    remoteFormat.setBackground(QBrush(Qt::darkYellow, Qt::SolidPattern));
+    localFormat.setBackground(QBrush(Qt::darkGray, Qt::SolidPattern));
+    // The conversation can grow to hundreds of megabytes; an undo history of
+    // every insertion would double that.
+    setUndoRedoEnabled(false);
+}
+
+void RemoteLocalDataViewer::appendRemoteData(const QString& text)
+{
+    appendWhole(text, remoteFormat);
+}
+
+void RemoteLocalDataViewer::appendLocalData(const QString& text)
+{
+    appendWhole(text, localFormat);
+}
+
+void RemoteLocalDataViewer::appendWhole(const QString& text, const QTextCharFormat& format)
+{
+    QStringView rest(text);
+    bool first = true;
+    do {
+        rest = rest.mid(appendPiece(rest, first, format));
+        first = false;
+    } while (!rest.isEmpty());
+}
+
+qsizetype RemoteLocalDataViewer::appendPiece(QStringView text, bool startsParagraph, const QTextCharFormat& format)
+{
+    QScrollBar* scrollBar = verticalScrollBar();
+    const bool followEnd = scrollBar->value() >= scrollBar->maximum();
+
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    if (startsParagraph && !document()->isEmpty())
+        cursor.insertBlock();
+    const qsizetype length = pieceLength(text);
+    cursor.insertText(displayText(text.first(length)), format);
+
+    if (followEnd)
+        scrollBar->setValue(scrollBar->maximum());
+    return length;
+}

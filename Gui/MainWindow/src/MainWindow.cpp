@@ -1,0 +1,253 @@
+#include "MainWindow.h"
+
+#include "ActiveDeactiveMenus.h"
+#include "ConfigDialog.h"
+#include "ConnectionWindowManager.h"
+#include "Core.h"
+#include "Log.h"
+#include "SettingsReader.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSystemTrayIcon>
+
+#include <exception>
+
+namespace
+{
+const char* const settingsGroup = "MainWindow";
+}
+
+MainWindow::MainWindow(boost::shared_ptr<Core> core)
+    : QMainWindow(nullptr)
+    , core(std::move(core))
+{
+    setupUi(this);
+    setupToolbar();
+    connectionWindowManager.reset(new ConnectionWindowManager(mdiArea, treeView));
+    activeDeactiveMenus.reset(new ActiveDeactiveMenus(this));
+    registerSignals();
+    statusbar->showMessage("Server stopped.");
+    setupTreeView();
+    restoreSettings();
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        setupTrayIcon();
+    postInit();
+}
+
+MainWindow::~MainWindow()
+{
+    Log::line("closing all sessions...");
+    connectionWindowManager->closeAllSessions();
+    Log::line("sessions closed.");
+
+    Log::line("shutting down core...");
+    newProtocolConnection.disconnect();
+    try {
+        core->shutdown();
+    } catch (const std::exception& e) {
+        Log::line("shutdown failed: ", e.what());
+    }
+    Log::line("shutting down core finished.");
+
+    Log::line("saving settings...");
+    writeSettings();
+    Log::line("settings saved...");
+
+    activeDeactiveMenus.reset();
+    connectionWindowManager.reset();
+    core.reset();
+}
+
+void MainWindow::setupToolbar()
+{
+    menuView->addAction(dockWidget->toggleViewAction());
+    menuView->addAction(toolBar->toggleViewAction());
+    connect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStartListen);
+}
+
+void MainWindow::registerSignals()
+{
+    Log::line("Registering signals...");
+    newProtocolConnection = core->newProtocolSignal.connect(
+        [this](boost::shared_ptr<ProtocolBase> protocol) { onNewClientConnection(std::move(protocol)); });
+    qRegisterMetaType<boost::shared_ptr<ProtocolBase>>("boost::shared_ptr<ProtocolBase>");
+    connect(this, &MainWindow::onNewClientConnectionSignal, this, &MainWindow::onNewClientConnectionSlot,
+            Qt::QueuedConnection);
+    connect(connectionWindowManager.get(), &ConnectionWindowManager::onFirstSubwindowCreated,
+            activeDeactiveMenus.get(), &ActiveDeactiveMenus::onFirstSubwindowCreated);
+    connect(connectionWindowManager.get(), &ConnectionWindowManager::onLastSubwindowClosed,
+            activeDeactiveMenus.get(), &ActiveDeactiveMenus::onLastSubwindowClosed);
+    connect(actionPreferences, &QAction::triggered, this, &MainWindow::showSetupDialog);
+    Log::line("Finish registering signals.");
+}
+
+// Runs on the IO thread that accepted the connection: only hands the protocol
+// over to the GUI thread through the queued connection.
+void MainWindow::onNewClientConnection(boost::shared_ptr<ProtocolBase> protocol)
+{
+    Log::line("emiting onNewClientConnectionSignal.");
+    emit onNewClientConnectionSignal(std::move(protocol));
+}
+
+void MainWindow::onNewClientConnectionSlot(boost::shared_ptr<ProtocolBase> protocol)
+{
+    Log::line("onNewClientConnectionSlot");
+    connectionWindowManager->createConnectionWindow(std::move(protocol));
+}
+
+void MainWindow::onStartListen()
+{
+    try {
+        core->startListening();
+    } catch (const std::exception& e) {
+        reportError(QString("Couldn't start listening: ") + QString::fromLocal8Bit(e.what()));
+        startStopListenAction->setChecked(false);
+        return;
+    } catch (...) {
+        reportError("Couldn't start listening: unknown error");
+        startStopListenAction->setChecked(false);
+        return;
+    }
+    showListening();
+}
+
+// Whatever stopping reports, the acceptor is gone afterwards: the window
+// goes to the stopped state either way.
+void MainWindow::onStopListen()
+{
+    try {
+        core->stopListening();
+    } catch (const std::exception& e) {
+        reportError(QString("Couldn't stop listening: ") + QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        reportError("Couldn't stop listening: unknown error");
+    }
+    showStopped();
+}
+
+// Shows the port actually bound, which differs from the configured one only
+// when the configured one is 0 (the system picks) or above 65535.
+void MainWindow::showListening()
+{
+    statusbar->showMessage(QString("Listening on port: %1").arg(core->getBoundPort()));
+    startStopListenAction->setText("Stop Listening");
+    startStopListenAction->setToolTip("Stop Listening");
+    disconnect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStartListen);
+    connect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStopListen);
+}
+
+void MainWindow::showStopped()
+{
+    statusbar->showMessage("Server stopped.");
+    startStopListenAction->setText("Start Listening");
+    startStopListenAction->setToolTip("Start Listening");
+    disconnect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStopListen);
+    connect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStartListen);
+}
+
+void MainWindow::reportError(const QString& message)
+{
+    Log::line(message.toLocal8Bit().toStdString());
+    QMessageBox::critical(this, "Error", message, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void MainWindow::showSetupDialog()
+{
+    boost::shared_ptr<ConfigDialog> dialog(new ConfigDialog(this));
+    dialog->setListenPort(core->getListenPort());
+    dialog->setViewMode(mdiArea->viewMode());
+    dialog->setAutoListen(autoListen);
+    dialog->setProtocolType(core->getProtocolType());
+    if (dialog->exec() != QDialog::Accepted)
+        return;
+
+    core->setListenPort(dialog->getListenPort());
+    mdiArea->setViewMode(dialog->getViewMode());
+    autoListen = dialog->getAutoListen();
+    try {
+        core->setProtocolType(dialog->getProtocolType());
+    } catch (const std::exception& e) {
+        Log::line(e.what());
+    }
+}
+
+void MainWindow::setupTreeView()
+{
+    treeView->setUniformRowHeights(true);
+    treeView->setModel(connectionWindowManager.get());
+
+    contextMenu = new QMenu(this);
+    contextMenu->addAction(cascadeSubWindows);
+    contextMenu->addAction(tileWindows);
+    contextMenu->addSeparator();
+    contextMenu->addAction(closeActiveWindow);
+    contextMenu->addAction(closeAll);
+    contextMenu->addSeparator();
+    toolBar->toggleViewAction()->setText("Toolbar");
+    contextMenu->addAction(toolBar->toggleViewAction());
+    contextMenu->addAction(dockWidget->toggleViewAction());
+
+    connect(treeView->selectionModel(), &QItemSelectionModel::selectionChanged,
+            connectionWindowManager.get(), &ConnectionWindowManager::onSelectionChanged);
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event)
+{
+    contextMenu->exec(event->globalPos());
+}
+
+void MainWindow::restoreSettings()
+{
+    QSettings settings;
+    SettingsReader reader(settings, settingsGroup);
+    resize(reader.readSize("size", QSize(400, 400)));
+    move(reader.readPoint("windowpos", QPoint(200, 200)));
+    restoreState(reader.readBytes("windowState"), 0);
+    splitter->restoreState(reader.readBytes("splitterSizes"));
+    core->setListenPort(static_cast<unsigned int>(reader.readInt("listenPort", 2222, 1, 65535)));
+    mdiArea->setViewMode(static_cast<QMdiArea::ViewMode>(
+        reader.readInt("MdiViewMode", QMdiArea::SubWindowView, QMdiArea::SubWindowView, QMdiArea::TabbedView)));
+    autoListen = reader.readBool("AutoListen", false);
+    core->setProtocolType(static_cast<ProtocolFactory::ProtocolType>(
+        reader.readInt("ProtocolType", ProtocolFactory::PLAIN_TEXT, ProtocolFactory::PLAIN_TEXT, ProtocolFactory::HTTP)));
+}
+
+void MainWindow::writeSettings()
+{
+    QSettings settings;
+    settings.beginGroup(settingsGroup);
+    settings.setValue("size", size());
+    settings.setValue("windowpos", pos());
+    settings.setValue("windowState", saveState(0));
+    settings.setValue("listenPort", static_cast<int>(core->getListenPort()));
+    settings.setValue("splitterSizes", splitter->saveState());
+    settings.setValue("MdiViewMode", static_cast<int>(mdiArea->viewMode()));
+    settings.setValue("AutoListen", autoListen);
+    settings.setValue("ProtocolType", static_cast<int>(core->getProtocolType()));
+    settings.endGroup();
+}
+
+void MainWindow::setupTrayIcon()
+{
+    QIcon icon;
+    icon.addPixmap(QPixmap(":/Icons/tile-window.png"), QIcon::Normal, QIcon::Off);
+    trayIcon = new QSystemTrayIcon(this);
+    auto* trayMenu = new QMenu(this);
+    trayMenu->addAction(startStopListenAction);
+    trayMenu->addSeparator();
+    trayMenu->addAction(actionQuit);
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->setIcon(icon);
+    trayIcon->show();
+}
+
+void MainWindow::postInit()
+{
+    if (!autoListen)
+        return;
+    Log::line("AutoListen set to true.");
+    startStopListenAction->activate(QAction::Trigger);
+}

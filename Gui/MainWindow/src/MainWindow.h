@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ui_MainWindow.h"
+
+#include "ProtocolBase.h"
+
+#include <QMainWindow>
+#include <QMetaType>
+
+#include <boost/shared_ptr.hpp>
+#include <boost/signals2/connection.hpp>
+
+class ActiveDeactiveMenus;
+class ConnectionWindowManager;
+class Core;
+class QMenu;
+class QSystemTrayIcon;
+
+Q_DECLARE_METATYPE(boost::shared_ptr<ProtocolBase>)
+
+class MainWindow : public QMainWindow, public Ui::MainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(boost::shared_ptr<Core> core);
+    ~MainWindow() override;
+
+    // For tests: the manager behind the session list, and the tray icon if any.
+    ConnectionWindowManager* getConnectionWindowManager() const { return connectionWindowManager.get(); }
+    QSystemTrayIcon* getTrayIcon() const { return trayIcon; }
+    bool getAutoListen() const { return autoListen; }
+
+signals:
+    void onNewClientConnectionSignal(boost::shared_ptr<ProtocolBase> protocol);
+
+public slots:
+    // Called by the Core on an IO thread, never through Qt.
+    void onNewClientConnection(boost::shared_ptr<ProtocolBase> protocol);
+    void onNewClientConnectionSlot(boost::shared_ptr<ProtocolBase> protocol);
+    void showSetupDialog();
+    void onStartListen();
+    void onStopListen();
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void setupToolbar();
+    void registerSignals();
+    void setupTreeView();
+    void restoreSettings();
+    void writeSettings();
+    void setupTrayIcon();
+    void postInit();
+    void showListening();
+    void showStopped();
+    void reportError(const QString& message);
+
+    bool autoListen = false;
+    boost::shared_ptr<Core> core;
+    QMenu* contextMenu = nullptr;
+    QSystemTrayIcon* trayIcon = nullptr;
+    boost::shared_ptr<ConnectionWindowManager> connectionWindowManager;
+    boost::shared_ptr<ActiveDeactiveMenus> activeDeactiveMenus;
+    // Ends the Core's calls into this window should the window go first.
+    boost::signals2::scoped_connection newProtocolConnection;
+};
