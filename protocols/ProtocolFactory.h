@@ -10,7 +10,9 @@ class ProtocolFactory
 {
 public:
     // The integers are stored in the settings and mapped to the preferences' radio buttons.
-    enum ProtocolType {
+    // The fixed underlying type makes any stored integer a valid value, so that
+    // an unknown one reaches create and is refused there.
+    enum ProtocolType : int {
         PLAIN_TEXT = 0,
         HTTP = 1
     };

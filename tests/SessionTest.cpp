@@ -1,66 +1,347 @@
-#include "Core.h"
-#include "TestSupport.h"
+// Reading from and writing to one accepted connection, through the Core and a
+// PlainText protocol, with real clients on 127.0.0.1.
+
+#include "CoreHarness.h"
+#include "Session.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
 
 using namespace TestSupport;
 
 namespace
 {
-// Collects every chunk a protocol reports, from the IO threads.
-struct ChunkRecorder
-{
-    std::mutex mutex;
-    std::vector<std::string> chunks;
+constexpr std::size_t MB = 1024 * 1024;
 
-    void onData(std::string data)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        chunks.push_back(std::move(data));
-    }
-    std::vector<std::string> snapshot()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return chunks;
-    }
-};
+// Writes all of data without ever blocking for good.
+bool writeAll(TestClient& client, const std::string& data)
+{
+    return client.writeUntilStalled(data, 5s, 30s) == data.size();
 }
 
-TEST(Smoke, ClientBytesArriveAndReplyGoesBack)
+std::string endpointOf(const TestClient& client)
 {
-    LogCapture log;
-    {
-        Core core;
-        core.setListenPort(0);
-        std::mutex mutex;
-        std::vector<boost::shared_ptr<ProtocolBase>> protocols;
-        auto recorder = std::make_shared<ChunkRecorder>();
-        core.newProtocolSignal.connect([&](boost::shared_ptr<ProtocolBase> protocol) {
-            protocol->readDataSignal.connect([recorder](std::string d) { recorder->onData(std::move(d)); });
-            protocol->start();
-            std::lock_guard<std::mutex> lock(mutex);
-            protocols.push_back(protocol);
-        });
-        core.startListening();
-        TestClient client(core.getBoundPort());
-        ASSERT_TRUE(client.isConnected());
-        ASSERT_TRUE(client.write(std::string("he\0llo", 6)));
-        ASSERT_TRUE(waitUntil([&] { return !recorder->snapshot().empty(); }));
-        EXPECT_EQ(recorder->snapshot().at(0), std::string("he\0llo", 6));
-        EXPECT_TRUE(log.waitForLine("got 6 bytes."));
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            protocols.at(0)->send("hi");
-        }
-        EXPECT_EQ(client.read(2), "hi");
-        client.close();
-        ASSERT_TRUE(waitUntil([&] { auto c = recorder->snapshot(); return c.size() == 2 && c[1].empty(); }));
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            for (auto& p : protocols)
-                p->close();
-            protocols.clear();
-        }
-        core.shutdown();
+    return "127.0.0.1:" + std::to_string(client.localPort());
+}
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+TEST(SessionReading, BulkDataArrivesAsLoggedChunksInOrder)
+{
+    CoreHarness h;
+    const unsigned short port = h.listen();
+    ASSERT_NE(port, 0);
+    TestClient client(port);
+    ASSERT_TRUE(client.isConnected());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto recorder = h.recorder(0);
+
+    const std::string payload = patternBytes(6 * MB, 1);
+    ASSERT_TRUE(writeAll(client, payload));
+    ASSERT_TRUE(recorder->waitForBytes(payload.size(), 20s));
+    EXPECT_TRUE(recorder->data() == payload) << "the concatenated chunks differ from what was sent";
+
+    const std::vector<std::size_t> sizes = recorder->emissionSizes();
+    EXPECT_EQ(std::count(sizes.begin(), sizes.end(), std::size_t(0)), 0) << "end of reading reported early";
+    EXPECT_LE(*std::max_element(sizes.begin(), sizes.end()), Session::maxChunkSize);
+    // One "got N bytes." line per chunk, with the chunk's full size.
+    EXPECT_EQ(h.log.gotByteCounts(), sizes);
+
+    client.close();
+    ASSERT_TRUE(recorder->waitForEnd());
+    h.shutdown();
+    EXPECT_EQ(recorder->endCount(), 1);
+    EXPECT_EQ(recorder->emissionSizes().back(), 0u);
+    EXPECT_EQ(h.log.gotByteCounts().size(), sizes.size()) << "a read after the end was logged";
+}
+
+TEST(SessionReading, ZeroBytesAreDeliveredAndDoNotEndTheConversation)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto recorder = h.recorder(0);
+
+    // Each segment is written only after the previous one was delivered, so
+    // that every one of them is read on its own.
+    const std::vector<std::string> segments = {
+        std::string("a\0b", 3),
+        std::string("\0xyz", 4), // begins with a zero byte
+        std::string(1, '\0'),    // nothing but a zero byte
+        std::string("more"),
+    };
+    std::string expected;
+    for (const auto& segment : segments) {
+        ASSERT_TRUE(client.write(segment));
+        expected += segment;
+        ASSERT_TRUE(recorder->waitForBytes(expected.size())) << "stopped after " << recorder->bytes() << " bytes";
     }
+    EXPECT_EQ(recorder->data(), expected);
+    EXPECT_EQ(recorder->emissionSizes(), (std::vector<std::size_t>{3, 4, 1, 4}));
+    EXPECT_EQ(h.log.gotByteCounts(), (std::vector<std::size_t>{3, 4, 1, 4}));
+    EXPECT_EQ(h.log.countLines("got 3 bytes."), 1);
+    EXPECT_EQ(recorder->endCount(), 0);
+}
+
+TEST(SessionReading, HalfCloseEndsReadingOnceAndTheConnectionStillSends)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto recorder = h.recorder(0);
+    auto protocol = h.protocol(0);
+
+    ASSERT_TRUE(client.write("bye"));
+    ASSERT_TRUE(recorder->waitForBytes(3));
+    client.shutdownWrite();
+    ASSERT_TRUE(recorder->waitForEnd());
+
+    // Reading has ended, the socket has not: a reply still reaches the client.
+    protocol->send("still here");
+    EXPECT_EQ(client.read(10), "still here");
+    protocol->close();
+    std::string rest;
+    EXPECT_TRUE(client.readUntilClosed(rest));
+    EXPECT_EQ(rest, "");
+
+    protocol.reset();
+    h.shutdown();
+    EXPECT_EQ(recorder->emissionSizes(), (std::vector<std::size_t>{3, 0}));
+    EXPECT_EQ(h.log.gotByteCounts(), (std::vector<std::size_t>{3}));
+}
+
+TEST(SessionReading, ResetEndsReadingExactlyOnce)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto recorder = h.recorder(0);
+    ASSERT_TRUE(client.write("x"));
+    ASSERT_TRUE(recorder->waitForBytes(1));
+    client.reset();
+    ASSERT_TRUE(recorder->waitForEnd());
+    h.shutdown();
+    EXPECT_EQ(recorder->emissionSizes(), (std::vector<std::size_t>{1, 0}));
+}
+
+TEST(SessionReading, NothingIsDeliveredAfterClose)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto recorder = h.recorder(0);
+    ASSERT_TRUE(client.write("first"));
+    ASSERT_TRUE(recorder->waitForBytes(5));
+
+    auto protocol = h.takeProtocol(0);
+    protocol->close();
+    EXPECT_TRUE(client.waitForClose()) << "close did not close the socket";
+    // The client goes on talking to a closed connection and then hangs up.
+    client.write("ignored");
+    client.close();
+    EXPECT_NO_THROW(protocol->close());
+
+    // Once the Session is destroyed no handler of it can run any more.
+    const int destroyedBefore = h.log.countLines("Destroying session ...");
+    protocol.reset();
+    ASSERT_TRUE(h.log.waitForLine("Destroying session ...", destroyedBefore + 1));
+    EXPECT_EQ(recorder->emissionSizes(), (std::vector<std::size_t>{5}));
+    EXPECT_EQ(recorder->endCount(), 0);
+}
+
+TEST(SessionReading, DataSentBeforeStartIsDeliveredAfterIt)
+{
+    CoreHarness::Options options;
+    options.autoStart = false;
+    CoreHarness h(options);
+    TestClient client(h.listen());
+    ASSERT_TRUE(client.write("early "));
+    ASSERT_TRUE(client.write("bird"));
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto recorder = h.recorder(0);
+    EXPECT_EQ(h.log.countLinesStartingWith("got "), 0) << "read before start";
+    EXPECT_EQ(recorder->emissionCount(), 0u);
+
+    h.protocol(0)->start();
+    ASSERT_TRUE(recorder->waitForBytes(10));
+    ASSERT_TRUE(client.write("!"));
+    ASSERT_TRUE(recorder->waitForBytes(11));
+    EXPECT_EQ(recorder->data(), "early bird!");
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+namespace
+{
+constexpr std::size_t blockTagSize = 8;
+
+// A block of pattern bytes whose first bytes name it, so that it can be
+// recognised wherever it lands in the stream.
+std::string taggedBlock(int id, std::size_t size)
+{
+    std::string block = patternBytes(size, 1000 + id);
+    const std::string tag = "#blk" + std::to_string(1000 + id).substr(1) + "#";
+    block.replace(0, blockTagSize, tag);
+    return block;
+}
+
+int blockId(const std::string& stream, std::size_t offset)
+{
+    if (stream.compare(offset, 4, "#blk") != 0)
+        return -1;
+    return std::atoi(stream.substr(offset + 4, 3).c_str());
+}
+}
+
+TEST(SessionWriting, ConcurrentLargeSendsArriveWholeAndInCallOrder)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto protocol = h.protocol(0);
+
+    constexpr int threads = 4;
+    constexpr int sendsPerThread = 2;
+    constexpr std::size_t blockSize = 2 * MB;
+    std::vector<std::string> blocks;
+    for (int id = 0; id < threads * sendsPerThread; ++id)
+        blocks.push_back(taggedBlock(id, blockSize));
+
+    std::string received;
+    {
+        std::vector<JoiningThread> senders;
+        for (int t = 0; t < threads; ++t)
+            senders.emplace_back([&, t] {
+                for (int i = 0; i < sendsPerThread; ++i)
+                    protocol->send(blocks[t * sendsPerThread + i]);
+            });
+        received = client.read(blocks.size() * blockSize, 30s);
+    }
+    ASSERT_EQ(received.size(), blocks.size() * blockSize);
+
+    // Every block lies whole at a multiple of the block size, each thread's in its call order.
+    std::set<int> seen;
+    std::vector<std::size_t> position(blocks.size());
+    for (std::size_t slot = 0; slot < blocks.size(); ++slot) {
+        const int id = blockId(received, slot * blockSize);
+        ASSERT_GE(id, 0) << "no block starts at slot " << slot;
+        ASSERT_LT(id, static_cast<int>(blocks.size()));
+        EXPECT_TRUE(received.compare(slot * blockSize, blockSize, blocks[id]) == 0) << "block " << id << " mixed";
+        EXPECT_TRUE(seen.insert(id).second) << "block " << id << " twice";
+        position[id] = slot;
+    }
+    for (int t = 0; t < threads; ++t)
+        for (int i = 1; i < sendsPerThread; ++i)
+            EXPECT_LT(position[t * sendsPerThread + i - 1], position[t * sendsPerThread + i]);
+    EXPECT_TRUE(h.log.waitForLine("sendDone.", threads * sendsPerThread));
+}
+
+TEST(SessionWriting, BackToBackSendsReachASlowReaderInOrder)
+{
+    CoreHarness h;
+    const unsigned short port = h.listen();
+    TestClient client;
+    ASSERT_TRUE(client.open(4096));
+    ASSERT_TRUE(client.connectOpened(port));
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto protocol = h.protocol(0);
+
+    std::string expected;
+    for (int i = 0; i < 3; ++i) {
+        const std::string block = patternBytes(3 * MB, 77 + i);
+        EXPECT_TRUE(protocol->send(block) == block);
+        if (i == 1) {
+            EXPECT_EQ(protocol->send(""), "");
+        }
+        expected += block;
+    }
+    // Small reads keep the client's tiny window nearly closed, so the Session's
+    // writes complete in many small parts.
+    const std::string received = client.read(expected.size(), 30s, 1024);
+    ASSERT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected) << "the sends were reordered or mixed";
+    EXPECT_TRUE(h.log.waitForLine("sendDone.", 4));
+}
+
+TEST(SessionWriting, EmptySendCompletesAndWritesNothing)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto protocol = h.protocol(0);
+
+    protocol->send("");
+    ASSERT_TRUE(h.log.waitForLine("sendDone."));
+    protocol->send("x");
+    ASSERT_TRUE(h.log.waitForLine("sendDone.", 2));
+    protocol->close();
+    std::string all;
+    ASSERT_TRUE(client.readUntilClosed(all));
+    EXPECT_EQ(all, "x");
+}
+
+// ---------------------------------------------------------------------------
+// The client's address
+
+TEST(SessionEndpoint, IsTheClientAddressAndOutlivesAReset)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto protocol = h.protocol(0);
+    const std::string expected = endpointOf(client);
+    EXPECT_EQ(protocol->getEndpointString(), expected);
+
+    client.reset();
+    ASSERT_TRUE(h.recorder(0)->waitForEnd());
+    EXPECT_EQ(protocol->getEndpointString(), expected);
+}
+
+TEST(SessionEndpoint, ClientsThatResetAtOnceDisturbNothing)
+{
+    CoreHarness h;
+    const unsigned short port = h.listen();
+    std::set<std::string> resetEndpoints = {"unknown"};
+    for (int i = 0; i < 8; ++i) {
+        TestClient quitter(port);
+        ASSERT_TRUE(quitter.isConnected());
+        resetEndpoints.insert(endpointOf(quitter));
+        quitter.reset();
+    }
+
+    TestClient client(port);
+    ASSERT_TRUE(client.isConnected());
+    ASSERT_TRUE(client.write("hello"));
+    const std::string clientEndpoint = endpointOf(client);
+    // Accepting is sequential, so the well-behaved client is the last connection.
+    std::size_t index = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        const std::size_t count = h.connectionCount();
+        if (count == 0 || h.protocol(count - 1)->getEndpointString() != clientEndpoint)
+            return false;
+        index = count - 1;
+        return true;
+    }));
+    ASSERT_TRUE(h.recorder(index)->waitForBytes(5));
+    EXPECT_EQ(h.recorder(index)->data(), "hello");
+    h.protocol(index)->send("hi");
+    EXPECT_EQ(client.read(2), "hi");
+
+    for (std::size_t i = 0; i < index; ++i) {
+        EXPECT_EQ(resetEndpoints.count(h.protocol(i)->getEndpointString()), 1u)
+            << h.protocol(i)->getEndpointString();
+        EXPECT_TRUE(h.recorder(i)->waitForEnd());
+        EXPECT_EQ(h.recorder(i)->endCount(), 1);
+    }
+    EXPECT_EQ(h.log.countLinesStartingWith("handleAccept error: "), 0);
+    EXPECT_EQ(h.log.countLinesStartingWith("IO thread caught"), 0);
 }

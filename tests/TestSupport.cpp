@@ -1,12 +1,16 @@
 #include "TestSupport.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <iostream>
 
 namespace TestSupport
@@ -20,6 +24,35 @@ bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds time
         std::this_thread::sleep_for(2ms);
     }
     return true;
+}
+
+std::string patternBytes(std::size_t size, std::uint32_t seed)
+{
+    std::string out(size, '\0');
+    std::uint32_t state = seed * 2654435761u + 0x9e3779b9u;
+    for (std::size_t i = 0; i < size; ++i) {
+        state = state * 1664525u + 1013904223u;
+        out[i] = static_cast<char>(state >> 24);
+    }
+    return out;
+}
+
+unsigned short pickFreePort()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0)
+        return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = 0;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    unsigned short port = 0;
+    socklen_t length = sizeof address;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(s);
+    return port;
 }
 
 LogCapture::LogCapture()
@@ -36,6 +69,49 @@ std::string LogCapture::text()
 {
     std::lock_guard<std::mutex> lock(mutex);
     return captured;
+}
+
+std::vector<std::string> LogCapture::lines()
+{
+    const std::string all = text();
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < all.size()) {
+        std::size_t end = all.find('\n', start);
+        if (end == std::string::npos)
+            end = all.size();
+        out.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+int LogCapture::countLinesStartingWith(const std::string& prefix)
+{
+    int count = 0;
+    for (const auto& line : lines())
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            ++count;
+    return count;
+}
+
+bool LogCapture::waitForLineStartingWith(const std::string& prefix, int times,
+                                         std::chrono::milliseconds timeout)
+{
+    return waitUntil([&] { return countLinesStartingWith(prefix) >= times; }, timeout);
+}
+
+std::vector<std::size_t> LogCapture::gotByteCounts()
+{
+    std::vector<std::size_t> counts;
+    const std::string prefix = "got ";
+    const std::string suffix = " bytes.";
+    for (const auto& line : lines()) {
+        if (line.size() > prefix.size() + suffix.size() && line.compare(0, prefix.size(), prefix) == 0
+            && line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0)
+            counts.push_back(std::strtoull(line.c_str() + prefix.size(), nullptr, 10));
+    }
+    return counts;
 }
 
 int LogCapture::countLines(const std::string& line)
@@ -91,10 +167,26 @@ TestClient::TestClient(TestClient&& other) noexcept
     other.fd = -1;
 }
 
-bool TestClient::connect(unsigned short port)
+bool TestClient::open(int receiveBuffer, int sendBuffer)
 {
     close();
-    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    if (sendBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    return true;
+}
+
+bool TestClient::connect(unsigned short port)
+{
+    return open() && connectOpened(port);
+}
+
+bool TestClient::connectOpened(unsigned short port)
+{
     if (fd < 0)
         return false;
     sockaddr_in address{};
@@ -123,7 +215,7 @@ bool TestClient::write(const std::string& bytes)
     return true;
 }
 
-std::string TestClient::read(std::size_t n, std::chrono::milliseconds timeout)
+std::string TestClient::read(std::size_t n, std::chrono::milliseconds timeout, std::size_t maxPerRecv)
 {
     std::string out;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -136,7 +228,7 @@ std::string TestClient::read(std::size_t n, std::chrono::milliseconds timeout)
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
             continue;
-        const ssize_t got = ::recv(fd, buffer.data(), std::min(buffer.size(), n - out.size()), 0);
+        const ssize_t got = ::recv(fd, buffer.data(), std::min({buffer.size(), maxPerRecv, n - out.size()}), 0);
         if (got <= 0)
             break;
         out.append(buffer.data(), static_cast<std::size_t>(got));
@@ -203,5 +295,96 @@ unsigned short TestClient::localPort() const
 void TestClient::setReceiveBuffer(int bytes)
 {
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+}
+
+namespace TestSupport
+{
+void TestClient::setNonBlocking()
+{
+    if (fd >= 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+std::size_t TestClient::writeUntilStalled(const std::string& data, std::chrono::milliseconds stall,
+                                          std::chrono::milliseconds deadline, bool* stalled)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + deadline;
+    auto lastProgress = Clock::now();
+    std::size_t done = 0;
+    bool stalledOut = false;
+    while (done < data.size() && Clock::now() < end) {
+        const std::size_t piece = std::min<std::size_t>(65536, data.size() - done);
+        const ssize_t n = ::send(fd, data.data() + done, piece, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            lastProgress = Clock::now();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (Clock::now() - lastProgress >= stall) {
+                stalledOut = true;
+                break;
+            }
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+            continue;
+        }
+        break;
+    }
+    if (stalled)
+        *stalled = stalledOut;
+    return done;
+}
+
+DescriptorLimit::DescriptorLimit()
+{
+    haveSaved = ::getrlimit(RLIMIT_NOFILE, &saved) == 0;
+}
+
+DescriptorLimit::~DescriptorLimit()
+{
+    restore();
+}
+
+// Descriptors are handed out lowest first, so the lowest free number is the
+// limit below which every descriptor is taken.
+bool DescriptorLimit::exhaust()
+{
+    if (!haveSaved)
+        return false;
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (probe < 0)
+        return false;
+    ::close(probe);
+    rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(probe);
+    if (::setrlimit(RLIMIT_NOFILE, &lowered) != 0)
+        return false;
+    this->lowered = true;
+    return true;
+}
+
+void DescriptorLimit::restore()
+{
+    if (lowered) {
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        lowered = false;
+    }
+}
+
+int threadCount()
+{
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                ++count;
+        ::closedir(dir);
+    }
+    return count;
 }
 }

@@ -1,11 +1,17 @@
 #pragma once
 
+#include <sys/resource.h>
+
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <streambuf>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace TestSupport
 {
@@ -13,6 +19,13 @@ using namespace std::chrono_literals;
 
 // Polls cond until it holds or the deadline passes.
 bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout = 10s);
+
+// Deterministic pseudo-random bytes (zero bytes included) for bulk transfers.
+std::string patternBytes(std::size_t size, std::uint32_t seed);
+
+// A TCP port on 127.0.0.1 that was free a moment ago: bound to port 0, read
+// back and released. Another process may take it in between; callers retry.
+unsigned short pickFreePort();
 
 // Captures everything written to std::cout while it exists. Install it before
 // the threads that log are started and destroy it after they have ended.
@@ -23,8 +36,14 @@ public:
     ~LogCapture() override;
 
     std::string text();
+    std::vector<std::string> lines();
     int countLines(const std::string& line);
+    int countLinesStartingWith(const std::string& prefix);
     bool waitForLine(const std::string& line, int times = 1, std::chrono::milliseconds timeout = 10s);
+    bool waitForLineStartingWith(const std::string& prefix, int times = 1,
+                                 std::chrono::milliseconds timeout = 10s);
+    // The numbers N of every "got N bytes." line, in order.
+    std::vector<std::size_t> gotByteCounts();
 
 private:
     int overflow(int c) override;
@@ -35,7 +54,7 @@ private:
     std::streambuf* previous;
 };
 
-// A blocking TCP client on 127.0.0.1 with deadlines on every wait.
+// A TCP client on 127.0.0.1 with deadlines on every wait.
 class TestClient
 {
 public:
@@ -47,11 +66,19 @@ public:
     TestClient& operator=(const TestClient&) = delete;
     TestClient(TestClient&& other) noexcept;
 
+    // Creates the socket without connecting it. Buffer sizes (0: system
+    // default) are set here because the receive window is fixed at connect.
+    bool open(int receiveBuffer = 0, int sendBuffer = 0);
+    // Connects a socket made by open().
+    bool connectOpened(unsigned short port);
     bool connect(unsigned short port);
     bool isConnected() const { return fd >= 0; }
+    int handle() const { return fd; }
+
     bool write(const std::string& bytes);
-    // Reads exactly n bytes, or fewer if the peer closes or the deadline passes.
-    std::string read(std::size_t n, std::chrono::milliseconds timeout = 10s);
+    // Reads exactly n bytes, or fewer if the peer closes or the deadline passes;
+    // at most maxPerRecv bytes are taken from the socket per call.
+    std::string read(std::size_t n, std::chrono::milliseconds timeout = 10s, std::size_t maxPerRecv = 65536);
     // Reads until the peer closes; returns false on timeout.
     bool readUntilClosed(std::string& out, std::chrono::milliseconds timeout = 10s);
     // True once the peer has closed (reading yields end of stream or a reset).
@@ -62,8 +89,61 @@ public:
     void reset();
     unsigned short localPort() const;
     void setReceiveBuffer(int bytes);
+    void setNonBlocking();
+
+    // Offers data to a non-blocking socket until the kernel has accepted all of
+    // it, it has accepted nothing more for `stall`, the deadline passes or the
+    // connection fails. Returns the number of bytes accepted; *stalled tells
+    // whether it ended because nothing more was accepted.
+    std::size_t writeUntilStalled(const std::string& data, std::chrono::milliseconds stall,
+                                  std::chrono::milliseconds deadline, bool* stalled = nullptr);
 
 private:
     int fd = -1;
+};
+
+// Lowers the soft RLIMIT_NOFILE so that the next descriptor this process asks
+// for is refused with EMFILE; restores the previous limit when destroyed.
+class DescriptorLimit
+{
+public:
+    DescriptorLimit();
+    ~DescriptorLimit();
+
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+
+    bool exhaust();
+    void restore();
+
+private:
+    rlimit saved{};
+    bool haveSaved = false;
+    bool lowered = false;
+};
+
+// Number of threads of this process.
+int threadCount();
+
+// A thread that is joined when it goes out of scope, so that a failed
+// assertion cannot leave it running. Its work must end by itself.
+class JoiningThread
+{
+public:
+    template <typename Function>
+    explicit JoiningThread(Function&& function)
+        : thread(std::forward<Function>(function))
+    {
+    }
+    ~JoiningThread() { join(); }
+    JoiningThread(JoiningThread&&) = default;
+    void join()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+
+private:
+    std::thread thread;
 };
 }
