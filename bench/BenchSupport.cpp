@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <streambuf>
@@ -54,9 +55,11 @@ sockaddr_in loopbackAddress(unsigned short port)
 }
 
 CommonOptions parseOptions(int argc, char** argv, const char* usage,
-                           const std::function<bool(const std::string& name, const std::string& value)>& extra)
+                           const std::function<bool(const std::string& name, const std::string& value)>& extra,
+                           int defaultRuns)
 {
     CommonOptions options;
+    options.runs = defaultRuns;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const auto equals = argument.find('=');
@@ -161,6 +164,20 @@ std::string loadAverages()
     std::string one, five, fifteen;
     file >> one >> five >> fifteen;
     return one + " " + five + " " + fifteen;
+}
+
+double processCpuSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+double threadCpuSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 double median(std::vector<double> values)

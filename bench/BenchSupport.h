@@ -27,15 +27,16 @@ enum class LogMode {
 struct CommonOptions
 {
     LogMode logMode = LogMode::DevNull;
-    int runs = 3;
+    int runs = 3; // see parseOptions' defaultRuns
     int deadlineSeconds = 0; // 0: the benchmark's own default
 };
 
-// Parses --log=devnull|discard, --runs=N, --deadline=S and hands every other
-// "--name=value" argument to extra (which returns false for an unknown one).
-// Prints usage and exits on a bad argument.
+// Parses --log=devnull|discard, --runs=N (default defaultRuns), --deadline=S
+// and hands every other "--name=value" argument to extra (which returns false
+// for an unknown one). Prints usage and exits on a bad argument.
 CommonOptions parseOptions(int argc, char** argv, const char* usage,
-                           const std::function<bool(const std::string& name, const std::string& value)>& extra);
+                           const std::function<bool(const std::string& name, const std::string& value)>& extra,
+                           int defaultRuns = 3);
 
 // Sends log output where mode says and keeps the original stdout for the
 // report. Call before anything logs or any thread starts.
@@ -57,6 +58,11 @@ std::int64_t procStatusBytes(const char* field);
 // The three load averages of /proc/loadavg: other work on this 2-core
 // machine skews every figure, so each benchmark prints them.
 std::string loadAverages();
+
+// CPU time used so far by the whole process, or by the calling thread. Less
+// sensitive than the wall clock to other work on the machine.
+double processCpuSeconds();
+double threadCpuSeconds();
 
 double median(std::vector<double> values);
 double seconds(Clock::duration d);

@@ -77,9 +77,16 @@ struct ChunkStats
 struct RunResult
 {
     double seconds = 0;
+    // CPU time of the whole process from the first connect to the last byte
+    // counted, less the sender thread's: what receiving cost. Less sensitive
+    // than the wall clock to other work on the machine.
+    double receiverCpuSeconds = 0;
+    double senderCpuSeconds = 0;
     std::uint64_t bytes = 0;
     ChunkStats chunks;
     double rate() const { return double(bytes) / seconds; }
+    double cpuPerGiB() const { return receiverCpuSeconds / (double(bytes) / double(1u << 30)); }
+    double senderCpuPerGiB() const { return senderCpuSeconds / (double(bytes) / double(1u << 30)); }
 };
 
 // Connects to port and writes totalBytes in sendChunk pieces with blocking
@@ -97,6 +104,8 @@ public:
     {
         thread = std::thread([this, port] {
             startTime = Clock::now();
+            startProcessCpu = processCpuSeconds();
+            const double threadStart = threadCpuSeconds();
             const int fd = connectLoopback(port);
             std::uint64_t sent = 0;
             while (sent < settings.totalBytes) {
@@ -105,11 +114,15 @@ public:
                 sent += n;
             }
             ::close(fd);
+            cpuSeconds = threadCpuSeconds() - threadStart;
         });
     }
 
     void join() { thread.join(); }
+    // Valid after join.
     Clock::time_point startTime;
+    double startProcessCpu = 0;
+    double cpuSeconds = 0;
 
 private:
     const Settings& settings;
@@ -124,12 +137,15 @@ struct Finish
     std::condition_variable changed;
     bool done = false;
     Clock::time_point endTime;
+    double endProcessCpu = 0;
 
     void markDone()
     {
         const auto now = Clock::now();
+        const double cpu = processCpuSeconds();
         std::lock_guard<std::mutex> lock(mutex);
         endTime = now;
+        endProcessCpu = cpu;
         done = true;
         changed.notify_all();
     }
@@ -177,6 +193,8 @@ RunResult runBaseline(const Settings& settings, const std::vector<char>& payload
     receiver.join();
     ::close(listener);
     result.seconds = seconds(finish.endTime - sender.startTime);
+    result.receiverCpuSeconds = finish.endProcessCpu - sender.startProcessCpu - sender.cpuSeconds;
+    result.senderCpuSeconds = sender.cpuSeconds;
     return result;
 }
 
@@ -219,6 +237,8 @@ RunResult runOurs(const Settings& settings, const std::vector<char>& payload)
         finish.wait(std::chrono::seconds(120));
         sender.join();
         result.seconds = seconds(finish.endTime - sender.startTime);
+        result.receiverCpuSeconds = finish.endProcessCpu - sender.startProcessCpu - sender.cpuSeconds;
+        result.senderCpuSeconds = sender.cpuSeconds;
 
         {
             std::lock_guard<std::mutex> lock(protocolsMutex);
@@ -268,6 +288,8 @@ int main(int argc, char** argv)
 
     std::vector<double> baselineRates;
     std::vector<double> ourRates;
+    std::vector<double> baselineCpu;
+    std::vector<double> ourCpu;
     for (int run = 1; run <= options.runs; ++run) {
         if (!settings.runPlain || !settings.runOurs) {
             const bool plain = settings.runPlain;
@@ -275,8 +297,9 @@ int main(int argc, char** argv)
             if (result.bytes != settings.totalBytes)
                 fail("received " + std::to_string(result.bytes) + " bytes");
             (plain ? baselineRates : ourRates).push_back(result.rate());
-            report("run %d: %s %.3f GB/s (%.3f s)", run, plain ? "plain recv loop" : "Brindlewick", result.rate() / 1e9,
-                   result.seconds);
+            report("run %d: %s %.3f GB/s (%.3f s), receiving CPU %.0f ms/GiB, sending CPU %.0f ms/GiB", run,
+                   plain ? "plain recv loop" : "Brindlewick", result.rate() / 1e9, result.seconds,
+                   result.cpuPerGiB() * 1e3, result.senderCpuPerGiB() * 1e3);
             report("   chunks: %s", result.chunks.describe(result.bytes).c_str());
             continue;
         }
@@ -288,9 +311,14 @@ int main(int argc, char** argv)
             fail("the listener counted " + std::to_string(ours.bytes) + " bytes");
         baselineRates.push_back(baseline.rate());
         ourRates.push_back(ours.rate());
+        baselineCpu.push_back(baseline.cpuPerGiB());
+        ourCpu.push_back(ours.cpuPerGiB());
         report("run %d: plain recv loop %.3f GB/s (%.3f s) | Brindlewick %.3f GB/s (%.3f s) | ratio %.3f", run,
                baseline.rate() / 1e9, baseline.seconds, ours.rate() / 1e9, ours.seconds,
                ours.rate() / baseline.rate());
+        report("   receiving CPU: plain %.0f ms/GiB | Brindlewick %.0f ms/GiB; sending CPU: %.0f | %.0f ms/GiB",
+               baseline.cpuPerGiB() * 1e3, ours.cpuPerGiB() * 1e3, baseline.senderCpuPerGiB() * 1e3,
+               ours.senderCpuPerGiB() * 1e3);
         report("   plain chunks: %s", baseline.chunks.describe(baseline.bytes).c_str());
         report("   our chunks:   %s", ours.chunks.describe(ours.bytes).c_str());
     }
@@ -307,6 +335,8 @@ int main(int argc, char** argv)
     report("   load averages after: %s", loadAverages().c_str());
     report("median: plain recv loop %.3f GB/s, Brindlewick %.3f GB/s, ratio %.3f (goal >= 0.80: %s)",
            baselineMedian / 1e9, ourMedian / 1e9, ratio, ratio >= 0.8 ? "met" : "NOT met");
+    report("median receiving CPU: plain recv loop %.0f ms/GiB, Brindlewick %.0f ms/GiB (plain/ours %.3f)",
+           median(baselineCpu) * 1e3, median(ourCpu) * 1e3, median(baselineCpu) / median(ourCpu));
     report("RESULT receive_throughput ours=%.3fGB/s baseline=%.3fGB/s ratio=%.3f goal=>=0.80 %s",
            ourMedian / 1e9, baselineMedian / 1e9, ratio, ratio >= 0.8 ? "met" : "not-met");
     return 0;

@@ -28,9 +28,9 @@ done
 echo
 echo "Summary (medians; baselines measured in the same run on this machine)"
 awk '
-    BEGIN { printf "%-20s %-18s %-28s %-7s %-8s %s\n", "benchmark", "Brindlewick", "baseline", "ratio", "goal", "status" }
+    BEGIN { printf "%-30s %-18s %-30s %-7s %-8s %s\n", "benchmark", "Brindlewick", "baseline", "ratio", "goal", "status" }
     $1 == "RESULT" {
         for (i = 3; i <= 6; ++i) { split($i, kv, "="); value[kv[1]] = substr($i, length(kv[1]) + 2) }
-        printf "%-20s %-18s %-28s %-7s %-8s %s\n", $2, value["ours"], value["baseline"], value["ratio"], value["goal"], $7
+        printf "%-30s %-18s %-30s %-7s %-8s %s\n", $2, value["ours"], value["baseline"], value["ratio"], value["goal"], $7
     }' "$results"
 exit $status

@@ -2,7 +2,7 @@
 
 #include "Session.h"
 
-#include <boost/bind/bind.hpp>
+#include <utility>
 
 ProtocolBase::ProtocolBase(boost::shared_ptr<Session> session)
     : session(std::move(session))
@@ -17,8 +17,12 @@ ProtocolBase::~ProtocolBase()
 void ProtocolBase::subscribeToSession()
 {
     using Slot = boost::signals2::signal<void(std::string)>::slot_type;
-    session->readSignal.connect(Slot(&ProtocolBase::readHandler, this, boost::placeholders::_1)
-                                    .track(shared_from_this()));
+    // A lambda rather than boost::bind: bind's member-function wrapper takes
+    // the chunk by value and passes it on as an lvalue, one more copy of every
+    // chunk (up to Session::maxChunkSize bytes) on top of the two the signal
+    // itself makes.
+    session->readSignal.connect(
+        Slot([this](std::string data) { readHandler(std::move(data)); }).track(shared_from_this()));
 }
 
 void ProtocolBase::close()
