@@ -5,6 +5,11 @@ set -euo pipefail
 dir=$1
 sanitize=${2:-}
 build_type=RelWithDebInfo
-[ -n "$sanitize" ] && build_type=Debug
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" -DBRINDLEWICK_SANITIZE="$sanitize" >/dev/null
+benchmarks=ON
+if [ -n "$sanitize" ]; then
+    build_type=Debug
+    benchmarks=OFF
+fi
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" -DBRINDLEWICK_SANITIZE="$sanitize" \
+    -DBRINDLEWICK_BUILD_BENCHMARKS="$benchmarks" >/dev/null
 cmake --build "$dir"
