@@ -35,6 +35,13 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     // The conversation can grow to hundreds of megabytes; an undo history of
     // every insertion would double that.
     setUndoRedoEnabled(false);
+    // Qt 6.4 never returns from laying out a line that crosses y = 8388607
+    // pixels of a QTextEdit's document: its page-break loop waits for a new
+    // page, and the unlimited page height that QTextEdit sets never gives one.
+    // Unwrapped lines, and no more of them than maxLines, keep the
+    // conversation far below that height whatever the width of the window;
+    // the oldest lines make way for new ones (see dropOldestLines).
+    setLineWrapMode(QTextEdit::NoWrap);
 }
 
 void RemoteLocalDataViewer::appendRemoteData(const QString& text)
@@ -68,8 +75,23 @@ qsizetype RemoteLocalDataViewer::appendPiece(QStringView text, bool startsParagr
         cursor.insertBlock();
     const qsizetype length = pieceLength(text);
     cursor.insertText(displayText(text.first(length)), format);
+    dropOldestLines();
 
     if (followEnd)
         scrollBar->setValue(scrollBar->maximum());
     return length;
+}
+
+// Removing lines at the top lays the whole conversation out again, so they go
+// many at a time rather than a few with every insertion.
+void RemoteLocalDataViewer::dropOldestLines()
+{
+    QTextDocument* conversation = document();
+    const int lines = conversation->blockCount();
+    if (lines <= maxLines)
+        return;
+    QTextCursor cursor(conversation);
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, lines - linesAfterDrop);
+    cursor.removeSelectedText();
 }

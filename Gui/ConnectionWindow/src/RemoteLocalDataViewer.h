@@ -11,6 +11,12 @@ class RemoteLocalDataViewer : public QTextEdit
 public:
     // Inserting much more at once makes a tall document stall the GUI thread.
     static constexpr qsizetype maxPieceLength = 64 * 1024;
+    // The most lines the conversation holds once a piece is in. With a whole
+    // piece of empty lines more, and at 50 pixels a line, it stays below the
+    // height at which Qt's text layout stops returning. Once there are more,
+    // the oldest go, down to linesAfterDrop.
+    static constexpr int maxLines = 100000;
+    static constexpr int linesAfterDrop = 60000;
 
     explicit RemoteLocalDataViewer(QWidget* parent = nullptr);
 
@@ -26,6 +32,7 @@ public:
     const QTextCharFormat& getLocalFormat() const { return localFormat; }
 
 private:
+    void dropOldestLines();
     void appendWhole(const QString& text, const QTextCharFormat& format);
 
     QTextCharFormat remoteFormat;

@@ -1,0 +1,386 @@
+// The main window: menus and actions, listening, quitting, and the
+// preferences dialog, with a real Core and real clients on 127.0.0.1.
+#include "GuiTestSupport.h"
+
+#include "ConfigDialog.h"
+#include "ConnectionWindow.h"
+#include "ConnectionWindowManager.h"
+#include "Core.h"
+#include "MainWindow.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include <atomic>
+#include <thread>
+
+using namespace GuiTest;
+using TestSupport::TestClient;
+
+namespace
+{
+QStringList texts(const QList<QAction*>& actions)
+{
+    QStringList result;
+    for (QAction* action : actions)
+        result.append(action->isSeparator() ? QString("-") : action->text());
+    return result;
+}
+
+// What the user changes in the preferences.
+struct Preferences
+{
+    int port = 0;
+    bool tabbed = false;
+    bool http = false;
+    bool autoListen = false;
+};
+
+// Edits the dialog's widgets as the user would, then leaves it with `how`:
+// "ok", "cancel" or "escape".
+ModalAnswerer::Handler editPreferences(const Preferences& wanted, const QString& how, QString* seen)
+{
+    return [wanted, how, seen](QWidget* widget) {
+        auto* dialog = dynamic_cast<ConfigDialog*>(widget);
+        if (!dialog) {
+            *seen = "not the preferences: " + widget->windowTitle();
+            if (auto* other = qobject_cast<QDialog*>(widget))
+                other->reject();
+            return;
+        }
+        *seen = dialog->windowTitle();
+        dialog->findChild<QSpinBox*>("spinBox")->setValue(wanted.port);
+        dialog->findChild<QRadioButton*>(wanted.tabbed ? "radioButton_2" : "radioButton_1")->setChecked(true);
+        dialog->findChild<QRadioButton*>(wanted.http ? "radioButton_3" : "radioButton")->setChecked(true);
+        dialog->findChild<QCheckBox*>("checkBox")->setChecked(wanted.autoListen);
+        auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+        if (how == "ok")
+            QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        else if (how == "cancel")
+            QTest::mouseClick(buttons->button(QDialogButtonBox::Cancel), Qt::LeftButton);
+        else
+            QTest::keyClick(dialog, Qt::Key_Escape);
+    };
+}
+}
+
+class MainWindowTests : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { clearSettings(); }
+    void cleanup() { clearSettings(); }
+
+    void menusAndToolbar();
+    void windowActionsFollowConnectionWindows();
+    void startStopAndStartAgain();
+    void portInUseShowsErrorBox();
+    void quittingWithClientsConnectedReturnsPromptly();
+    void preferencesOkAppliesEveryValue();
+    void preferencesCancelAndEscapeChangeNothing();
+    void preferencesWhileListeningKeepTheListener();
+    void configDialogShowsValuesInRange();
+};
+
+void MainWindowTests::menusAndToolbar()
+{
+    App app;
+    MainWindow* window = app.window.get();
+    QCOMPARE(texts(static_cast<Ui::MainWindow*>(window)->menuBar->actions()), QStringList({"File", "View", "Settings", "Window"}));
+    QCOMPARE(texts(window->menuFile->actions()), QStringList({"Quit"}));
+    QCOMPARE(texts(window->menuSettings->actions()), QStringList({"Preferences..."}));
+    QCOMPARE(texts(window->menuWindow->actions()),
+             QStringList({"Cascade Windows", "Tile Windows", "-", "Close Active Window", "Close All Windows"}));
+    QCOMPARE(window->toolBar->toggleViewAction()->text(), QString("Toolbar"));
+    QCOMPARE(window->menuView->actions(),
+             QList<QAction*>({window->dockWidget->toggleViewAction(), window->toolBar->toggleViewAction()}));
+    QCOMPARE(texts(window->menuView->actions()), QStringList({"Current Sessions", "Toolbar"}));
+    QCOMPARE(window->toolBar->actions(), QList<QAction*>({window->startStopListenAction}));
+    QCOMPARE(window->startStopListenAction->text(), QString("Start Listening"));
+    QVERIFY(window->startStopListenAction->isCheckable());
+    QVERIFY(!window->startStopListenAction->isChecked());
+    QCOMPARE(window->statusbar->currentMessage(), QString("Server stopped."));
+
+    // The window's own context menu holds the same action objects.
+    QMenu* context = nullptr;
+    for (QMenu* menu : window->findChildren<QMenu*>()) {
+        if (menu->actions().contains(window->cascadeSubWindows) && menu != window->menuWindow)
+            context = menu;
+    }
+    QVERIFY(context);
+    QCOMPARE(texts(context->actions()),
+             QStringList({"Cascade Windows", "Tile Windows", "-", "Close Active Window", "Close All Windows", "-",
+                          "Toolbar", "Current Sessions"}));
+}
+
+void MainWindowTests::windowActionsFollowConnectionWindows()
+{
+    App app;
+    MainWindow* window = app.window.get();
+    const QList<QAction*> windowActions{window->cascadeSubWindows, window->tileWindows, window->closeActiveWindow,
+                                        window->closeAll};
+    for (QAction* action : windowActions)
+        QVERIFY2(!action->isEnabled(), qPrintable(action->text()));
+    QVERIFY(window->actionQuit->isEnabled());
+    QVERIFY(window->actionPreferences->isEnabled());
+    QVERIFY(window->startStopListenAction->isEnabled());
+
+    TestClient client(app.startListening());
+    QVERIFY(client.isConnected());
+    ConnectionWindow* connectionWindow = app.waitForWindow(client.localPort());
+    QVERIFY(connectionWindow);
+    for (QAction* action : windowActions)
+        QVERIFY2(action->isEnabled(), qPrintable(action->text()));
+
+    // Close Active Window closes the one window and the actions go grey again.
+    QPointer<ConnectionWindow> guard(connectionWindow);
+    window->mdiArea->setActiveSubWindow(window->mdiArea->subWindowList().first());
+    window->closeActiveWindow->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), timeoutMs);
+    QVERIFY(app.connectionWindows().isEmpty());
+    QVERIFY(client.waitForClose(std::chrono::milliseconds(timeoutMs)));
+    for (QAction* action : windowActions)
+        QVERIFY2(!action->isEnabled(), qPrintable(action->text()));
+}
+
+void MainWindowTests::startStopAndStartAgain()
+{
+    App app;
+    MainWindow* window = app.window.get();
+    QAction* action = window->startStopListenAction;
+
+    const unsigned short first = app.startListening();
+    QVERIFY(first != 0);
+    QCOMPARE(window->statusbar->currentMessage(), QString("Listening on port: %1").arg(first));
+    QVERIFY(action->isChecked());
+    QCOMPARE(action->text(), QString("Stop Listening"));
+    QCOMPARE(action->toolTip(), QString("Stop Listening"));
+    TestClient before(first);
+    QVERIFY(before.isConnected());
+    QVERIFY(app.waitForWindow(before.localPort()));
+
+    action->trigger();
+    QCOMPARE(window->statusbar->currentMessage(), QString("Server stopped."));
+    QVERIFY(!action->isChecked());
+    QCOMPARE(action->text(), QString("Start Listening"));
+    QCOMPARE(action->toolTip(), QString("Start Listening"));
+    QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
+    TestClient refused;
+    QVERIFY(!refused.connect(first));
+    // An open connection outlives the listener.
+    QVERIFY(before.write("still open"));
+    ConnectionWindow* beforeWindow = app.windowFor(before.localPort());
+    QVERIFY(beforeWindow);
+    QTRY_VERIFY_WITH_TIMEOUT(hasBlock(beforeWindow->textEdit->document(), "still open", remoteColor()), timeoutMs);
+
+    const unsigned short second = app.startListening();
+    QVERIFY(second != 0);
+    QCOMPARE(window->statusbar->currentMessage(), QString("Listening on port: %1").arg(second));
+    QVERIFY(action->isChecked());
+    QCOMPARE(action->text(), QString("Stop Listening"));
+    TestClient after(second);
+    QVERIFY(after.isConnected());
+    QVERIFY(app.waitForWindow(after.localPort()));
+}
+
+void MainWindowTests::portInUseShowsErrorBox()
+{
+    App app;
+    MainWindow* window = app.window.get();
+    PortBlocker blocker;
+    QVERIFY(blocker.port() != 0);
+    app.core->setListenPort(blocker.port());
+
+    ModalAnswerer answerer;
+    window->startStopListenAction->trigger();
+
+    QCOMPARE(answerer.answered(), 1);
+    QCOMPARE(answerer.titles(), QStringList({"Error"}));
+    QVERIFY2(answerer.texts().value(0).startsWith("Couldn't start listening: "), qPrintable(answerer.texts().value(0)));
+    QVERIFY(!window->startStopListenAction->isChecked());
+    QCOMPARE(window->startStopListenAction->text(), QString("Start Listening"));
+    QCOMPARE(window->statusbar->currentMessage(), QString("Server stopped."));
+    QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
+    QCOMPARE(app.log.countLines(answerer.texts().value(0).toStdString()), 1);
+
+    // The action still starts listening once the port is free to choose.
+    QVERIFY(app.startListening() != 0);
+    QVERIFY(window->startStopListenAction->isChecked());
+    QCOMPARE(window->startStopListenAction->text(), QString("Stop Listening"));
+}
+
+void MainWindowTests::quittingWithClientsConnectedReturnsPromptly()
+{
+    App app;
+    const unsigned short port = app.startListening();
+    TestClient clients[3];
+    for (TestClient& client : clients) {
+        QVERIFY(client.connect(port));
+        QVERIFY(client.write("hello"));
+    }
+    // One more client keeps sending while the program quits.
+    TestClient streamer(port);
+    QVERIFY(streamer.isConnected());
+    std::atomic<bool> writerDone{false};
+    std::thread writer([&] {
+        const std::string block(64 * 1024, 's');
+        for (int i = 0; i < 256 && streamer.write(block); ++i) {
+        }
+        writerDone = true;
+    });
+    for (TestClient& client : clients)
+        QVERIFY(app.waitForWindow(client.localPort()));
+    QVERIFY(app.waitForWindow(streamer.localPort()));
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    app.quit();
+    const qint64 took = elapsed.elapsed();
+    const bool writerEnded = TestSupport::waitUntil([&] { return writerDone.load(); },
+                                                    std::chrono::milliseconds(timeoutMs));
+    if (!writerEnded)
+        streamer.reset();
+    writer.join();
+    QVERIFY2(took < 5000, qPrintable(QString("quitting took %1 ms").arg(took)));
+    QVERIFY(writerEnded);
+    for (TestClient& client : clients)
+        QVERIFY(client.waitForClose(std::chrono::milliseconds(timeoutMs)));
+    QVERIFY(app.log.countLines("shutting down core finished.") == 1);
+}
+
+void MainWindowTests::preferencesOkAppliesEveryValue()
+{
+    App app;
+    MainWindow* window = app.window.get();
+    QCOMPARE(app.core->getListenPort(), 2222u);
+    const Preferences wanted{systemChosenPort(), true, true, true};
+    QVERIFY(wanted.port != 0);
+    QString seen;
+    ModalAnswerer answerer(editPreferences(wanted, "ok", &seen));
+    window->actionPreferences->trigger();
+
+    QCOMPARE(answerer.answered(), 1);
+    QCOMPARE(seen, QString("Preferences"));
+    QCOMPARE(app.core->getListenPort(), static_cast<unsigned int>(wanted.port));
+    QCOMPARE(window->mdiArea->viewMode(), QMdiArea::TabbedView);
+    QCOMPARE(app.core->getProtocolType(), ProtocolFactory::HTTP);
+    QVERIFY(window->getAutoListen());
+    QCOMPARE(app.log.countLines("Config dialog created."), 1);
+    QCOMPARE(app.log.countLines("Config dialog destroyed."), 1);
+    // Nothing starts listening.
+    QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
+    QCOMPARE(window->statusbar->currentMessage(), QString("Server stopped."));
+
+    // The dialog shows the values now in force, and OK again changes them back.
+    const Preferences back{2345, false, false, false};
+    ModalAnswerer again(editPreferences(back, "ok", &seen));
+    window->showSetupDialog();
+    QCOMPARE(again.answered(), 1);
+    QCOMPARE(app.core->getListenPort(), 2345u);
+    QCOMPARE(window->mdiArea->viewMode(), QMdiArea::SubWindowView);
+    QCOMPARE(app.core->getProtocolType(), ProtocolFactory::PLAIN_TEXT);
+    QVERIFY(!window->getAutoListen());
+    QCOMPARE(app.log.countLines("Config dialog created."), 2);
+    QCOMPARE(app.log.countLines("Config dialog destroyed."), 2);
+}
+
+void MainWindowTests::preferencesCancelAndEscapeChangeNothing()
+{
+    App app;
+    MainWindow* window = app.window.get();
+    app.core->setListenPort(3456);
+    const Preferences edited{4567, true, true, true};
+    int dialogs = 0;
+    for (const QString& how : {QString("cancel"), QString("escape")}) {
+        QString seen;
+        ModalAnswerer answerer(editPreferences(edited, how, &seen));
+        window->showSetupDialog();
+        ++dialogs;
+        QCOMPARE(answerer.answered(), 1);
+        QCOMPARE(seen, QString("Preferences"));
+        QCOMPARE(app.core->getListenPort(), 3456u);
+        QCOMPARE(window->mdiArea->viewMode(), QMdiArea::SubWindowView);
+        QCOMPARE(app.core->getProtocolType(), ProtocolFactory::PLAIN_TEXT);
+        QVERIFY(!window->getAutoListen());
+        QCOMPARE(app.log.countLines("Config dialog created."), dialogs);
+        QCOMPARE(app.log.countLines("Config dialog destroyed."), dialogs);
+    }
+}
+
+void MainWindowTests::preferencesWhileListeningKeepTheListener()
+{
+    App app;
+    MainWindow* window = app.window.get();
+    const unsigned short listening = app.startListening();
+    QVERIFY(listening != 0);
+    const Preferences wanted{systemChosenPort(), false, false, false};
+    QString seen;
+    ModalAnswerer answerer(editPreferences(wanted, "ok", &seen));
+    window->showSetupDialog();
+    QCOMPARE(answerer.answered(), 1);
+    QCOMPARE(app.core->getListenPort(), static_cast<unsigned int>(wanted.port));
+    QCOMPARE(app.boundPort(), listening);
+    QCOMPARE(window->statusbar->currentMessage(), QString("Listening on port: %1").arg(listening));
+    TestClient client(listening);
+    QVERIFY(client.isConnected());
+    QVERIFY(app.waitForWindow(client.localPort()));
+}
+
+void MainWindowTests::configDialogShowsValuesInRange()
+{
+    TestSupport::LogCapture log;
+    {
+        ConfigDialog dialog(nullptr);
+        auto* spinBox = dialog.findChild<QSpinBox*>("spinBox");
+        QVERIFY(spinBox);
+        QCOMPARE(dialog.minimumSize(), QSize(349, 344));
+        QCOMPARE(dialog.windowTitle(), QString("Preferences"));
+        QVERIFY(dialog.isModal());
+
+        dialog.setListenPort(0);
+        QCOMPARE(spinBox->text(), QString("1"));
+        QCOMPARE(dialog.getListenPort(), 1u);
+        dialog.setListenPort(70000);
+        QCOMPARE(spinBox->text(), QString("65535"));
+        QCOMPARE(dialog.getListenPort(), 65535u);
+        dialog.setListenPort(8080);
+        QCOMPARE(dialog.getListenPort(), 8080u);
+
+        QCOMPARE(dialog.getProtocolType(), ProtocolFactory::PLAIN_TEXT);
+        dialog.setProtocolType(static_cast<ProtocolFactory::ProtocolType>(7));
+        QVERIFY(dialog.findChild<QRadioButton*>("radioButton")->isChecked());
+        QCOMPARE(dialog.getProtocolType(), ProtocolFactory::PLAIN_TEXT);
+        dialog.setProtocolType(ProtocolFactory::HTTP);
+        QCOMPARE(dialog.getProtocolType(), ProtocolFactory::HTTP);
+
+        QCOMPARE(dialog.getViewMode(), QMdiArea::SubWindowView);
+        dialog.setViewMode(static_cast<QMdiArea::ViewMode>(5));
+        QCOMPARE(dialog.getViewMode(), QMdiArea::SubWindowView);
+        dialog.setViewMode(QMdiArea::TabbedView);
+        QCOMPARE(dialog.getViewMode(), QMdiArea::TabbedView);
+
+        QVERIFY(!dialog.getAutoListen());
+        dialog.setAutoListen(true);
+        QVERIFY(dialog.getAutoListen());
+
+        dialog.show();
+        dialog.resize(100, 100);
+        QVERIFY(dialog.width() >= 349);
+        QVERIFY(dialog.height() >= 344);
+    }
+    QCOMPARE(log.countLines("Config dialog created."), 1);
+    QCOMPARE(log.countLines("Config dialog destroyed."), 1);
+}
+
+BRINDLEWICK_GUI_TEST_MAIN(MainWindowTests)
+#include "MainWindowTests.moc"

@@ -1,0 +1,188 @@
+// What the main window stores at exit and finds again at the next start,
+// in a settings folder of this test's own.
+#include "GuiTestSupport.h"
+
+#include "ConfigDialog.h"
+#include "Core.h"
+#include "MainWindow.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStatusBar>
+
+using namespace GuiTest;
+using TestSupport::TestClient;
+
+namespace
+{
+void store(const QString& key, const QVariant& value)
+{
+    QSettings settings;
+    settings.setValue("MainWindow/" + key, value);
+    settings.sync();
+}
+
+void expectDefaults(App& app)
+{
+    QCOMPARE(app.window->size(), QSize(400, 400));
+    QCOMPARE(app.window->pos(), QPoint(200, 200));
+    QCOMPARE(app.core->getListenPort(), 2222u);
+    QCOMPARE(app.window->mdiArea->viewMode(), QMdiArea::SubWindowView);
+    QCOMPARE(app.core->getProtocolType(), ProtocolFactory::PLAIN_TEXT);
+    QVERIFY(!app.window->getAutoListen());
+    QVERIFY(!app.window->startStopListenAction->isChecked());
+    QCOMPARE(app.window->statusbar->currentMessage(), QString("Server stopped."));
+    QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
+}
+}
+
+class SettingsTests : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { clearSettings(); }
+    void cleanup() { clearSettings(); }
+
+    void missingStoreGivesDefaults();
+    void everyValueSurvivesARestart();
+    void invalidValuesGiveDefaults();
+    void otherInvalidValuesGiveDefaults();
+    void autoListenWithPortInUseComesUpStopped();
+};
+
+void SettingsTests::missingStoreGivesDefaults()
+{
+    App app(false);
+    expectDefaults(app);
+    QCOMPARE(app.log.countLines("AutoListen set to true."), 0);
+    QVERIFY(!app.log.text().empty());
+    QVERIFY(app.log.text().find("Ignoring invalid setting") == std::string::npos);
+}
+
+void SettingsTests::everyValueSurvivesARestart()
+{
+    const unsigned short port = systemChosenPort();
+    QVERIFY(port != 0);
+    {
+        App first(false);
+        first.window->resize(523, 411);
+        first.window->move(123, 145);
+        ModalAnswerer answerer([port](QWidget* widget) {
+            auto* dialog = dynamic_cast<ConfigDialog*>(widget);
+            if (!dialog) {
+                widget->close();
+                return;
+            }
+            dialog->findChild<QSpinBox*>("spinBox")->setValue(port);
+            dialog->findChild<QRadioButton*>("radioButton_2")->setChecked(true);
+            dialog->findChild<QRadioButton*>("radioButton_3")->setChecked(true);
+            dialog->findChild<QCheckBox*>("checkBox")->setChecked(true);
+            dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+        });
+        first.window->showSetupDialog();
+        QCOMPARE(answerer.answered(), 1);
+        QVERIFY(first.window->getAutoListen());
+        // Quitting writes the settings.
+    }
+    {
+        QSettings settings;
+        QCOMPARE(settings.value("MainWindow/listenPort").toInt(), static_cast<int>(port));
+        QCOMPARE(settings.value("MainWindow/MdiViewMode").toInt(), 1);
+        QCOMPARE(settings.value("MainWindow/ProtocolType").toInt(), 1);
+        QCOMPARE(settings.value("MainWindow/AutoListen").toBool(), true);
+        QCOMPARE(settings.value("MainWindow/size").toSize(), QSize(523, 411));
+        QCOMPARE(settings.value("MainWindow/windowpos").toPoint(), QPoint(123, 145));
+    }
+
+    // An error box here would mean the port was taken in between.
+    ModalAnswerer errors;
+    App second(false);
+    QCOMPARE(errors.answered(), 0);
+    QCOMPARE(second.window->size(), QSize(523, 411));
+    QCOMPARE(second.window->pos(), QPoint(123, 145));
+    QCOMPARE(second.core->getListenPort(), static_cast<unsigned int>(port));
+    QCOMPARE(second.window->mdiArea->viewMode(), QMdiArea::TabbedView);
+    QCOMPARE(second.core->getProtocolType(), ProtocolFactory::HTTP);
+    QVERIFY(second.window->getAutoListen());
+    // Auto-listen started listening while the window was being built.
+    QCOMPARE(second.log.countLines("AutoListen set to true."), 1);
+    QVERIFY(second.window->startStopListenAction->isChecked());
+    QCOMPARE(second.window->startStopListenAction->text(), QString("Stop Listening"));
+    QCOMPARE(second.boundPort(), port);
+    QCOMPARE(second.window->statusbar->currentMessage(), QString("Listening on port: %1").arg(port));
+    TestClient client(port);
+    QVERIFY(client.isConnected());
+    QVERIFY(second.waitForWindow(client.localPort()));
+    QVERIFY(second.log.text().find("Ignoring invalid setting") == std::string::npos);
+}
+
+void SettingsTests::invalidValuesGiveDefaults()
+{
+    store("size", "huge");
+    store("windowpos", "left");
+    store("listenPort", 70000);
+    store("MdiViewMode", 5);
+    store("ProtocolType", 7);
+    store("AutoListen", "sometimes");
+    App app(false);
+    expectDefaults(app);
+    for (const char* line : {"Ignoring invalid setting size: huge", "Ignoring invalid setting windowpos: left",
+                             "Ignoring invalid setting listenPort: 70000", "Ignoring invalid setting MdiViewMode: 5",
+                             "Ignoring invalid setting ProtocolType: 7",
+                             "Ignoring invalid setting AutoListen: sometimes"})
+        QVERIFY2(app.log.countLines(line) == 1, line);
+}
+
+void SettingsTests::otherInvalidValuesGiveDefaults()
+{
+    store("listenPort", "abc");
+    store("MdiViewMode", -1);
+    store("ProtocolType", "http");
+    store("AutoListen", 2);
+    store("windowpos", 17);
+    App app(false);
+    expectDefaults(app);
+    for (const char* line : {"Ignoring invalid setting listenPort: abc", "Ignoring invalid setting MdiViewMode: -1",
+                             "Ignoring invalid setting ProtocolType: http", "Ignoring invalid setting AutoListen: 2",
+                             "Ignoring invalid setting windowpos: 17"})
+        QVERIFY2(app.log.countLines(line) == 1, line);
+    app.quit();
+
+    // A port of 0 is out of range too, and so are the settings the quit just
+    // wrote back as defaults: none of them is reported again.
+    store("listenPort", 0);
+    App again(false);
+    QCOMPARE(again.core->getListenPort(), 2222u);
+    QCOMPARE(again.log.countLines("Ignoring invalid setting listenPort: 0"), 1);
+    QCOMPARE(again.log.countLines("Ignoring invalid setting AutoListen: 2"), 0);
+}
+
+void SettingsTests::autoListenWithPortInUseComesUpStopped()
+{
+    PortBlocker blocker;
+    QVERIFY(blocker.port() != 0);
+    store("AutoListen", true);
+    store("listenPort", blocker.port());
+
+    ModalAnswerer answerer;
+    App app(false);
+    QCOMPARE(answerer.answered(), 1);
+    QCOMPARE(answerer.titles(), QStringList({"Error"}));
+    QVERIFY2(answerer.texts().value(0).startsWith("Couldn't start listening: "), qPrintable(answerer.texts().value(0)));
+    QCOMPARE(app.log.countLines("AutoListen set to true."), 1);
+    QVERIFY(app.window->getAutoListen());
+    QVERIFY(!app.window->startStopListenAction->isChecked());
+    QCOMPARE(app.window->startStopListenAction->text(), QString("Start Listening"));
+    QCOMPARE(app.window->statusbar->currentMessage(), QString("Server stopped."));
+    QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
+    QCOMPARE(app.core->getListenPort(), static_cast<unsigned int>(blocker.port()));
+}
+
+BRINDLEWICK_GUI_TEST_MAIN(SettingsTests)
+#include "SettingsTests.moc"
