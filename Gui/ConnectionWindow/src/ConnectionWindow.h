@@ -3,6 +3,7 @@
 #include "ui_ConnectionWindowForm.h"
 
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <boost/shared_ptr.hpp>
@@ -34,6 +35,8 @@ public:
 
     // Received bytes not yet shown: waiting in the queue or in the chunk being shown.
     qsizetype getPendingBytes() const;
+    // Received bytes shown so far, whatever the conversation still holds.
+    qint64 getShownBytes() const { return shownBytes; }
 
 signals:
     void onSendLocalDataSignal(QString data);
@@ -49,14 +52,23 @@ private:
     void drainRemoteData();
     bool showNextPiece();
     void beginRemoteChunk(QString data);
+    void appendRemotePiece(bool startsParagraph);
+    qsizetype nextPieceLength(qsizetype continuedLength) const;
     void markInactive();
 
     boost::shared_ptr<ProtocolBase> protocol;
     QString windowId;
     boost::shared_ptr<RemoteDataQueue> remoteData;
     boost::signals2::connection readConnection;
+    // Brings the drain back after a slice, once the event loop has run.
+    QTimer continueDrain;
 
     // The received chunk being inserted, one piece per step.
     QString shownChunk;
     qsizetype shownOffset = 0;
+    qint64 shownBytes = 0;
+    // What inserting one character has cost lately, layout included: sizes the
+    // pieces so that each takes about the same time, whatever the width of the
+    // conversation or the font.
+    double insertNsPerCharacter = 0;
 };

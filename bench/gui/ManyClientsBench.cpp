@@ -1,0 +1,415 @@
+// 500 clients connect within one second, each sending one line.
+//
+// Measures, for the real program (Core + MainWindow): the time from the first
+// connect until every client has its window and its row in the session list,
+// and until every window shows its client's line, that no line is lost or
+// lands in the wrong window, the lateness of a 10 ms timer on the GUI thread
+// meanwhile, and, once the clients close, the time until every row is marked
+// inactive. For reference, the same clients against a plain blocking
+// accept-and-read loop in a thread.
+//
+// Without --child this is the driver: it runs both, each in a process of its
+// own, and prints a table. Log lines of the program go into a discarding
+// streambuf (std::cout's), so they cost their formatting but no write.
+
+#include "GuiBenchSupport.h"
+
+#include "ConnectionWindow.h"
+#include "ConnectionWindowManager.h"
+#include "Core.h"
+#include "MainWindow.h"
+#include "RemoteLocalDataViewer.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+
+#include <boost/shared_ptr.hpp>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+using namespace GuiBench;
+
+namespace
+{
+constexpr int childDeadlineSeconds = 150;
+constexpr int probeIntervalMs = 10;
+constexpr auto disconnectWait = std::chrono::seconds(60);
+
+struct Options
+{
+    std::string child; // empty: the driver
+    int runs = 1;
+    int clients = 500;
+    int spreadMs = 1000;
+    QSize window{1280, 860};
+};
+
+[[noreturn]] void usage()
+{
+    std::fprintf(stderr,
+                 "usage: bench_gui_many_clients [--runs=N] [--clients=N] [--spread-ms=MS] [--window=WxH]\n"
+                 "  N clients connect within MS milliseconds and send one line each, to the\n"
+                 "  program and to a plain accept loop; medians of the runs.\n");
+    std::exit(2);
+}
+
+Options parse(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        const std::string value = eq == std::string::npos ? std::string() : arg.substr(eq + 1);
+        if (name == "--child")
+            options.child = value;
+        else if (name == "--runs")
+            options.runs = std::max(1, std::atoi(value.c_str()));
+        else if (name == "--clients")
+            options.clients = std::max(1, std::atoi(value.c_str()));
+        else if (name == "--spread-ms")
+            options.spreadMs = std::max(0, std::atoi(value.c_str()));
+        else if (name == "--window") {
+            int w = 0, h = 0;
+            if (std::sscanf(value.c_str(), "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0)
+                usage();
+            options.window = QSize(w, h);
+        } else
+            usage();
+    }
+    return options;
+}
+
+unsigned short localPort(int fd)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// The clients, on a thread of their own: client i connects at i * spread / n
+// after the start and sends "client i\n"; all stay connected until released.
+class Clients
+{
+public:
+    Clients(unsigned short port, const Options& options)
+        : port(port)
+        , count(options.clients)
+        , spread(std::chrono::milliseconds(options.spreadMs))
+    {
+    }
+
+    ~Clients()
+    {
+        release();
+        if (thread.joinable())
+            thread.join();
+    }
+
+    void start()
+    {
+        thread = std::thread([this] { run(); });
+    }
+
+    void release() { released.store(true); }
+    void join() { thread.join(); }
+
+    bool started() const { return startedFlag.load(); }
+    Clock::time_point startTime() const { return startedAt; }
+    double connectSeconds() const { return static_cast<double>(connectMicros.load()) / 1e6; }
+
+    // The client index of a local port, or -1.
+    int indexOfPort(unsigned short localPort)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto it = byPort.find(localPort);
+        return it == byPort.end() ? -1 : it->second;
+    }
+
+private:
+    void run()
+    {
+        std::vector<int> fds;
+        fds.reserve(static_cast<std::size_t>(count));
+        startedAt = Clock::now();
+        startedFlag.store(true);
+        for (int i = 0; i < count; ++i) {
+            std::this_thread::sleep_until(startedAt + spread * i / count);
+            const int fd = connectLoopback(port);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                byPort[localPort(fd)] = i;
+            }
+            const std::string line = "client " + std::to_string(i) + "\n";
+            sendAll(fd, line.data(), line.size());
+            fds.push_back(fd);
+        }
+        connectMicros.store(static_cast<std::int64_t>(seconds(Clock::now() - startedAt) * 1e6));
+        while (!released.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (int fd : fds)
+            ::close(fd);
+    }
+
+    const unsigned short port;
+    const int count;
+    const std::chrono::milliseconds spread;
+    std::thread thread;
+    std::atomic<bool> released{false};
+    std::atomic<bool> startedFlag{false};
+    Clock::time_point startedAt;
+    std::atomic<std::int64_t> connectMicros{0};
+    std::mutex mutex;
+    std::unordered_map<unsigned short, int> byPort;
+};
+
+int runProgram(const Options& options, int argc, char** argv)
+{
+    report("nofile_limit", static_cast<std::int64_t>(raiseDescriptorLimit()));
+    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName("Brindlewick");
+    QCoreApplication::setApplicationName("Brindlewick");
+
+    boost::shared_ptr<Core> core(new Core());
+    auto window = std::make_unique<MainWindow>(core);
+    window->resize(options.window);
+    window->show();
+    core->setListenPort(0);
+    window->startStopListenAction->trigger();
+    const unsigned short port = core->getBoundPort();
+    if (port == 0)
+        fail("the program is not listening");
+    ConnectionWindowManager* manager = window->getConnectionWindowManager();
+
+    Clients clients(port, options);
+    std::set<ConnectionWindow*> shown;
+    int misplaced = 0;
+    Clock::time_point rowsAt, shownAt;
+    bool rowsDone = false, finished = false;
+    LatenessProbe* probe = nullptr;
+    LatenessProbe probeObject(probeIntervalMs, [&] {
+        if (!rowsDone && manager->rowCount() == options.clients) {
+            rowsAt = Clock::now();
+            rowsDone = true;
+        }
+        if (static_cast<int>(shown.size()) < options.clients) {
+            for (QMdiSubWindow* sub : window->mdiArea->subWindowList()) {
+                auto* connection = qobject_cast<ConnectionWindow*>(sub->widget());
+                if (!connection || shown.count(connection))
+                    continue;
+                QString text = connection->textEdit->toPlainText();
+                if (!text.endsWith('\n'))
+                    continue; // nothing yet, or the line only in part
+                text.remove('\n');
+                const QString id = connection->getWindowId();
+                const int index = clients.indexOfPort(static_cast<unsigned short>(id.section(':', -1).toUInt()));
+                if (index < 0 || text != QString("client %1").arg(index))
+                    ++misplaced;
+                shown.insert(connection);
+            }
+        }
+        if (rowsDone && static_cast<int>(shown.size()) >= options.clients) {
+            shownAt = Clock::now();
+            finished = true;
+            probe->stop();
+            QCoreApplication::quit();
+        }
+    });
+    probe = &probeObject;
+    probe->start();
+    clients.start();
+    application.exec();
+    if (!finished || !clients.started())
+        fail("the event loop ended early");
+
+    const std::vector<double> lateness = probe->latenessMs();
+    report("rows_seconds", seconds(rowsAt - clients.startTime()));
+    report("shown_seconds", seconds(shownAt - clients.startTime()));
+    report("connect_seconds", clients.connectSeconds());
+    report("rows", static_cast<std::int64_t>(manager->rowCount()));
+    report("windows", static_cast<std::int64_t>(window->mdiArea->subWindowList().size()));
+    report("lines_shown", static_cast<std::int64_t>(shown.size()) - misplaced);
+    report("lines_misplaced", static_cast<std::int64_t>(misplaced));
+    report("late_max_ms", percentile(lateness, 100));
+    report("late_p99_ms", percentile(lateness, 99));
+    report("vm_hwm_bytes", procStatusBytes("VmHWM"));
+
+    // All clients close: every row gets its "(inactive)" mark.
+    const auto closedAt = Clock::now();
+    clients.release();
+    clients.join();
+    bool allInactive = false;
+    LatenessProbe closeProbe(probeIntervalMs, [&] {
+        const QStringList rows = manager->stringList();
+        int inactive = 0;
+        for (const QString& row : rows)
+            inactive += row.endsWith("(inactive)");
+        if (inactive == options.clients || Clock::now() - closedAt > disconnectWait) {
+            allInactive = inactive == options.clients;
+            QCoreApplication::quit();
+        }
+    });
+    closeProbe.start();
+    application.exec();
+    closeProbe.stop();
+    report("inactive_seconds", allInactive ? seconds(Clock::now() - closedAt) : -1.0);
+    report("close_late_max_ms", percentile(closeProbe.latenessMs(), 100));
+
+    const auto teardownStart = Clock::now();
+    window.reset();
+    core.reset();
+    report("teardown_seconds", seconds(Clock::now() - teardownStart));
+    return 0;
+}
+
+// The same clients against a thread that accepts and reads in a plain loop.
+int runReference(const Options& options)
+{
+    report("nofile_limit", static_cast<std::int64_t>(raiseDescriptorLimit()));
+    unsigned short port = 0;
+    const int listener = listenLoopback(port, 4096);
+    std::vector<std::string> lines;
+    Clock::time_point doneAt;
+    std::thread server([&] {
+        std::vector<int> fds;
+        for (int i = 0; i < options.clients; ++i) {
+            const int fd = ::accept(listener, nullptr, nullptr);
+            if (fd < 0)
+                fail("accept failed");
+            std::string line;
+            char c = 0;
+            while (::read(fd, &c, 1) == 1 && c != '\n')
+                line.push_back(c);
+            lines.push_back(line);
+            fds.push_back(fd);
+        }
+        doneAt = Clock::now();
+        for (int fd : fds)
+            ::close(fd);
+    });
+    Clients clients(port, options);
+    clients.start();
+    server.join();
+    clients.release();
+    clients.join();
+    ::close(listener);
+
+    std::set<std::string> distinct(lines.begin(), lines.end());
+    int valid = 0;
+    for (int i = 0; i < options.clients; ++i)
+        valid += distinct.count("client " + std::to_string(i)) ? 1 : 0;
+    report("shown_seconds", seconds(doneAt - clients.startTime()));
+    report("connect_seconds", clients.connectSeconds());
+    report("lines_shown", static_cast<std::int64_t>(valid));
+    return 0;
+}
+
+// ---- the driver -------------------------------------------------------------
+
+double medianOf(const std::vector<ChildResult>& results, const char* key)
+{
+    std::vector<double> values;
+    for (const ChildResult& r : results) {
+        const double v = r.number(key, NAN);
+        if (r.ok && !std::isnan(v))
+            values.push_back(v);
+    }
+    return median(values);
+}
+
+int drive(const Options& options)
+{
+    TemporaryConfigHome config;
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setDeadline(options.runs * 2 * (childDeadlineSeconds + 10) + 30);
+
+    const std::vector<std::string> common{"--clients=" + std::to_string(options.clients),
+                                          "--spread-ms=" + std::to_string(options.spreadMs)};
+    std::vector<ChildResult> program, reference;
+    bool allComplete = true;
+    for (int run = 1; run <= options.runs; ++run) {
+        std::vector<std::string> args = common;
+        args.push_back("--child=program");
+        args.push_back("--window=" + std::to_string(options.window.width()) + "x"
+                       + std::to_string(options.window.height()));
+        program.push_back(runSelf(args, childDeadlineSeconds));
+        args = common;
+        args.push_back("--child=reference");
+        reference.push_back(runSelf(args, childDeadlineSeconds));
+
+        const ChildResult& p = program.back();
+        const ChildResult& r = reference.back();
+        const bool complete = p.ok && p.number("rows") == options.clients && p.number("windows") == options.clients
+                              && p.number("lines_shown") == options.clients && p.number("lines_misplaced") == 0;
+        allComplete = allComplete && complete;
+        std::printf("run %d program   %s rows %.2f s, lines shown %.2f s (%d/%d, misplaced %d), connects took %.2f s, "
+                    "late max %.1f ms p99 %.1f ms, all inactive after close %.2f s, teardown %.2f s, VmHWM %.0f MB\n",
+                    run, p.ok ? "ok  " : ("FAILED (" + p.failure + ")").c_str(), p.number("rows_seconds"),
+                    p.number("shown_seconds"), static_cast<int>(p.number("lines_shown")), options.clients,
+                    static_cast<int>(p.number("lines_misplaced")), p.number("connect_seconds"),
+                    p.number("late_max_ms"), p.number("late_p99_ms"), p.number("inactive_seconds"),
+                    p.number("teardown_seconds"), p.number("vm_hwm_bytes") / 1048576.0);
+        std::printf("run %d reference %s all lines read %.3f s (%d/%d), connects took %.2f s\n", run,
+                    r.ok ? "ok  " : ("FAILED (" + r.failure + ")").c_str(), r.number("shown_seconds"),
+                    static_cast<int>(r.number("lines_shown")), options.clients, r.number("connect_seconds"));
+        std::fflush(stdout);
+    }
+
+    const double shown = medianOf(program, "shown_seconds");
+    const double rows = medianOf(program, "rows_seconds");
+    const double plain = medianOf(reference, "shown_seconds");
+    std::printf("\nMany clients: %d clients connect within %d ms and send one line each; medians of %d run(s); "
+                "log lines into a discarding std::cout streambuf\n",
+                options.clients, options.spreadMs, options.runs);
+    std::printf("  program: every row %.2f s, every line shown %.2f s after the first connect; late max %.1f ms, "
+                "p99 %.1f ms; every row inactive %.2f s after the clients closed\n",
+                rows, shown, medianOf(program, "late_max_ms"), medianOf(program, "late_p99_ms"),
+                medianOf(program, "inactive_seconds"));
+    std::printf("  plain accept+read loop: every line read %.3f s after the first connect\n\n", plain);
+    std::printf("SUMMARY\tmany_clients\trows_%d_s\t%.3g\t-\t-\t(info)\t-\n", options.clients, rows);
+    std::printf("SUMMARY\tmany_clients\tall_lines_shown_s_vs_plain_loop\t%.3g\t%.3g\t%.3f\t(info)\t-\n", shown, plain,
+                shown / plain);
+    std::printf("SUMMARY\tmany_clients\tlate_max_ms\t%.4g\t-\t-\t(info)\t-\n", medianOf(program, "late_max_ms"));
+    std::printf("SUMMARY\tmany_clients\tlate_p99_ms\t%.4g\t-\t-\t(info)\t-\n", medianOf(program, "late_p99_ms"));
+    std::printf("SUMMARY\tmany_clients\tall_inactive_after_close_s\t%.3g\t-\t-\t(info)\t-\n",
+                medianOf(program, "inactive_seconds"));
+    std::printf("SUMMARY\tmany_clients\tnothing_lost\t%s\t-\t-\tevery run\t%s\n", allComplete ? "yes" : "no",
+                allComplete ? "PASS" : "FAIL");
+    std::fflush(stdout);
+    return allComplete ? 0 : 1;
+}
+}
+
+int main(int argc, char** argv)
+{
+    const Options options = parse(argc, argv);
+    if (options.child.empty())
+        return drive(options);
+
+    discardLog();
+    setDeadline(childDeadlineSeconds - 5);
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    if (options.child == "program")
+        return runProgram(options, qtArgc, qtArgv);
+    if (options.child == "reference")
+        return runReference(options);
+    usage();
+}
