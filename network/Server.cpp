@@ -22,18 +22,16 @@ constexpr int ioThreadCount = 2;
 // and accepts again; retrying at once would spin.
 constexpr std::chrono::milliseconds acceptRetryDelay(150);
 
-// Every chunk a Session reads reaches its listener as five std::string copies
-// of up to Session::maxChunkSize bytes, alive at the same time: one made by
-// the Session, two by each void(std::string) signal on the way (readSignal,
-// readDataSignal). glibc's default malloc serves blocks that size by mmap, or
-// from an arena whose free top it hands back to the kernel once it exceeds
-// twice the last such block, so nearly every copy landed on fresh pages: a
-// page fault per 4 KiB received and about a quarter of plain loopback receive
-// throughput (see bench/). Fixed thresholds keep chunk-sized blocks in the
-// arenas for reuse: blocks of up to four chunks come from the arenas, and an
-// arena keeps up to sixteen chunks' worth of free memory at its top. The
-// Sessions themselves then come from the arenas too; the pages of an idle
-// Session's buffer stay untouched all the same.
+// Every chunk a Session reads is copied into a std::string of up to
+// Session::maxChunkSize bytes. glibc's default malloc serves blocks that size by mmap, or from an arena
+// whose free top it hands back to the kernel once it exceeds twice the last
+// such block, so nearly every copy landed on fresh pages: a page fault per
+// 4 KiB received and about a quarter of plain loopback receive throughput
+// (see bench/). Fixed thresholds keep chunk-sized blocks in the arenas for
+// reuse: blocks of up to four chunks come from the arenas, and an arena keeps
+// up to sixteen chunks' worth of free memory at its top. The Sessions
+// themselves then come from the arenas too; the pages of an idle Session's
+// buffer stay untouched all the same.
 void keepChunkSizedBlocksForReuse()
 {
 #if defined(__GLIBC__)

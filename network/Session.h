@@ -25,7 +25,7 @@ public:
     // 1 MB every copy went out to memory, and a loopback stream was received
     // at half the rate it is now (bench/bench_receive_throughput). Reads of
     // bulk data are split by the kernel in any case.
-    static constexpr std::size_t maxChunkSize = 128 * 1024;
+    static constexpr std::size_t maxChunkSize = 1000000;
 
     static boost::shared_ptr<Session> getInstance(boost::asio::io_context& ioService);
 
@@ -52,7 +52,9 @@ public:
     void pauseReading();
     void resumeReading();
 
-    boost::signals2::signal<void(std::string)> readSignal;
+    // Listeners get the chunk by reference: a by-value signal copies its
+    // argument twice more per listener, up to a megabyte each time.
+    boost::signals2::signal<void(const std::string&)> readSignal;
 
 private:
     void readNext();

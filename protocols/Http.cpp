@@ -25,9 +25,9 @@ void Http::setAttributes(AttributeList newAttributes)
     attributes = std::move(newAttributes);
 }
 
-void Http::readHandler(std::string data)
+void Http::readHandler(const std::string& data)
 {
-    readDataSignal(std::move(data));
+    readDataSignal(data);
 }
 
 std::string Http::prepareHeader(AttributeList headerLines, const std::string& body)

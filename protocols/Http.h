@@ -14,7 +14,7 @@ public:
     bool hasAttributes() override;
     std::string send(std::string body) override;
     void setAttributes(AttributeList attributes) override;
-    void readHandler(std::string data) override;
+    void readHandler(const std::string& data) override;
 
     std::string prepareHeader(AttributeList attributes, const std::string& body);
 

@@ -10,7 +10,7 @@ bool PlainText::hasAttributes()
     return false;
 }
 
-void PlainText::readHandler(std::string data)
+void PlainText::readHandler(const std::string& data)
 {
-    readDataSignal(std::move(data));
+    readDataSignal(data);
 }

@@ -9,5 +9,5 @@ public:
     explicit PlainText(boost::shared_ptr<Session> session);
 
     bool hasAttributes() override;
-    void readHandler(std::string data) override;
+    void readHandler(const std::string& data) override;
 };

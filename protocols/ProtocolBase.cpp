@@ -2,6 +2,8 @@
 
 #include "Session.h"
 
+#include <boost/bind/bind.hpp>
+
 #include <utility>
 
 ProtocolBase::ProtocolBase(boost::shared_ptr<Session> session)
@@ -16,13 +18,9 @@ ProtocolBase::~ProtocolBase()
 
 void ProtocolBase::subscribeToSession()
 {
-    using Slot = boost::signals2::signal<void(std::string)>::slot_type;
-    // A lambda rather than boost::bind: bind's member-function wrapper takes
-    // the chunk by value and passes it on as an lvalue, one more copy of every
-    // chunk (up to Session::maxChunkSize bytes) on top of the two the signal
-    // itself makes.
+    using Slot = boost::signals2::signal<void(const std::string&)>::slot_type;
     session->readSignal.connect(
-        Slot([this](std::string data) { readHandler(std::move(data)); }).track(shared_from_this()));
+        Slot(&ProtocolBase::readHandler, this, boost::placeholders::_1).track(shared_from_this()));
 }
 
 void ProtocolBase::close()

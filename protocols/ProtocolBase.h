@@ -30,7 +30,7 @@ public:
     virtual void start();
     virtual std::string send(std::string data);
     virtual void setAttributes(AttributeList attributes);
-    virtual void readHandler(std::string data) = 0;
+    virtual void readHandler(const std::string& data) = 0;
 
     std::string getEndpointString();
 
@@ -44,7 +44,8 @@ public:
     // shared_ptr, so the factory calls it right after construction.
     void subscribeToSession();
 
-    boost::signals2::signal<void(std::string)> readDataSignal;
+    // By reference for the same reason as Session::readSignal.
+    boost::signals2::signal<void(const std::string&)> readDataSignal;
 
 private:
     boost::shared_ptr<Session> session;

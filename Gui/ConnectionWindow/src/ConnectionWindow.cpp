@@ -55,7 +55,7 @@ ConnectionWindow::ConnectionWindow(QWidget* parent, boost::shared_ptr<ProtocolBa
     // The queue, not the window, listens on the IO threads; the slot tracks
     // the queue, so a chunk in delivery never reaches freed memory.
     remoteData->setDrainRequest([this] { requestDrain(); });
-    using Slot = boost::signals2::signal<void(std::string)>::slot_type;
+    using Slot = boost::signals2::signal<void(const std::string&)>::slot_type;
     readConnection = protocol->readDataSignal.connect(
         Slot(&RemoteDataQueue::onReadData, remoteData.get(), boost::placeholders::_1).track(remoteData));
 }

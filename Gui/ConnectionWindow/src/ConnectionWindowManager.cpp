@@ -54,14 +54,14 @@ void ConnectionWindowManager::closeAllSessions()
     }
 }
 
-// Runs for every window opened, renamed, ended or closed. One log line for
-// the whole list: a line per row made 125,000 lines while 500 clients connected.
 void ConnectionWindowManager::updateDataModel()
 {
     titles.clear();
-    for (QMdiSubWindow* subWindow : std::as_const(subWindows))
-        titles.append(subWindow->windowTitle());
-    Log::line("updateDataModel: ", titles.size(), " rows");
+    for (QMdiSubWindow* subWindow : std::as_const(subWindows)) {
+        const QString title = subWindow->windowTitle();
+        Log::line("updateDataModel adding ", Latin1::toBytes(title));
+        titles.append(title);
+    }
     setStringList(titles);
     onSubWindowActivated(mdiArea->activeSubWindow());
 }

@@ -21,7 +21,7 @@ void RemoteDataQueue::detach()
     drainRequest = nullptr;
 }
 
-void RemoteDataQueue::onReadData(std::string data)
+void RemoteDataQueue::onReadData(const std::string& data)
 {
     Log::line("onReadData: ", data.size());
     if (data.empty()) {

@@ -33,7 +33,7 @@ public:
     void detach();
 
     // IO thread: the listener on the protocol's readDataSignal.
-    void onReadData(std::string data);
+    void onReadData(const std::string& data);
 
     // GUI thread. Empty also clears the pending drain, so the next chunk asks again.
     Next takeNext(QString& chunk);
