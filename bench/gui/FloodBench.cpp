@@ -493,8 +493,8 @@ int drive(const Options& options)
         }
         for (Variant* v : {&program, &bare, &bareNoUndo}) {
             const ChildResult& r = v->results.back();
-            std::printf("run %d %-12s %s shown %.2f s, %.2f MB/s, late max %.1f ms p99 %.1f ms, pending max %.2f MB, "
-                        "VmHWM %.0f MB, layout finish %.2f s, check %s, edit %s, samples %.0f\n",
+            std::printf("run %d %-12s %s shown %.2f s, %.2f MB/s, late max %.1f ms p99 %.1f ms, pending max %.2f MiB, "
+                        "VmHWM %.0f MiB, layout finish %.2f s, check %s, edit %s, samples %.0f\n",
                         run, v->name, r.ok ? "ok  " : ("FAILED (" + r.failure + ")").c_str(),
                         r.number("shown_seconds"), r.number("throughput_mb_s"), r.number("late_max_ms"),
                         r.number("late_p99_ms"), r.number("pending_max_bytes") / 1048576.0,
@@ -507,10 +507,10 @@ int drive(const Options& options)
     std::printf("\nFlood: %d x 1,000,000 bytes of 80-column text into one window; medians of %d run(s); "
                 "log lines into a discarding std::cout streambuf\n",
                 options.chunks, options.runs);
-    std::printf("%-36s %9s %8s %11s %11s %14s %9s %9s %6s\n", "variant", "shown s", "MB/s", "late max ms",
-                "late p99 ms", "pending max MB", "VmHWM MB", "layout s", "ok");
+    std::printf("%-36s %9s %8s %11s %11s %15s %9s %9s %6s\n", "variant", "shown s", "MB/s", "late max ms",
+                "late p99 ms", "pending max MiB", "VmHWM MiB", "layout s", "ok");
     for (const Variant* v : {&program, &bare, &bareNoUndo}) {
-        std::printf("%-36s %9.2f %8.2f %11.1f %11.1f %14.2f %9.0f %9.2f %3d/%d\n", v->label, v->median("shown_seconds"),
+        std::printf("%-36s %9.2f %8.2f %11.1f %11.1f %15.2f %9.0f %9.2f %3d/%d\n", v->label, v->median("shown_seconds"),
                     v->median("throughput_mb_s"), v->median("late_max_ms"), v->median("late_p99_ms"),
                     v->median("pending_max_bytes") / 1048576.0, v->median("vm_hwm_bytes") / 1048576.0,
                     v->median("layout_finish_seconds"), v->okRuns(), static_cast<int>(v->results.size()));
@@ -526,14 +526,14 @@ int drive(const Options& options)
     const double hwm = program.median("vm_hwm_bytes");
     summary("late_max_ms", lateMax, NAN, "<= 50", lateMax <= 50);
     summary("late_p99_ms", lateP99, NAN, "<= 25", lateP99 <= 25);
-    summary("pending_max_MB(all runs)", worstPending / 1048576.0, NAN, "<= 8", worstPending <= 8.0 * 1048576);
+    summary("pending_max_MiB(all runs)", worstPending / 1048576.0, NAN, "<= 8", worstPending <= 8.0 * 1048576);
     summary("throughput_MB/s_vs_bare", throughput, bare.median("throughput_mb_s"), ">= 0.9x",
             throughput >= 0.9 * bare.median("throughput_mb_s"));
     summary("throughput_MB/s_vs_bare_noundo", throughput, bareNoUndo.median("throughput_mb_s"), "(info)",
             throughput >= 0.9 * bareNoUndo.median("throughput_mb_s"));
-    summary("VmHWM_MB_vs_bare", hwm / 1048576.0, bare.median("vm_hwm_bytes") / 1048576.0, "<= 1.2x",
+    summary("VmHWM_MiB_vs_bare", hwm / 1048576.0, bare.median("vm_hwm_bytes") / 1048576.0, "<= 1.2x",
             hwm <= 1.2 * bare.median("vm_hwm_bytes"));
-    summary("VmHWM_MB_vs_bare_noundo", hwm / 1048576.0, bareNoUndo.median("vm_hwm_bytes") / 1048576.0, "(info)",
+    summary("VmHWM_MiB_vs_bare_noundo", hwm / 1048576.0, bareNoUndo.median("vm_hwm_bytes") / 1048576.0, "(info)",
             hwm <= 1.2 * bareNoUndo.median("vm_hwm_bytes"));
     summary("all_bytes_shown_and_in_order", program.okRuns(), NAN, "every run",
             program.okRuns() == static_cast<int>(program.results.size()));

@@ -360,7 +360,7 @@ int drive(const Options& options)
                               && p.number("lines_shown") == options.clients && p.number("lines_misplaced") == 0;
         allComplete = allComplete && complete;
         std::printf("run %d program   %s rows %.2f s, lines shown %.2f s (%d/%d, misplaced %d), connects took %.2f s, "
-                    "late max %.1f ms p99 %.1f ms, all inactive after close %.2f s, teardown %.2f s, VmHWM %.0f MB\n",
+                    "late max %.1f ms p99 %.1f ms, all inactive after close %.2f s, teardown %.2f s, VmHWM %.0f MiB\n",
                     run, p.ok ? "ok  " : ("FAILED (" + p.failure + ")").c_str(), p.number("rows_seconds"),
                     p.number("shown_seconds"), static_cast<int>(p.number("lines_shown")), options.clients,
                     static_cast<int>(p.number("lines_misplaced")), p.number("connect_seconds"),
