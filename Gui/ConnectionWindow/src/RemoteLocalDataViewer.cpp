@@ -36,12 +36,11 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     // The conversation can grow to hundreds of megabytes; an undo history of
     // every insertion would double that.
     setUndoRedoEnabled(false);
-    // Qt 6.4 never returns from laying out a line that crosses y = 8388607
-    // pixels of a QTextEdit's document: its page-break loop waits for a new
-    // page, and the unlimited page height that QTextEdit sets never gives one.
-    // Unwrapped lines, and no more of them than maxLines, keep the
-    // conversation far below that height whatever the width of the window;
-    // the oldest lines make way for new ones (see dropOldestLines).
+    // Qt 6.4 never returns from laying out a wrapped paragraph that crosses
+    // y = 8388607 pixels of a QTextEdit's document: its page-break loop waits
+    // for a page that the unlimited page height QTextEdit sets never gives.
+    // Unwrapped, every paragraph is one line and the conversation can grow to
+    // its height limit; long lines scroll sideways instead.
     setLineWrapMode(QTextEdit::NoWrap);
 }
 
@@ -83,18 +82,24 @@ qsizetype RemoteLocalDataViewer::appendPiece(QStringView text, bool startsParagr
     return length;
 }
 
+int RemoteLocalDataViewer::getMaxLines() const
+{
+    return maxHeight / qMax(1, fontMetrics().lineSpacing());
+}
+
 // Removing lines at the top lays the whole conversation out again, so they go
 // many at a time rather than a few with every insertion.
 void RemoteLocalDataViewer::dropOldestLines()
 {
     QTextDocument* conversation = document();
     const int lines = conversation->blockCount();
+    const int maxLines = getMaxLines();
     if (lines <= maxLines)
         return;
+    const int linesKept = maxLines * 2 / 3;
     // One jump to the first line kept: moving there block by block works out
-    // the cursor's x in every line passed, shaping each line's text anew, and
-    // took ~0.4 s of the ~0.55 s that dropping 40,000 lines of 80 columns took.
+    // the cursor's x in every line passed, shaping each line's text anew.
     QTextCursor cursor(conversation);
-    cursor.setPosition(conversation->findBlockByNumber(lines - linesAfterDrop).position(), QTextCursor::KeepAnchor);
+    cursor.setPosition(conversation->findBlockByNumber(lines - linesKept).position(), QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
 }

@@ -11,12 +11,12 @@ class RemoteLocalDataViewer : public QTextEdit
 public:
     // Inserting much more at once makes a tall document stall the GUI thread.
     static constexpr qsizetype maxPieceLength = 64 * 1024;
-    // The most lines the conversation holds once a piece is in. With a whole
-    // piece of empty lines more, and at 50 pixels a line, it stays below the
-    // height at which Qt's text layout stops returning. Once there are more,
-    // the oldest go, down to linesAfterDrop.
-    static constexpr int maxLines = 100000;
-    static constexpr int linesAfterDrop = 60000;
+    // Qt's text layout keeps positions in 26.6 fixed point, which overflows
+    // past about 33.5 million pixels. The conversation stays below this
+    // height: once its lines would reach further, the oldest third of them
+    // goes in one batch. That is over a million lines, about 100 MB of
+    // 80-column text, and a batch holds the GUI thread for about a second.
+    static constexpr int defaultMaxHeight = 24000000;
 
     explicit RemoteLocalDataViewer(QWidget* parent = nullptr);
 
@@ -31,10 +31,15 @@ public:
     const QTextCharFormat& getRemoteFormat() const { return remoteFormat; }
     const QTextCharFormat& getLocalFormat() const { return localFormat; }
 
+    // The height limit in pixels, and the lines it allows at the current font.
+    void setMaxHeight(int pixels) { maxHeight = pixels; }
+    int getMaxLines() const;
+
 private:
     void dropOldestLines();
     void appendWhole(const QString& text, const QTextCharFormat& format);
 
     QTextCharFormat remoteFormat;
     QTextCharFormat localFormat;
+    int maxHeight = defaultMaxHeight;
 };
