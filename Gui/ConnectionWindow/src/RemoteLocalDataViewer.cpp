@@ -69,13 +69,13 @@ qsizetype RemoteLocalDataViewer::appendPiece(QStringView text, bool startsParagr
     QScrollBar* scrollBar = verticalScrollBar();
     const bool followEnd = scrollBar->value() >= scrollBar->maximum();
 
+    const qsizetype length = pieceLength(text);
+    makeRoomFor(text.first(length), startsParagraph);
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     if (startsParagraph && !document()->isEmpty())
         cursor.insertBlock();
-    const qsizetype length = pieceLength(text);
     cursor.insertText(displayText(text.first(length)), format);
-    dropOldestLines();
 
     if (followEnd)
         scrollBar->setValue(scrollBar->maximum());
@@ -88,18 +88,21 @@ int RemoteLocalDataViewer::getMaxLines() const
 }
 
 // Removing lines at the top lays the whole conversation out again, so they go
-// many at a time rather than a few with every insertion.
-void RemoteLocalDataViewer::dropOldestLines()
+// many at a time rather than a few with every insertion. Counted before the
+// piece goes in: a piece of 64 K line breaks alone adds almost a million pixels.
+void RemoteLocalDataViewer::makeRoomFor(QStringView piece, bool startsParagraph)
 {
     QTextDocument* conversation = document();
-    const int lines = conversation->blockCount();
+    const qsizetype lines = conversation->blockCount() + (startsParagraph ? 1 : 0)
+        + piece.count(QLatin1Char('\n')) + piece.count(QLatin1Char('\r'));
     const int maxLines = getMaxLines();
     if (lines <= maxLines)
         return;
-    const int linesKept = maxLines * 2 / 3;
+    const int linesKept = qMin(maxLines * 2 / 3, conversation->blockCount());
     // One jump to the first line kept: moving there block by block works out
     // the cursor's x in every line passed, shaping each line's text anew.
     QTextCursor cursor(conversation);
-    cursor.setPosition(conversation->findBlockByNumber(lines - linesKept).position(), QTextCursor::KeepAnchor);
+    cursor.setPosition(conversation->findBlockByNumber(conversation->blockCount() - linesKept).position(),
+                       QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
 }

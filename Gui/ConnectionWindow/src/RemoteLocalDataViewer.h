@@ -11,12 +11,13 @@ class RemoteLocalDataViewer : public QTextEdit
 public:
     // Inserting much more at once makes a tall document stall the GUI thread.
     static constexpr qsizetype maxPieceLength = 64 * 1024;
-    // Qt's text layout keeps positions in 26.6 fixed point, which overflows
-    // past about 33.5 million pixels. The conversation stays below this
-    // height: once its lines would reach further, the oldest third of them
-    // goes in one batch. That is over a million lines, about 100 MB of
-    // 80-column text, and a batch holds the GUI thread for about a second.
-    static constexpr int defaultMaxHeight = 24000000;
+    // Qt 6.4's QTextEdit stops returning once its document grows past about
+    // 21 million pixels (measured: 80-column lines, 14 pixels each). The
+    // conversation stays below this height: before a piece would take it
+    // further, the oldest third of its lines goes in one batch. That is
+    // 1.28 million lines at 14 pixels, about 100 MB of 80-column text, and a
+    // batch holds the GUI thread for about a second.
+    static constexpr int defaultMaxHeight = 18000000;
 
     explicit RemoteLocalDataViewer(QWidget* parent = nullptr);
 
@@ -36,7 +37,7 @@ public:
     int getMaxLines() const;
 
 private:
-    void dropOldestLines();
+    void makeRoomFor(QStringView piece, bool startsParagraph);
     void appendWhole(const QString& text, const QTextCharFormat& format);
 
     QTextCharFormat remoteFormat;
