@@ -10,10 +10,14 @@ namespace Log
 {
 void writeLine(const std::string& text);
 
+// One stream per thread, reused: setting up a stream costs more than most
+// lines, and the accept loop writes several per connection.
 template <typename... Parts>
 void line(const Parts&... parts)
 {
-    std::ostringstream stream;
+    thread_local std::ostringstream stream;
+    stream.str(std::string());
+    stream.clear();
     (stream << ... << parts);
     writeLine(stream.str());
 }
