@@ -33,14 +33,14 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
 {
     remoteFormat.setBackground(QBrush(Qt::darkYellow, Qt::SolidPattern));
     localFormat.setBackground(QBrush(Qt::darkGray, Qt::SolidPattern));
-    // The conversation can grow to hundreds of megabytes; an undo history of
+    // The conversation can grow to a hundred megabytes; an undo history of
     // every insertion would double that.
     setUndoRedoEnabled(false);
-    // Qt 6.4 never returns from laying out a wrapped paragraph that crosses
-    // y = 8388607 pixels of a QTextEdit's document: its page-break loop waits
-    // for a page that the unlimited page height QTextEdit sets never gives.
-    // Unwrapped, every paragraph is one line and the conversation can grow to
-    // its height limit; long lines scroll sideways instead.
+    // Unwrapped, every paragraph is one line, so the conversation's height
+    // follows from its line count and stays under the height limit (see the
+    // header); long lines scroll sideways instead. A wrapped paragraph can
+    // also grow by any number of lines at once, and in a narrow window a
+    // flood once hung Qt's layout a few megabytes in.
     setLineWrapMode(QTextEdit::NoWrap);
 }
 
