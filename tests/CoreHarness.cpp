@@ -156,4 +156,20 @@ std::chrono::milliseconds CoreHarness::shutdown()
     shutDown = true;
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
+
+::testing::AssertionResult roundTrip(CoreHarness& h, unsigned short port)
+{
+    const std::size_t before = h.connectionCount();
+    TestClient client(port);
+    if (!client.isConnected())
+        return ::testing::AssertionFailure() << "connect to " << port << " failed";
+    if (!h.waitForConnections(before + 1))
+        return ::testing::AssertionFailure() << "not accepted";
+    if (!client.write("ping") || !h.recorder(before)->waitForBytes(4))
+        return ::testing::AssertionFailure() << "nothing read";
+    h.protocol(before)->send("pong");
+    if (client.read(4) != "pong")
+        return ::testing::AssertionFailure() << "no reply";
+    return ::testing::AssertionSuccess();
+}
 }

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <boost/shared_ptr.hpp>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstddef>
@@ -101,4 +102,7 @@ public:
     // Last member: destroyed first, while everything its IO threads use is alive.
     Core core;
 };
+
+// True when a client on port can talk to the newest connection both ways.
+::testing::AssertionResult roundTrip(CoreHarness& h, unsigned short port);
 }

@@ -17,21 +17,6 @@ using namespace TestSupport;
 
 namespace
 {
-::testing::AssertionResult roundTrip(CoreHarness& h, unsigned short port)
-{
-    const std::size_t before = h.connectionCount();
-    TestClient client(port);
-    if (!client.isConnected())
-        return ::testing::AssertionFailure() << "connect to " << port << " failed";
-    if (!h.waitForConnections(before + 1))
-        return ::testing::AssertionFailure() << "not accepted";
-    if (!client.write("ping") || !h.recorder(before)->waitForBytes(4))
-        return ::testing::AssertionFailure() << "nothing read";
-    h.protocol(before)->send("pong");
-    if (client.read(4) != "pong")
-        return ::testing::AssertionFailure() << "no reply";
-    return ::testing::AssertionSuccess();
-}
 
 const std::vector<std::string> shutdownLines = {
     "Stopping server...",         "Server stopped.",     "Shutting down Server...",

@@ -49,22 +49,6 @@ private:
     int fd = -1;
 };
 
-// True when a client on port can talk to the newest connection both ways.
-::testing::AssertionResult roundTrip(CoreHarness& h, unsigned short port)
-{
-    const std::size_t before = h.connectionCount();
-    TestClient client(port);
-    if (!client.isConnected())
-        return ::testing::AssertionFailure() << "connect to " << port << " failed";
-    if (!h.waitForConnections(before + 1))
-        return ::testing::AssertionFailure() << "not accepted";
-    if (!client.write("ping") || !h.recorder(before)->waitForBytes(4))
-        return ::testing::AssertionFailure() << "nothing read";
-    h.protocol(before)->send("pong");
-    if (client.read(4) != "pong")
-        return ::testing::AssertionFailure() << "no reply";
-    return ::testing::AssertionSuccess();
-}
 
 // Once a listener has accepted `accepted` clients, waits until its next accept
 // is outstanding: the Session for it is made under the same lock that

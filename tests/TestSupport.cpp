@@ -200,7 +200,7 @@ bool TestClient::connectOpened(unsigned short port)
     return true;
 }
 
-bool TestClient::write(const std::string& bytes)
+bool sendAll(int fd, const std::string& bytes)
 {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -213,6 +213,11 @@ bool TestClient::write(const std::string& bytes)
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+bool TestClient::write(const std::string& bytes)
+{
+    return sendAll(fd, bytes);
 }
 
 std::string TestClient::read(std::size_t n, std::chrono::milliseconds timeout, std::size_t maxPerRecv)

@@ -160,17 +160,7 @@ unsigned short BoundClient::localPort() const
 
 bool BoundClient::write(const std::string& bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return TestSupport::sendAll(fd, bytes);
 }
 
 bool BoundClient::waitForClose(int timeout)
