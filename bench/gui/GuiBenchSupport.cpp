@@ -78,29 +78,6 @@ void setDeadline(int seconds)
     alarm(static_cast<unsigned>(seconds));
 }
 
-std::uint64_t raiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return 0;
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    getrlimit(RLIMIT_NOFILE, &limit);
-    return limit.rlim_cur;
-}
-
-std::int64_t procStatusBytes(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    const std::string prefix = std::string(field) + ":";
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            return std::atoll(line.c_str() + prefix.size()) * 1024;
-    }
-    return -1;
-}
-
 double seconds(Clock::duration d)
 {
     return std::chrono::duration<double>(d).count();

@@ -5,6 +5,8 @@
 // of resident memory is its own), the event-loop lateness probe and the
 // flood text with its check.
 
+#include "BenchSupport.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QStringView>
@@ -36,11 +38,9 @@ void report(const std::string& key, std::int64_t value);
 // (SIGALRM): a frozen event loop cannot keep a benchmark running.
 void setDeadline(int seconds);
 
-// Raises the soft RLIMIT_NOFILE to the hard limit; returns the new soft limit.
-std::uint64_t raiseDescriptorLimit();
-
-// A "Name:   N kB" field of /proc/self/status (VmHWM, VmRSS), in bytes.
-std::int64_t procStatusBytes(const char* field);
+// Shared with the network benchmarks.
+using Bench::procStatusBytes;
+using Bench::raiseDescriptorLimit;
 
 double seconds(Clock::duration d);
 // CPU time used so far by the calling thread.
