@@ -5,8 +5,9 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <algorithm>
 #include <exception>
-#include <sstream>
+#include <string>
 
 namespace asio = boost::asio;
 
@@ -42,39 +43,75 @@ void Session::recordEndpoint()
         endpointText = "unknown";
         return;
     }
-    std::ostringstream text;
-    text << endpoint.address().to_string() << ":" << endpoint.port();
-    endpointText = text.str();
+    endpointText = endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
 }
 
 void Session::start()
 {
-    asio::post(strand, [self = shared_from_this()] { self->readNext(); });
+    asio::post(strand, [self = shared_from_this()] {
+        // Fails only for a socket that is already closed; reading then ends
+        // like any other read error.
+        boost::system::error_code error;
+        self->socket.non_blocking(true, error);
+        if (error) {
+            self->endReading();
+            return;
+        }
+        self->readNext();
+    });
 }
 
+// A read waits for the socket to become readable first and only then sizes
+// the buffer and takes what is there, so no buffer is held while waiting.
+// (Asio re-arms the descriptor for every wait, so bytes that arrived earlier
+// complete it at once.)
 void Session::readNext()
 {
     if (readEnded)
         return;
-    socket.async_read_some(asio::buffer(data, maxChunkSize),
-                           [self = shared_from_this()](const boost::system::error_code& error,
-                                                       std::size_t bytesRead) {
-                               self->handleRead(error, bytesRead);
-                           });
+    socket.async_wait(asio::ip::tcp::socket::wait_read,
+                      [self = shared_from_this()](const boost::system::error_code& error) {
+                          self->handleReadable(error);
+                      });
+}
+
+void Session::handleReadable(const boost::system::error_code& error)
+{
+    if (error) {
+        endReading();
+        return;
+    }
+    boost::system::error_code readError;
+    const std::size_t bytesRead = readWaitingBytes(readError);
+    if (readError == asio::error::would_block || readError == asio::error::try_again) {
+        readNext(); // woken with nothing to read after all
+        return;
+    }
+    handleRead(readError, bytesRead);
+}
+
+// Non-blocking: the socket was put in non-blocking mode by start(). At least
+// one byte is asked for, so that the end of the stream or a reset shows.
+std::size_t Session::readWaitingBytes(boost::system::error_code& error)
+{
+    boost::system::error_code ignored;
+    const std::size_t waiting = socket.available(ignored);
+    data.resize(std::clamp<std::size_t>(waiting, 1, maxChunkSize));
+    return socket.read_some(asio::buffer(&data[0], data.size()), error);
 }
 
 void Session::handleRead(const boost::system::error_code& error, std::size_t bytesRead)
 {
     if (error) {
-        readEnded = true;
-        readSignal(std::string());
+        endReading();
         return;
     }
 
     Log::line("got ", bytesRead, " bytes.");
+    data.resize(bytesRead);
     // A listener that throws must not end this connection's read loop, nor the IO thread.
     try {
-        readSignal(std::string(data, bytesRead));
+        readSignal(data);
     } catch (const std::exception& e) {
         Log::line("read listener failed: ", e.what());
     } catch (...) {
@@ -86,6 +123,12 @@ void Session::handleRead(const boost::system::error_code& error, std::size_t byt
         return;
     }
     readNext();
+}
+
+void Session::endReading()
+{
+    readEnded = true;
+    readSignal(std::string());
 }
 
 void Session::pauseReading()

@@ -19,12 +19,7 @@
 class Session : public boost::enable_shared_from_this<Session>
 {
 public:
-    // Each chunk reaches a readDataSignal listener as five std::string copies
-    // alive at once (this Session's, then two per void(std::string) signal).
-    // At 128 KiB they fit a core's L2 cache together with the read buffer; at
-    // 1 MB every copy went out to memory, and a loopback stream was received
-    // at half the rate it is now (bench/bench_receive_throughput). Reads of
-    // bulk data are split by the kernel in any case.
+    // The most one read takes from the socket, and so the largest chunk.
     static constexpr std::size_t maxChunkSize = 1000000;
 
     static boost::shared_ptr<Session> getInstance(boost::asio::io_context& ioService);
@@ -58,7 +53,10 @@ public:
 
 private:
     void readNext();
+    void handleReadable(const boost::system::error_code& error);
+    std::size_t readWaitingBytes(boost::system::error_code& error);
     void handleRead(const boost::system::error_code& error, std::size_t bytesRead);
+    void endReading();
     void writeNext();
     void sendDone(const boost::system::error_code& error, std::size_t bytesWritten);
 
@@ -73,7 +71,10 @@ private:
 
     std::atomic<bool> readPaused{false};
 
-    // Left uninitialised on purpose: pages of an idle connection's buffer are
-    // never touched, so they cost address space but no resident memory.
-    char data[maxChunkSize];
+    // The read buffer, strand-only. A read goes straight into it and the same
+    // string is what listeners receive, so a chunk is never copied on its way
+    // out. It grows to what the socket holds when a read starts, up to
+    // maxChunkSize, and keeps its capacity: an idle connection owns no buffer
+    // at all, and a streaming one reuses the same block for every chunk.
+    std::string data;
 };

@@ -91,6 +91,45 @@ TEST(SessionReading, ZeroBytesAreDeliveredAndDoNotEndTheConversation)
     EXPECT_EQ(recorder->endCount(), 0);
 }
 
+// The read buffer is reused and resized from chunk to chunk: a short chunk
+// after a long one, and a long one after a short one, must carry exactly
+// their own bytes.
+TEST(SessionReading, ChunksOfChangingSizeCarryOnlyTheirOwnBytes)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto recorder = h.recorder(0);
+
+    const std::vector<std::string> segments = {
+        patternBytes(300000, 2), "tiny", patternBytes(700000, 3), std::string(1, 'x'), patternBytes(90000, 4),
+    };
+    std::string expected;
+    for (const auto& segment : segments) {
+        ASSERT_TRUE(writeAll(client, segment));
+        expected += segment;
+        ASSERT_TRUE(recorder->waitForBytes(expected.size())) << "stopped after " << recorder->bytes() << " bytes";
+        EXPECT_TRUE(recorder->data() == expected) << "wrong bytes after a segment of " << segment.size();
+    }
+    EXPECT_EQ(recorder->endCount(), 0);
+}
+
+TEST(SessionReading, DataFollowedAtOnceByTheEndIsDeliveredWholeBeforeIt)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto recorder = h.recorder(0);
+
+    const std::string payload = patternBytes(2 * MB + 1, 5);
+    ASSERT_TRUE(writeAll(client, payload));
+    client.shutdownWrite();
+    ASSERT_TRUE(recorder->waitForEnd());
+    EXPECT_TRUE(recorder->data() == payload);
+    EXPECT_EQ(recorder->endCount(), 1);
+    EXPECT_EQ(recorder->emissionSizes().back(), 0u);
+}
+
 TEST(SessionReading, HalfCloseEndsReadingOnceAndTheConnectionStillSends)
 {
     CoreHarness h;
