@@ -9,6 +9,7 @@ void writeLine(const std::string& text)
 {
     static std::mutex outputMutex;
     std::lock_guard<std::mutex> lock(outputMutex);
-    std::cout << text << std::endl;
+    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+    std::cout << std::endl;
 }
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <exception>
 #include <mutex>
+#include <utility>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -31,6 +32,28 @@ constexpr std::chrono::milliseconds acceptRetryDelay(150);
 // chunk-sized blocks in the arenas for reuse: blocks of up to four chunks come
 // from the arenas, and an arena keeps up to sixteen chunks' worth of free
 // memory at its top.
+// The accept loop issues each accept from the handler of the previous one.
+// Marking its handler as a continuation lets Asio run an accept that
+// completes at once (another client is already waiting) on the same IO thread
+// right after the current handler, instead of queueing it and waking the
+// other thread: under a burst of clients that hand-off cost more than the
+// accept itself.
+template <typename Handler>
+struct AcceptLoopHandler
+{
+    Handler handler;
+
+    void operator()(const boost::system::error_code& error) { handler(error); }
+
+    friend bool asio_handler_is_continuation(AcceptLoopHandler*) { return true; }
+};
+
+template <typename Handler>
+AcceptLoopHandler<Handler> asAcceptLoop(Handler handler)
+{
+    return AcceptLoopHandler<Handler>{std::move(handler)};
+}
+
 void keepChunkSizedBlocksForReuse()
 {
 #if defined(__GLIBC__)
@@ -161,9 +184,9 @@ void Server::acceptNext(const AcceptorPtr& listener)
         return;
     boost::shared_ptr<Session> session = Session::getInstance(ioService);
     listener->async_accept(session->getSocket(),
-                           [this, listener, session](const boost::system::error_code& error) {
+                           asAcceptLoop([this, listener, session](const boost::system::error_code& error) {
                                handleAccept(listener, session, error);
-                           });
+                           }));
 }
 
 void Server::handleAccept(const AcceptorPtr& listener, boost::shared_ptr<Session> session,

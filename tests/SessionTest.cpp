@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -343,6 +347,23 @@ TEST(SessionEndpoint, IsTheClientAddressAndOutlivesAReset)
     client.reset();
     ASSERT_TRUE(h.recorder(0)->waitForEnd());
     EXPECT_EQ(protocol->getEndpointString(), expected);
+}
+
+// Every byte of the address in its shortest decimal form: one, two and three
+// digits, zero included.
+TEST(SessionEndpoint, IsWrittenInDottedDecimal)
+{
+    CoreHarness h;
+    const unsigned short port = h.listen();
+    TestClient client;
+    ASSERT_TRUE(client.open());
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(0x7F2D00C8); // 127.45.0.200, a loopback address
+    ASSERT_EQ(::bind(client.handle(), reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+    ASSERT_TRUE(client.connectOpened(port));
+    ASSERT_TRUE(h.waitForConnections(1));
+    EXPECT_EQ(h.protocol(0)->getEndpointString(), "127.45.0.200:" + std::to_string(client.localPort()));
 }
 
 TEST(SessionEndpoint, ClientsThatResetAtOnceDisturbNothing)
