@@ -177,11 +177,18 @@ bool Server::isCurrent(const AcceptorPtr& listener) const
     return listener && listener == acceptor && listener->is_open();
 }
 
-// Called with acceptorMutex held.
+// Called with acceptorMutex held. Closing or replacing the listener normally
+// aborts the outstanding accept, whose handler writes the loop's last line.
+// When there was none to abort (listening stopped while an accepted client
+// was being announced, or during a retry pause), the loop ends here with the
+// line the aborted accept would have written: one such line either way.
 void Server::acceptNext(const AcceptorPtr& listener)
 {
-    if (!isCurrent(listener))
+    if (!isCurrent(listener)) {
+        const boost::system::error_code aborted = asio::error::operation_aborted;
+        Log::line("handleAccept error: ", aborted.message());
         return;
+    }
     boost::shared_ptr<Session> session = Session::getInstance(ioService);
     listener->async_accept(session->getSocket(),
                            asAcceptLoop([this, listener, session](const boost::system::error_code& error) {
@@ -226,9 +233,8 @@ void Server::retryAcceptLater(const AcceptorPtr& listener)
     if (!isCurrent(listener))
         return;
     retryTimer = boost::make_shared<asio::steady_timer>(ioService, acceptRetryDelay);
-    retryTimer->async_wait([this, listener, timer = retryTimer](const boost::system::error_code& error) {
-        if (error)
-            return;
+    // Cancelled only when the listener is dropped; acceptNext then ends the loop.
+    retryTimer->async_wait([this, listener, timer = retryTimer](const boost::system::error_code&) {
         std::lock_guard<std::mutex> lock(acceptorMutex);
         if (retryTimer == timer)
             retryTimer.reset();

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <stdexcept>
 
 using namespace TestSupport;
@@ -52,8 +53,8 @@ private:
 
 // Once a listener has accepted `accepted` clients, waits until its next accept
 // is outstanding: the Session for it is made under the same lock that
-// stopListening and startListening take. Before that, stopping finds no accept
-// to abort and writes no "handleAccept error: " line.
+// stopListening and startListening take. Stopping then takes the usual path,
+// aborting that accept; the tests below cover stopping before it.
 bool waitForNextAccept(CoreHarness& h, int accepted)
 {
     return h.log.waitForLine("Session created...", accepted + 1);
@@ -114,6 +115,50 @@ TEST(Listening, StopEndsTheAcceptLoopAndKeepsConnections)
     h.shutdown();
     EXPECT_EQ(h.log.countLinesStartingWith("handleAccept error: "), 1);
     EXPECT_EQ(h.log.countLines("Connection accepted..."), 1);
+}
+
+// A newSessionSignal listener runs after an accept completed and before the
+// next one is issued: no accept is outstanding that closing could abort.
+TEST(Listening, StopWhileAClientIsAnnouncedStillEndsTheLoopWithOneLine)
+{
+    CoreHarness h;
+    std::atomic<bool> stopped{false};
+    h.core.newProtocolSignal.connect([&](const boost::shared_ptr<ProtocolBase>&) {
+        if (!stopped.exchange(true))
+            h.core.stopListening();
+    });
+    const unsigned short port = h.listen();
+    TestClient client(port);
+    ASSERT_TRUE(h.waitForConnections(1));
+    ASSERT_TRUE(h.log.waitForLineStartingWith("handleAccept error: "));
+    EXPECT_TRUE(connectionRefused(port));
+    EXPECT_TRUE(h.log.waitForLine("Server stopped."));
+
+    h.shutdown();
+    EXPECT_EQ(h.log.countLines("handleAccept error: Operation canceled"), 1);
+    EXPECT_EQ(h.log.countLinesStartingWith("handleAccept error: "), 1);
+}
+
+TEST(Listening, ReplacingWhileAClientIsAnnouncedEndsTheOldLoopWithOneLine)
+{
+    CoreHarness h;
+    std::atomic<bool> replaced{false};
+    h.core.newProtocolSignal.connect([&](const boost::shared_ptr<ProtocolBase>&) {
+        if (!replaced.exchange(true))
+            h.core.startListening();
+    });
+    const unsigned short firstPort = h.listen();
+    TestClient client(firstPort);
+    ASSERT_TRUE(h.waitForConnections(1));
+    ASSERT_TRUE(h.log.waitForLineStartingWith("handleAccept error: "));
+    ASSERT_TRUE(h.log.waitForLine("Server started.", 2));
+    const unsigned short secondPort = h.core.getBoundPort();
+    ASSERT_NE(secondPort, 0);
+    EXPECT_TRUE(roundTrip(h, secondPort));
+
+    h.shutdown();
+    // One for the replaced loop, one for the shutdown's.
+    EXPECT_EQ(h.log.countLinesStartingWith("handleAccept error: "), 2);
 }
 
 TEST(Listening, StopWhenNotListeningWritesOnlyItsTwoLines)
@@ -249,6 +294,35 @@ TEST(Listening, AcceptingResumesAfterDescriptorExhaustion)
     h.protocol(before)->send("welcome");
     EXPECT_EQ(client.read(7), "welcome");
     EXPECT_TRUE(roundTrip(h, port));
+}
+
+// During the pause after an accept error no accept is outstanding either.
+TEST(Listening, StopDuringTheRetryPauseEndsTheLoopWithOneMoreLine)
+{
+    CoreHarness h;
+    unsigned short port = h.listen();
+    rehearseTheAcceptErrorPath(h, port);
+    const int abortedBefore = h.log.countLines("handleAccept error: Operation canceled");
+
+    TestClient client;
+    ASSERT_TRUE(client.open());
+    {
+        DescriptorLimit limit;
+        ASSERT_TRUE(limit.exhaust());
+        const bool connected = client.connectOpened(port);
+        const bool refused = h.log.waitForLine("handleAccept error: Too many open files", 1, 5s);
+        // Normally still inside the pause; on a slow run the retry may have
+        // failed once more, which ends the same way.
+        h.core.stopListening();
+        limit.restore();
+        ASSERT_TRUE(connected);
+        ASSERT_TRUE(refused) << h.log.text();
+    }
+    ASSERT_TRUE(h.log.waitForLine("handleAccept error: Operation canceled", abortedBefore + 1));
+    EXPECT_TRUE(connectionRefused(port));
+
+    h.shutdown();
+    EXPECT_EQ(h.log.countLines("handleAccept error: Operation canceled"), abortedBefore + 1);
 }
 
 TEST(Listening, ThrowingProtocolListenerDoesNotStopAccepting)
