@@ -190,7 +190,7 @@ void Server::acceptNext(const AcceptorPtr& listener)
         return;
     }
     boost::shared_ptr<Session> session = Session::getInstance(ioService);
-    listener->async_accept(session->getSocket(),
+    listener->async_accept(session->getSocket(), session->getAcceptedEndpoint(),
                            asAcceptLoop([this, listener, session](const boost::system::error_code& error) {
                                handleAccept(listener, session, error);
                            }));

@@ -67,15 +67,22 @@ asio::ip::tcp::socket& Session::getSocket()
     return socket;
 }
 
+asio::ip::tcp::endpoint& Session::getAcceptedEndpoint()
+{
+    return acceptedEndpoint;
+}
+
+// The address comes with the accept itself, so it is known even for a client
+// that reset at once; the socket is asked only if the accept left it empty.
 void Session::recordEndpoint()
 {
-    boost::system::error_code error;
-    const auto endpoint = socket.remote_endpoint(error);
-    if (error) {
-        endpointText = "unknown";
+    if (acceptedEndpoint.port() != 0) {
+        endpointText = endpointToText(acceptedEndpoint);
         return;
     }
-    endpointText = endpointToText(endpoint);
+    boost::system::error_code error;
+    const auto endpoint = socket.remote_endpoint(error);
+    endpointText = error ? "unknown" : endpointToText(endpoint);
 }
 
 void Session::start()

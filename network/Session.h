@@ -9,7 +9,7 @@
 
 #include <atomic>
 #include <cstddef>
-#include <deque>
+#include <list>
 #include <string>
 
 // One accepted TCP connection. Reads whatever the client sends, chunk by chunk,
@@ -32,8 +32,11 @@ public:
 
     boost::asio::ip::tcp::socket& getSocket();
 
+    // Where the accept stores the client's address and port.
+    boost::asio::ip::tcp::endpoint& getAcceptedEndpoint();
     // Called by the accept handler once the socket is connected; remembers the
-    // client's address so that it can be told even after the client reset.
+    // client's address as text so that it can be told even after the client
+    // reset.
     void recordEndpoint();
 
     void start();
@@ -62,10 +65,12 @@ private:
 
     boost::asio::strand<boost::asio::io_context::executor_type> strand;
     boost::asio::ip::tcp::socket socket;
+    boost::asio::ip::tcp::endpoint acceptedEndpoint;
     std::string endpointText;
 
-    // Strand-only state.
-    std::deque<std::string> outgoing;
+    // Strand-only state. A list rather than a deque: most connections never
+    // send, and an empty deque already allocates.
+    std::list<std::string> outgoing;
     bool readParked = false;
     bool readEnded = false;
 
