@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 
 using namespace TestSupport;
@@ -58,6 +60,17 @@ private:
 bool waitForNextAccept(CoreHarness& h, int accepted)
 {
     return h.log.waitForLine("Session created...", accepted + 1);
+}
+
+// Runs `action` on the IO thread while the first client is being announced,
+// that is after its accept completed and before the next accept is issued.
+void onFirstAnnouncement(CoreHarness& h, std::function<void()> action)
+{
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    h.core.newProtocolSignal.connect([done, action](const boost::shared_ptr<ProtocolBase>&) {
+        if (!done->exchange(true))
+            action();
+    });
 }
 
 bool connectionRefused(unsigned short port)
@@ -117,16 +130,11 @@ TEST(Listening, StopEndsTheAcceptLoopAndKeepsConnections)
     EXPECT_EQ(h.log.countLines("Connection accepted..."), 1);
 }
 
-// A newSessionSignal listener runs after an accept completed and before the
-// next one is issued: no accept is outstanding that closing could abort.
+// No accept is outstanding while a client is announced: closing has none to abort.
 TEST(Listening, StopWhileAClientIsAnnouncedStillEndsTheLoopWithOneLine)
 {
     CoreHarness h;
-    std::atomic<bool> stopped{false};
-    h.core.newProtocolSignal.connect([&](const boost::shared_ptr<ProtocolBase>&) {
-        if (!stopped.exchange(true))
-            h.core.stopListening();
-    });
+    onFirstAnnouncement(h, [&h] { h.core.stopListening(); });
     const unsigned short port = h.listen();
     TestClient client(port);
     ASSERT_TRUE(h.waitForConnections(1));
@@ -142,11 +150,7 @@ TEST(Listening, StopWhileAClientIsAnnouncedStillEndsTheLoopWithOneLine)
 TEST(Listening, ReplacingWhileAClientIsAnnouncedEndsTheOldLoopWithOneLine)
 {
     CoreHarness h;
-    std::atomic<bool> replaced{false};
-    h.core.newProtocolSignal.connect([&](const boost::shared_ptr<ProtocolBase>&) {
-        if (!replaced.exchange(true))
-            h.core.startListening();
-    });
+    onFirstAnnouncement(h, [&h] { h.core.startListening(); });
     const unsigned short firstPort = h.listen();
     TestClient client(firstPort);
     ASSERT_TRUE(h.waitForConnections(1));
