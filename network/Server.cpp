@@ -23,15 +23,6 @@ constexpr int ioThreadCount = 2;
 // and accepts again; retrying at once would spin.
 constexpr std::chrono::milliseconds acceptRetryDelay(150);
 
-// Chunk-sized blocks come and go all the time: a Session's read buffer grows
-// to up to Session::maxChunkSize bytes, and a window converts every chunk into
-// a text of its own. glibc's default malloc serves blocks that size by mmap,
-// or from an arena whose free top it hands back to the kernel once it exceeds
-// twice the last such block, so nearly every such block landed on fresh pages:
-// a page fault per 4 KiB received (see bench/). Fixed thresholds keep
-// chunk-sized blocks in the arenas for reuse: blocks of up to four chunks come
-// from the arenas, and an arena keeps up to sixteen chunks' worth of free
-// memory at its top.
 // The accept loop issues each accept from the handler of the previous one.
 // Marking its handler as a continuation lets Asio run an accept that
 // completes at once (another client is already waiting) on the same IO thread
@@ -54,6 +45,15 @@ AcceptLoopHandler<Handler> asAcceptLoop(Handler handler)
     return AcceptLoopHandler<Handler>{std::move(handler)};
 }
 
+// Chunk-sized blocks come and go all the time: a Session's read buffer grows
+// to up to Session::maxChunkSize bytes, and a window converts every chunk into
+// a text of its own. glibc's default malloc serves blocks that size by mmap,
+// or from an arena whose free top it hands back to the kernel once it exceeds
+// twice the last such block, so nearly every such block landed on fresh pages:
+// a page fault per 4 KiB received (see bench/). Fixed thresholds keep
+// chunk-sized blocks in the arenas for reuse: blocks of up to four chunks come
+// from the arenas, and an arena keeps up to sixteen chunks' worth of free
+// memory at its top.
 void keepChunkSizedBlocksForReuse()
 {
 #if defined(__GLIBC__)
