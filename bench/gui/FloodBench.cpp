@@ -80,12 +80,12 @@ struct Options
     std::exit(2);
 }
 
-QSize parseSize(const std::string& text)
+QSize sizeOption(const std::string& text)
 {
-    int w = 0, h = 0;
-    if (std::sscanf(text.c_str(), "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0)
+    QSize size;
+    if (!GuiBench::parseSize(text, size))
         usage();
-    return QSize(w, h);
+    return size;
 }
 
 std::string sizeText(const QSize& size)
@@ -96,11 +96,7 @@ std::string sizeText(const QSize& size)
 Options parse(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
-        const std::string value = eq == std::string::npos ? std::string() : arg.substr(eq + 1);
+    GuiBench::forEachOption(argc, argv, [&options](const std::string& name, const std::string& value) {
         if (name == "--child")
             options.child = value;
         else if (name == "--runs")
@@ -108,11 +104,11 @@ Options parse(int argc, char** argv)
         else if (name == "--chunks")
             options.chunks = std::max(1, std::atoi(value.c_str()));
         else if (name == "--window")
-            options.window = parseSize(value);
+            options.window = sizeOption(value);
         else if (name == "--edit")
-            options.edit = parseSize(value);
+            options.edit = sizeOption(value);
         else if (name == "--mdi")
-            options.mdi = parseSize(value);
+            options.mdi = sizeOption(value);
         else if (name == "--progress")
             options.progress = true;
         else if (name == "--normal")
@@ -121,7 +117,7 @@ Options parse(int argc, char** argv)
             options.barePiece = std::clamp<qsizetype>(std::atoll(value.c_str()), 1, defaultBarePieceLength);
         else
             usage();
-    }
+    });
     return options;
 }
 

@@ -78,6 +78,25 @@ void setDeadline(int seconds)
     alarm(static_cast<unsigned>(seconds));
 }
 
+void forEachOption(int argc, char** argv,
+                   const std::function<void(const std::string& name, const std::string& value)>& handle)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto eq = arg.find('=');
+        handle(arg.substr(0, eq), eq == std::string::npos ? std::string() : arg.substr(eq + 1));
+    }
+}
+
+bool parseSize(const std::string& text, QSize& size)
+{
+    int w = 0, h = 0;
+    if (std::sscanf(text.c_str(), "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0)
+        return false;
+    size = QSize(w, h);
+    return true;
+}
+
 double seconds(Clock::duration d)
 {
     return std::chrono::duration<double>(d).count();

@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSize>
 #include <QStringView>
 #include <QTimer>
 
@@ -41,6 +42,13 @@ void setDeadline(int seconds);
 // Shared with the network benchmarks.
 using Bench::procStatusBytes;
 using Bench::raiseDescriptorLimit;
+
+// Calls handle(name, value) for every argument, split at its first '='
+// ("--runs=3" gives "--runs" and "3"; "--normal" gives "--normal" and "").
+void forEachOption(int argc, char** argv,
+                   const std::function<void(const std::string& name, const std::string& value)>& handle);
+// Reads "WxH" into size; false unless both are positive numbers.
+bool parseSize(const std::string& text, QSize& size);
 
 double seconds(Clock::duration d);
 // CPU time used so far by the calling thread.

@@ -72,11 +72,7 @@ struct Options
 Options parse(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
-        const std::string value = eq == std::string::npos ? std::string() : arg.substr(eq + 1);
+    GuiBench::forEachOption(argc, argv, [&options](const std::string& name, const std::string& value) {
         if (name == "--child")
             options.child = value;
         else if (name == "--runs")
@@ -85,14 +81,9 @@ Options parse(int argc, char** argv)
             options.clients = std::max(1, std::atoi(value.c_str()));
         else if (name == "--spread-ms")
             options.spreadMs = std::max(0, std::atoi(value.c_str()));
-        else if (name == "--window") {
-            int w = 0, h = 0;
-            if (std::sscanf(value.c_str(), "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0)
-                usage();
-            options.window = QSize(w, h);
-        } else
+        else if (name != "--window" || !GuiBench::parseSize(value, options.window))
             usage();
-    }
+    });
     return options;
 }
 
