@@ -16,6 +16,7 @@
 #include "GuiBenchSupport.h"
 
 #include "ConnectionWindow.h"
+#include "ConversationFeed.h"
 #include "Core.h"
 #include "MainWindow.h"
 #include "RemoteLocalDataViewer.h"
@@ -296,9 +297,9 @@ int runProgram(const Options& options, int argc, char** argv)
     bool finished = false;
     LatenessProbe* probe = nullptr;
     LatenessProbe probeObject(probeIntervalMs, [&] {
-        const qsizetype pending = connection->getPendingBytes();
-        maxPending = std::max(maxPending, pending);
-        if (pending == 0 && connection->getShownBytes() >= expectedBytes) {
+        const qint64 received = static_cast<qint64>(connection->getTranscript().totals().bytes[0]);
+        maxPending = std::max<qsizetype>(maxPending, static_cast<qsizetype>(expectedBytes - received));
+        if (received >= expectedBytes && connection->isViewCaughtUp()) {
             done = Clock::now();
             cpuAtDone = threadCpuSeconds();
             finished = true;
@@ -315,7 +316,8 @@ int runProgram(const Options& options, int argc, char** argv)
 
     reportCommon(connection->textEdit, *probe, seconds(done - sendStart), cpuAtDone - cpuAtStart, options.chunks);
     report("pending_max_bytes", static_cast<std::int64_t>(maxPending));
-    report("shown_bytes", static_cast<std::int64_t>(connection->getShownBytes()));
+    report("received_bytes", static_cast<std::int64_t>(connection->getTranscript().totals().bytes[0]));
+    report("skipped_bytes", static_cast<std::int64_t>(connection->getFeed().getSkippedBytes()));
     report("client_send_seconds", static_cast<double>(sendSecondsMicro.load()) / 1e6);
     report("mdi_size", sizeText(window->mdiArea->size()));
     checkDocument(connection->textEdit->document(), options.chunks);

@@ -1,73 +1,112 @@
 #include "ConnectionWindow.h"
 
 #include "AttributesEditor.h"
+#include "ByteEscaper.h"
+#include "ConnectionRecorder.h"
+#include "ConversationFeed.h"
+#include "HexView.h"
 #include "Latin1.h"
 #include "Log.h"
 #include "ProtocolBase.h"
-#include "RemoteDataQueue.h"
+#include "Transcript.h"
+#include "TranscriptSaver.h"
 
 #include <QElapsedTimer>
-#include <QTextBlock>
-#include <QTextDocument>
+#include <QFile>
+#include <QFileDialog>
+#include <QLocale>
+#include <QMessageBox>
 
 #include <boost/bind/bind.hpp>
 
 namespace
 {
-// How long one drain may hold the GUI thread before other events get their
-// turn. Each turn of the event loop in between repaints the conversation, which
-// follows its end: with 8 ms slices (and 5 ms pieces) a flood of 80-column text
-// was shown at 0.89 of the rate of a bare QTextEdit, with 12 ms slices and 8 ms
-// pieces at 0.96, while a 10 ms timer still fired at most ~15 ms late.
-constexpr qint64 drainSliceMs = 12;
+// How long one slice of drawing may hold the GUI thread before other events
+// get their turn.
+constexpr int drawSliceMs = 12;
+// Drawing starts at most this often: chunks that arrive closer together are
+// drawn together, with one layout and one repaint.
+constexpr qint64 frameIntervalMs = 4;
+// While the transcript's file cannot be written, how often to try again.
+constexpr int storageRetryMs = 1000;
 
-// How long inserting one piece should take, layout included. A slice ends
-// only after its last piece, so a piece must be short next to the slice: a
-// 64 KB piece of 80-column text takes ~13 ms in a wide conversation and ~40 ms
-// in a narrow one where lines wrap. Much shorter pieces cost more in all, each
-// insertion having a fixed cost of its own.
-constexpr double pieceBudgetNs = 8e6;
-// No shorter pieces than this.
-constexpr qsizetype minPieceLength = 4 * 1024;
-// Pieces shorter than this say more about that fixed cost than about the
-// cost per character, and do not update the estimate.
-constexpr qsizetype minMeasuredLength = 1024;
-// The cost assumed before anything has been measured (about 5 MB/s).
-constexpr double initialNsPerCharacter = 200;
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+TranscriptLimits& transcriptLimits()
+{
+    static TranscriptLimits limits;
+    return limits;
+}
+
+QString grouped(std::uint64_t number)
+{
+    return QLocale::c().toString(static_cast<qulonglong>(number));
+}
 }
 
 ConnectionWindow::ConnectionWindow(QWidget* parent, boost::shared_ptr<ProtocolBase> protocol,
                                    const QString& windowId)
     : QWidget(parent)
     , protocol(protocol)
-    , remoteData(new RemoteDataQueue(protocol))
+    , transcript(std::make_shared<Transcript>(transcriptLimits()))
+    , recorder(std::make_shared<ConnectionRecorder>(protocol, transcript))
 {
     setupUi(this);
     setupProtocolAttributesWidget(protocol);
+    feed = std::make_unique<ConversationFeed>(transcript, textEdit);
 
     connect(this, &ConnectionWindow::onSendLocalDataSignal, this, &ConnectionWindow::onReadLocalDataSlot,
             Qt::QueuedConnection);
     connect(sendButton, &QPushButton::clicked, this, &ConnectionWindow::onSendButtonClick);
-    continueDrain.setSingleShot(true);
-    continueDrain.setInterval(0);
-    connect(&continueDrain, &QTimer::timeout, this, &ConnectionWindow::drainRemoteData);
+    connect(saveButton, &QPushButton::clicked, this, &ConnectionWindow::onSaveConversation);
+    connect(viewModeBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this](int index) { setViewMode(static_cast<ViewMode>(index)); });
+    connect(timeStampsBox, &QCheckBox::toggled, this, &ConnectionWindow::setShowTimes);
+    drawTimer.setSingleShot(true);
+    connect(&drawTimer, &QTimer::timeout, this, &ConnectionWindow::drawSlice);
+    storageRetry.setInterval(storageRetryMs);
+    connect(&storageRetry, &QTimer::timeout, this, &ConnectionWindow::retryStorage);
 
     const QString endpoint = Latin1::toQString(protocol->getEndpointString());
     this->windowId = windowId.isEmpty() ? endpoint : windowId;
     setWindowTitle("Connection from: " + endpoint);
+    showCounts();
+    connectProtocol();
+}
 
-    // The queue, not the window, listens on the IO threads; the slot tracks
-    // the queue, so a chunk in delivery never reaches freed memory.
-    remoteData->setDrainRequest([this] { requestDrain(); });
-    using Slot = boost::signals2::signal<void(const std::string&)>::slot_type;
+void ConnectionWindow::setTranscriptLimits(const TranscriptLimits& limits)
+{
+    transcriptLimits() = limits;
+}
+
+// The recorder, not the window, listens on the IO threads; the slots track
+// it, so a chunk in delivery never reaches freed memory. Its update request
+// runs under the recorder's lock, which detach() takes too: `this` is alive
+// while it runs, and Qt drops the posted call if the window is gone by then.
+void ConnectionWindow::connectProtocol()
+{
+    recorder->setUpdateRequest([this] { requestUpdate(); });
+    using ReadSlot = boost::signals2::signal<void(const std::string&)>::slot_type;
     readConnection = protocol->readDataSignal.connect(
-        Slot(&RemoteDataQueue::onReadData, remoteData.get(), boost::placeholders::_1).track(remoteData));
+        ReadSlot(&ConnectionRecorder::onReadData, recorder.get(), boost::placeholders::_1).track_foreign(recorder));
+    using ResultSlot = boost::signals2::signal<void(std::uint64_t, const std::string&)>::slot_type;
+    sendResultConnection = protocol->sendResultSignal.connect(
+        ResultSlot(&ConnectionRecorder::onSendResult, recorder.get(), boost::placeholders::_1,
+                   boost::placeholders::_2)
+            .track_foreign(recorder));
 }
 
 ConnectionWindow::~ConnectionWindow()
 {
-    remoteData->detach();
+    recorder->detach();
     readConnection.disconnect();
+    sendResultConnection.disconnect();
     protocol->close();
     Log::line("Connection window destroyed");
     emit onWindowDestroying(windowId);
@@ -93,135 +132,218 @@ QString ConnectionWindow::getWindowId() const
     return windowId;
 }
 
-qsizetype ConnectionWindow::getPendingBytes() const
-{
-    return remoteData->pendingBytes() + (shownChunk.size() - shownOffset);
-}
-
 void ConnectionWindow::closeSession()
 {
     Log::line("clossing session: ", Latin1::toBytes(windowId));
     protocol->close();
 }
 
-// Runs on an IO thread with the queue's lock held; the window's destructor
-// detaches the queue under the same lock, so `this` is alive here. Qt drops
-// the posted call if the window is gone by the time it would run.
-void ConnectionWindow::requestDrain()
+// IO thread, under the recorder's lock.
+void ConnectionWindow::requestUpdate()
 {
-    QMetaObject::invokeMethod(this, [this] { drainRemoteData(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { catchUp(); }, Qt::QueuedConnection);
 }
 
-// Shows received data for one short time slice, then lets the event loop run
-// and comes back, so that a flooding client cannot freeze the program.
-void ConnectionWindow::drainRemoteData()
+void ConnectionWindow::catchUp()
 {
-    QElapsedTimer slice;
-    slice.start();
-    do {
-        if (!showNextPiece())
-            return;
-    } while (slice.elapsed() < drainSliceMs);
-    // Comes back through a zero timer, not a posted call: Qt's event loop
-    // delivers all posted events before it looks at its timers, so a posted
-    // continuation ran a second slice in a row whenever a timer was due.
-    continueDrain.start();
+    takeEvents();
+    scheduleDraw();
 }
 
-// Returns false when nothing is left to show for now.
-bool ConnectionWindow::showNextPiece()
+void ConnectionWindow::takeEvents()
 {
-    if (shownOffset < shownChunk.size()) {
-        appendRemotePiece(false);
-        return true;
+    const ConnectionRecorder::Events events = recorder->takeEvents();
+    ended = ended || events.ended;
+    for (const auto& [id, error] : events.sendResults)
+        showSendResult(id, error);
+    if (events.readingPaused && !readingPaused) {
+        readingPaused = true;
+        showState(QStringLiteral("Reading from this client is paused: the transcript file cannot be written "
+                                 "(%1). Reading goes on when there is room again.")
+                      .arg(QString::fromStdString(transcript->storageError())));
+        storageRetry.start();
     }
-    QString chunk;
-    switch (remoteData->takeNext(chunk)) {
-    case RemoteDataQueue::Next::Chunk:
-        beginRemoteChunk(std::move(chunk));
-        return true;
-    case RemoteDataQueue::Next::End:
+}
+
+void ConnectionWindow::scheduleDraw()
+{
+    if (drawTimer.isActive())
+        return;
+    const qint64 sinceLast = lastDrawMs < 0 ? frameIntervalMs : monotonicMs() - lastDrawMs;
+    drawTimer.start(static_cast<int>(qMax<qint64>(0, frameIntervalMs - sinceLast)));
+}
+
+void ConnectionWindow::drawSlice()
+{
+    lastDrawMs = monotonicMs();
+    bool caughtUp = true;
+    if (viewMode == ViewMode::Hex)
+        hexView->refresh();
+    else
+        caughtUp = feed->drawFor(drawSliceMs);
+    showCounts();
+    if (!caughtUp) {
+        // Comes back through a zero timer, not a posted call: Qt's event loop
+        // delivers all posted events before it looks at its timers.
+        drawTimer.start(0);
+        return;
+    }
+    if (ended && !inactiveShown)
         markInactive();
-        return true;
-    case RemoteDataQueue::Next::Empty:
-        break;
-    }
-    shownChunk.clear();
-    shownOffset = 0;
-    return false;
 }
 
-void ConnectionWindow::beginRemoteChunk(QString data)
+bool ConnectionWindow::isViewCaughtUp() const
 {
-    Log::line("onReadRemoteDataSlot:", Latin1::toBytes(data));
-    shownChunk = std::move(data);
-    shownOffset = 0;
-    appendRemotePiece(true);
+    return viewMode == ViewMode::Hex || feed->isCaughtUp();
 }
 
-// Inserts the next piece of the chunk being shown, sized to take about
-// pieceBudgetNs, and learns from how long it took.
-void ConnectionWindow::appendRemotePiece(bool startsParagraph)
+void ConnectionWindow::showCounts()
 {
-    QTextDocument* document = textEdit->document();
-    // Inserting lays out the new text and, again, the line it continues.
-    const qsizetype continued = startsParagraph ? 0 : document->lastBlock().length() - 1;
-    QStringView rest = QStringView(shownChunk).mid(shownOffset);
-    qsizetype pieceLimit = nextPieceLength(continued);
-    // The viewer never cuts between the CR and the LF of a pair; neither does this.
-    if (pieceLimit < rest.size() && pieceLimit > 1 && rest[pieceLimit - 1] == QLatin1Char('\r')
-        && rest[pieceLimit] == QLatin1Char('\n'))
-        --pieceLimit;
-    QElapsedTimer timer;
-    timer.start();
-    const qsizetype length = textEdit->appendPiece(rest.first(qMin(pieceLimit, rest.size())), startsParagraph,
-                                                   textEdit->getRemoteFormat());
-    shownOffset += length;
-    shownBytes += length;
-
-    const qsizetype laidOut = continued + length;
-    if (laidOut >= minMeasuredLength) {
-        double sample = static_cast<double>(timer.nsecsElapsed()) / static_cast<double>(laidOut);
-        // A piece that took far longer than its length says (the viewer
-        // dropped its oldest lines, or the process lost the CPU) moves the
-        // estimate a little only.
-        if (insertNsPerCharacter > 0)
-            sample = qMin(sample, 4 * insertNsPerCharacter);
-        insertNsPerCharacter = insertNsPerCharacter > 0 ? 0.75 * insertNsPerCharacter + 0.25 * sample : sample;
-    }
+    const TranscriptTotals totals = transcript->totals();
+    const int received = static_cast<int>(Direction::Received);
+    const int sent = static_cast<int>(Direction::Sent);
+    const QString text = QStringLiteral("Received %1 bytes in %2 chunks, sent %3 bytes in %4")
+                             .arg(grouped(totals.bytes[received]), grouped(totals.chunks[received]),
+                                  grouped(totals.bytes[sent]), grouped(totals.chunks[sent]));
+    if (countsLabel->text() != text)
+        countsLabel->setText(text);
 }
 
-qsizetype ConnectionWindow::nextPieceLength(qsizetype continuedLength) const
+void ConnectionWindow::showState(const QString& text)
 {
-    const double nsPerCharacter = insertNsPerCharacter > 0 ? insertNsPerCharacter : initialNsPerCharacter;
-    const double fits = pieceBudgetNs / nsPerCharacter - static_cast<double>(continuedLength);
-    if (fits >= static_cast<double>(RemoteLocalDataViewer::maxPieceLength))
-        return RemoteLocalDataViewer::maxPieceLength;
-    if (fits >= static_cast<double>(minPieceLength))
-        return static_cast<qsizetype>(fits);
-    // A line that long is laid out anew with every piece that continues it,
-    // however short the piece: no length keeps within the budget, and the
-    // longest pieces lay it out again the fewest times.
-    return continuedLength >= minPieceLength ? RemoteLocalDataViewer::maxPieceLength : minPieceLength;
+    stateLabel->setText(text);
+    stateLabel->setVisible(!text.isEmpty());
 }
 
+void ConnectionWindow::retryStorage()
+{
+    if (!transcript->retryStorage())
+        return;
+    storageRetry.stop();
+    readingPaused = false;
+    showState(QString());
+    recorder->resumeReading();
+}
+
+// The client has ended its sending. The connection may still take a reply
+// (many clients shut down their side and wait for the answer), so the input
+// stays usable for as long as it can.
 void ConnectionWindow::markInactive()
 {
-    sendButton->setEnabled(false);
-    textEdit_2->setEnabled(false);
+    inactiveShown = true;
+    if (!protocol->canSend()) {
+        sendButton->setEnabled(false);
+        textEdit_2->setEnabled(false);
+    }
     emit onWindowInactive(windowId);
 }
 
 void ConnectionWindow::onReadLocalDataSlot(QString data)
 {
-    Log::line("onReadLocalDataSlot:", Latin1::toBytes(data));
-    textEdit->appendLocalData(data);
+    const std::string bytes = Latin1::toBytes(data);
+    std::string line("onReadLocalDataSlot:");
+    appendEscaped(line, bytes.data(), bytes.size());
+    Log::writeLine(line);
+    const std::size_t chunk = transcript->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
+    if (!sendIdsToRecord.empty()) {
+        chunkOfSend[sendIdsToRecord.front()] = chunk;
+        sendIdsToRecord.pop_front();
+    }
+    scheduleDraw();
 }
 
+// The reply goes into the transcript through the queued local-data signal,
+// which is posted before the write can complete: its result always finds it.
 void ConnectionWindow::onSendButtonClick()
 {
     Log::line("emitting onSendLocalDataSignal");
-    const std::string sent = protocol->send(Latin1::toBytes(textEdit_2->toPlainText()));
-    emit onSendLocalDataSignal(Latin1::toQString(sent));
+    std::string framed = protocol->frame(Latin1::toBytes(textEdit_2->toPlainText()));
+    emit onSendLocalDataSignal(Latin1::toQString(framed));
+    sendIdsToRecord.push_back(protocol->sendFramed(std::move(framed)));
     textEdit_2->clear();
+}
+
+void ConnectionWindow::showSendResult(std::uint64_t id, const std::string& error)
+{
+    const auto sent = chunkOfSend.find(id);
+    if (sent == chunkOfSend.end())
+        return;
+    const std::size_t chunk = sent->second;
+    chunkOfSend.erase(sent);
+    if (error.empty())
+        return;
+    const QString reason = QString::fromStdString(error);
+    feed->addChunkNote(chunk, QStringLiteral("[The reply above was not sent: %1]").arg(reason));
+    if (hexView)
+        hexView->setChunkNote(chunk, QStringLiteral("not sent: %1").arg(reason));
+    if (!protocol->canSend()) {
+        sendButton->setEnabled(false);
+        textEdit_2->setEnabled(false);
+    }
+}
+
+void ConnectionWindow::setViewMode(ViewMode mode)
+{
+    viewMode = mode;
+    if (viewModeBox->currentIndex() != static_cast<int>(mode))
+        viewModeBox->setCurrentIndex(static_cast<int>(mode));
+    if (mode == ViewMode::Hex) {
+        if (!hexView) {
+            hexView = new HexView(transcript, this);
+            hexView->setShowTimes(timeStampsBox->isChecked());
+            gridLayout->addWidget(hexView, 2, 0, 1, 2);
+        }
+        hexView->refresh();
+        textEdit->hide();
+        hexView->show();
+        return;
+    }
+    if (hexView)
+        hexView->hide();
+    textEdit->show();
+    textEdit->setStyle(mode == ViewMode::ControlBytes ? RemoteLocalDataViewer::Style::ControlBytes
+                                                      : RemoteLocalDataViewer::Style::Text);
+    feed->redraw();
+    scheduleDraw();
+}
+
+void ConnectionWindow::setShowTimes(bool show)
+{
+    if (timeStampsBox->isChecked() != show)
+        timeStampsBox->setChecked(show);
+    textEdit->setShowTimes(show);
+    if (hexView)
+        hexView->setShowTimes(show);
+    if (viewMode != ViewMode::Hex) {
+        feed->redraw();
+        scheduleDraw();
+    }
+}
+
+QString ConnectionWindow::saveConversation(const QString& path, SaveFormat format)
+{
+    const std::string file = QFile::encodeName(path).toStdString();
+    std::string error;
+    const bool saved = format == SaveFormat::ReceivedBytes ? saveReceivedBytes(*transcript, file, error)
+                                                           : saveAsText(*transcript, file, error);
+    if (!saved)
+        return QString::fromStdString(error);
+    Log::line("conversation saved to ", file);
+    return QString();
+}
+
+void ConnectionWindow::onSaveConversation()
+{
+    const QString rawFilter = QStringLiteral("Received bytes, exactly as they arrived (*)");
+    const QString textFilter = QStringLiteral("Whole conversation as text (*.txt)");
+    QString chosenFilter = rawFilter;
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Conversation"), QString(),
+                                                      rawFilter + QStringLiteral(";;") + textFilter, &chosenFilter);
+    if (path.isEmpty())
+        return;
+    const QString error =
+        saveConversation(path, chosenFilter == textFilter ? SaveFormat::TranscriptText : SaveFormat::ReceivedBytes);
+    if (!error.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("Save Conversation"),
+                             QStringLiteral("Couldn't save the conversation to %1: %2").arg(path, error));
 }

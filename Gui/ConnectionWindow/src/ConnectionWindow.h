@@ -9,16 +9,30 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/connection.hpp>
 
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+
+#include "Transcript.h"
+
+class ConnectionRecorder;
+class ConversationFeed;
+class HexView;
 class ProtocolBase;
-class RemoteDataQueue;
 
 // One connection: the conversation, the input and the Send button, and the
-// protocol attributes editor when the protocol has attributes.
+// protocol attributes editor when the protocol has attributes. The
+// connection's transcript is the record of every byte both ways; the views
+// show it.
 class ConnectionWindow : public QWidget, public Ui::ConnectionWindowForm
 {
     Q_OBJECT
 
 public:
+    enum class ViewMode { Text = 0, ControlBytes = 1, Hex = 2 };
+    enum class SaveFormat { ReceivedBytes, TranscriptText };
+
     // windowId identifies the window to its manager; empty means the
     // connection's endpoint text.
     ConnectionWindow(QWidget* parent, boost::shared_ptr<ProtocolBase> protocol,
@@ -33,10 +47,21 @@ public:
     QString getWindowId() const;
     void setupProtocolAttributesWidget(boost::shared_ptr<ProtocolBase> protocol);
 
-    // Received bytes not yet shown: waiting in the queue or in the chunk being shown.
-    qsizetype getPendingBytes() const;
-    // Received bytes shown so far, whatever the conversation still holds.
-    qint64 getShownBytes() const { return shownBytes; }
+    // The memory budget and file of the transcripts of windows made from now on.
+    static void setTranscriptLimits(const TranscriptLimits& limits);
+
+    const Transcript& getTranscript() const { return *transcript; }
+    ConversationFeed& getFeed() { return *feed; }
+    // The hex view, once it has been shown.
+    HexView* getHexView() const { return hexView; }
+    void setViewMode(ViewMode mode);
+    ViewMode getViewMode() const { return viewMode; }
+    void setShowTimes(bool show);
+    // Whether the text view has drawn (or skipped) everything received so far.
+    bool isViewCaughtUp() const;
+
+    // Writes the conversation to path; returns an empty string or what went wrong.
+    QString saveConversation(const QString& path, SaveFormat format);
 
 signals:
     void onSendLocalDataSignal(QString data);
@@ -46,29 +71,43 @@ signals:
 public slots:
     void onReadLocalDataSlot(QString data);
     void onSendButtonClick();
+    // Asks where to save and in which form, then saves.
+    void onSaveConversation();
 
 private:
-    void requestDrain();
-    void drainRemoteData();
-    bool showNextPiece();
-    void beginRemoteChunk(QString data);
-    void appendRemotePiece(bool startsParagraph);
-    qsizetype nextPieceLength(qsizetype continuedLength) const;
+    void requestUpdate();
+    void catchUp();
+    void scheduleDraw();
+    void drawSlice();
+    void takeEvents();
+    void showSendResult(std::uint64_t id, const std::string& error);
+    void showCounts();
+    void showState(const QString& text);
+    void retryStorage();
     void markInactive();
+    void connectProtocol();
 
     boost::shared_ptr<ProtocolBase> protocol;
     QString windowId;
-    boost::shared_ptr<RemoteDataQueue> remoteData;
+    std::shared_ptr<Transcript> transcript;
+    std::shared_ptr<ConnectionRecorder> recorder;
+    std::unique_ptr<ConversationFeed> feed;
+    HexView* hexView = nullptr;
+    ViewMode viewMode = ViewMode::Text;
     boost::signals2::connection readConnection;
-    // Brings the drain back after a slice, once the event loop has run.
-    QTimer continueDrain;
+    boost::signals2::connection sendResultConnection;
 
-    // The received chunk being inserted, one piece per step.
-    QString shownChunk;
-    qsizetype shownOffset = 0;
-    qint64 shownBytes = 0;
-    // What inserting one character has cost lately, layout included: sizes the
-    // pieces so that each takes about the same time, whatever the width of the
-    // conversation or the font.
-    double insertNsPerCharacter = 0;
+    // Drawing is paced: the next slice comes through this timer, so that
+    // other events get their turn, and small chunks that arrive close together
+    // share one layout and one repaint.
+    QTimer drawTimer;
+    qint64 lastDrawMs = -1;
+    QTimer storageRetry;
+
+    // Replies handed to the connection, by write id, until their result comes.
+    std::deque<std::uint64_t> sendIdsToRecord;
+    std::map<std::uint64_t, std::size_t> chunkOfSend;
+    bool ended = false;
+    bool inactiveShown = false;
+    bool readingPaused = false;
 };

@@ -1,108 +1,258 @@
 #include "RemoteLocalDataViewer.h"
 
+#include "HexFormat.h"
+#include "Log.h"
+
 #include <QScrollBar>
 #include <QTextBlock>
-#include <QTextCursor>
+#include <QTextDocument>
 
 namespace
 {
-// What a piece looks like on screen. A CR LF pair is one line break (a lone
-// CR or LF is one too), and a zero byte is shown as the visible symbol for
-// NUL instead of vanishing.
-QString displayText(QStringView piece)
+constexpr QChar nulSymbol(0x2400);
+
+bool isControlByte(unsigned char byte)
 {
-    QString text = piece.toString();
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.replace(QChar(0), QChar(0x2400));
-    return text;
+    return byte < 0x20 || (byte >= 0x7f && byte <= 0x9f);
 }
 
-// Never cut between the CR and the LF of a pair.
-qsizetype pieceLength(QStringView text)
+QString escapeFor(unsigned char byte)
 {
-    qsizetype length = qMin(text.size(), RemoteLocalDataViewer::maxPieceLength);
-    if (length < text.size() && length > 1 && text[length - 1] == QLatin1Char('\r')
-        && text[length] == QLatin1Char('\n'))
-        --length;
-    return length;
+    switch (byte) {
+    case '\r':
+        return QStringLiteral("\\r");
+    case '\n':
+        return QStringLiteral("\\n");
+    case '\t':
+        return QStringLiteral("\\t");
+    default:
+        return QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+    }
+}
+
+QString timePrefix(std::int64_t timeUs, std::int64_t gapUs)
+{
+    QString prefix = QString::fromStdString(formatClock(timeUs));
+    if (gapUs >= 0)
+        prefix += QLatin1Char(' ') + QString::fromStdString(formatGap(gapUs));
+    return prefix + QLatin1Char(' ');
 }
 }
 
 RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     : QTextEdit(parent)
+    , cursor(document())
 {
-    remoteFormat.setBackground(QBrush(Qt::darkYellow, Qt::SolidPattern));
-    localFormat.setBackground(QBrush(Qt::darkGray, Qt::SolidPattern));
-    // The conversation can grow to a hundred megabytes; an undo history of
-    // every insertion would double that.
+    formats[0].setBackground(QBrush(Qt::darkYellow, Qt::SolidPattern));
+    formats[1].setBackground(QBrush(Qt::darkGray, Qt::SolidPattern));
+    for (int i = 0; i < 2; ++i) {
+        escapeFormats[i] = formats[i];
+        escapeFormats[i].setForeground(QBrush(Qt::darkBlue));
+        escapeFormats[i].setFontWeight(QFont::Bold);
+    }
+    timeFormat.setForeground(QBrush(Qt::darkGray));
+    noteFormat.setForeground(QBrush(Qt::darkRed));
+    noteFormat.setFontItalic(true);
+    // The transcript is the record; an undo history would only double the memory.
     setUndoRedoEnabled(false);
-    // Unwrapped, every paragraph is one line, so the conversation's height
-    // follows from its line count and stays under the height limit (see the
-    // header); long lines scroll sideways instead. A wrapped paragraph can
-    // also grow by any number of lines at once, and in a narrow window a
-    // flood once hung Qt's layout a few megabytes in.
-    setLineWrapMode(QTextEdit::NoWrap);
+    setReadOnly(true);
+    setLineWrapMode(QTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+
+    // Follows the newest line while the user is at the bottom, as a terminal
+    // does; the range grows as the layout catches up, which may be later than
+    // the insertion that caused it.
+    QScrollBar* bar = verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (followEnd)
+            bar->setValue(maximum);
+    });
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { followEnd = value >= bar->maximum(); });
 }
 
-void RemoteLocalDataViewer::appendRemoteData(const QString& text)
+void RemoteLocalDataViewer::clearConversation()
 {
-    appendWhole(text, remoteFormat);
+    clear();
+    cursor = QTextCursor(document());
+    chunkOpen = false;
+    pendingCr = false;
+    paragraphLength = 0;
+    lastNotePosition = -1;
+    followEnd = true;
 }
 
-void RemoteLocalDataViewer::appendLocalData(const QString& text)
+void RemoteLocalDataViewer::beginBatch()
 {
-    appendWhole(text, localFormat);
+    if (batchDepth++ == 0)
+        cursor.beginEditBlock();
 }
 
-void RemoteLocalDataViewer::appendWhole(const QString& text, const QTextCharFormat& format)
+void RemoteLocalDataViewer::endBatch()
 {
-    QStringView rest(text);
-    bool first = true;
-    do {
-        rest = rest.mid(appendPiece(rest, first, format));
-        first = false;
-    } while (!rest.isEmpty());
+    if (--batchDepth > 0)
+        return;
+    cursor.endEditBlock();
+    if (document()->characterCount() > maxCharacters)
+        dropOldest();
 }
 
-qsizetype RemoteLocalDataViewer::appendPiece(QStringView text, bool startsParagraph, const QTextCharFormat& format)
+void RemoteLocalDataViewer::beginChunk(Direction direction, std::int64_t timeUs, std::int64_t gapUs)
 {
-    QScrollBar* scrollBar = verticalScrollBar();
-    const bool followEnd = scrollBar->value() >= scrollBar->maximum();
-
-    const qsizetype length = pieceLength(text);
-    makeRoomFor(text.first(length), startsParagraph);
-    QTextCursor cursor(document());
+    if (chunkOpen)
+        endChunk();
+    chunkDirection = direction;
+    chunkOpen = true;
     cursor.movePosition(QTextCursor::End);
-    if (startsParagraph && !document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(displayText(text.first(length)), format);
-
-    if (followEnd)
-        scrollBar->setValue(scrollBar->maximum());
-    return length;
+    if (!document()->isEmpty())
+        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    paragraphLength = 0;
+    if (showTimes)
+        insertRun(timePrefix(timeUs, gapUs), timeFormat);
 }
 
-int RemoteLocalDataViewer::getMaxLines() const
+void RemoteLocalDataViewer::appendBytes(const char* data, std::size_t size)
 {
-    return maxHeight / qMax(1, fontMetrics().lineSpacing());
+    if (style == Style::Text)
+        appendPlain(data, size);
+    else
+        appendEscapes(data, size);
 }
 
-// Removing lines at the top lays the whole conversation out again, so they go
-// many at a time rather than a few with every insertion. Counted before the
-// piece goes in: a piece of 64 K line breaks alone adds almost a million pixels.
-void RemoteLocalDataViewer::makeRoomFor(QStringView piece, bool startsParagraph)
+void RemoteLocalDataViewer::endChunk()
+{
+    if (pendingCr) {
+        pendingCr = false;
+        insertBreak();
+    }
+    chunkOpen = false;
+}
+
+// Runs of ordinary characters go in whole; line breaks and the paragraph
+// limit split them.
+void RemoteLocalDataViewer::appendPlain(const char* data, std::size_t size)
+{
+    const QTextCharFormat& format = formats[static_cast<int>(chunkDirection)];
+    QString run;
+    auto flush = [&] {
+        if (!run.isEmpty())
+            insertRun(run, format);
+        run.clear();
+    };
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(data[i]);
+        if (pendingCr) {
+            pendingCr = false;
+            flush();
+            insertBreak();
+            if (byte == '\n')
+                continue;
+        }
+        if (byte == '\r') {
+            pendingCr = true;
+            continue;
+        }
+        if (byte == '\n') {
+            flush();
+            insertBreak();
+            continue;
+        }
+        if (paragraphLength + run.size() >= maxParagraphLength) {
+            flush();
+            insertBreak();
+        }
+        run += byte == 0 ? nulSymbol : QChar(byte);
+    }
+    flush();
+}
+
+void RemoteLocalDataViewer::appendEscapes(const char* data, std::size_t size)
+{
+    const int direction = static_cast<int>(chunkDirection);
+    QString run;
+    auto flush = [&] {
+        if (!run.isEmpty())
+            insertRun(run, formats[direction]);
+        run.clear();
+    };
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(data[i]);
+        if (isControlByte(byte)) {
+            flush();
+            insertRun(escapeFor(byte), escapeFormats[direction]);
+            if (byte == '\n')
+                insertBreak();
+            continue;
+        }
+        if (paragraphLength + run.size() >= maxParagraphLength) {
+            flush();
+            insertBreak();
+        }
+        run += QChar(byte);
+    }
+    flush();
+}
+
+void RemoteLocalDataViewer::insertRun(const QString& text, const QTextCharFormat& format)
+{
+    cursor.insertText(text, format);
+    paragraphLength += static_cast<int>(text.size());
+}
+
+void RemoteLocalDataViewer::insertBreak()
+{
+    cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    paragraphLength = 0;
+}
+
+void RemoteLocalDataViewer::appendNote(const QString& text)
+{
+    if (chunkOpen)
+        endChunk();
+    cursor.movePosition(QTextCursor::End);
+    if (!document()->isEmpty())
+        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    lastNotePosition = cursor.position();
+    cursor.insertText(text, noteFormat);
+    paragraphLength = 0;
+}
+
+void RemoteLocalDataViewer::rewriteLastNote(const QString& text)
+{
+    if (lastNotePosition < 0) {
+        appendNote(text);
+        return;
+    }
+    chunkOpen = false;
+    pendingCr = false;
+    cursor.setPosition(lastNotePosition);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    cursor.insertText(text, noteFormat);
+    paragraphLength = 0;
+}
+
+// The oldest third goes in one step: removing lines at the top lays out what
+// follows again, so it is done seldom and in bulk.
+void RemoteLocalDataViewer::dropOldest()
 {
     QTextDocument* conversation = document();
-    const qsizetype lines = conversation->blockCount() + (startsParagraph ? 1 : 0)
-        + piece.count(QLatin1Char('\n')) + piece.count(QLatin1Char('\r'));
-    const int maxLines = getMaxLines();
-    if (lines <= maxLines)
+    const int keepFrom = conversation->characterCount() / 3;
+    const QTextBlock firstKept = conversation->findBlock(keepFrom).next();
+    if (!firstKept.isValid())
         return;
-    const int linesKept = qMin(maxLines * 2 / 3, conversation->blockCount());
-    // One jump to the first line kept: moving there block by block works out
-    // the cursor's x in every line passed, shaping each line's text anew.
-    QTextCursor cursor(conversation);
-    cursor.setPosition(conversation->findBlockByNumber(conversation->blockCount() - linesKept).position(),
-                       QTextCursor::KeepAnchor);
-    cursor.removeSelectedText();
+    const int removed = firstKept.position();
+    QTextCursor top(conversation);
+    top.beginEditBlock();
+    top.setPosition(removed, QTextCursor::KeepAnchor);
+    top.removeSelectedText();
+    top.insertText(QStringLiteral("[Older lines were dropped from this view; the hex view shows them, "
+                                  "and Save Conversation... keeps every byte.]"),
+                   noteFormat);
+    top.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    top.endEditBlock();
+    if (lastNotePosition >= 0)
+        lastNotePosition = lastNotePosition >= removed ? lastNotePosition - removed + top.position() : -1;
+    cursor.movePosition(QTextCursor::End);
+    Log::line("conversation view dropped ", removed, " older characters");
 }

@@ -1,46 +1,92 @@
 #pragma once
 
-#include <QStringView>
+#include "Transcript.h"
+
+#include <QString>
 #include <QTextCharFormat>
+#include <QTextCursor>
 #include <QTextEdit>
 
-// The conversation: data from the client on dark yellow, data sent to it on
-// dark gray, each piece of data a paragraph of its own, shown as plain text.
+#include <cstdint>
+
+// The conversation as text: data from the client on dark yellow, data sent to
+// it on dark gray, each chunk a paragraph of its own, wrapped at the window's
+// width. Either as plain text (a CR LF pair, a lone CR or LF is a line break,
+// a zero byte shows as the symbol for NUL) or with every control byte written
+// out as an escape in a colour of its own.
+//
+// It holds at most a bounded tail of the conversation: the transcript keeps
+// every byte, and whatever this view drops or skips is marked where it was.
 class RemoteLocalDataViewer : public QTextEdit
 {
 public:
-    // Inserting much more at once makes a tall document stall the GUI thread.
-    static constexpr qsizetype maxPieceLength = 64 * 1024;
-    // Qt 6.4's QTextEdit stops returning once its document grows past about
-    // 21 million pixels (measured: 80-column lines, 14 pixels each). The
-    // conversation stays below this height: before a piece would take it
-    // further, the oldest third of its lines goes in one batch. That is
-    // 1.28 million lines at 14 pixels, about 100 MB of 80-column text, and a
-    // batch holds the GUI thread for about a second.
-    static constexpr int defaultMaxHeight = 18000000;
+    enum class Style { Text, ControlBytes };
+
+    // No paragraph grows past this many characters: the rest of a longer line
+    // continues in the next one, so laying out a paragraph stays cheap however
+    // long the client's lines are. It looks like the wrap it is.
+    static constexpr int maxParagraphLength = 2048;
+    // When the view holds more characters than this, its oldest third goes.
+    static constexpr int defaultMaxCharacters = 2 * 1024 * 1024;
 
     explicit RemoteLocalDataViewer(QWidget* parent = nullptr);
 
-    void appendRemoteData(const QString& text);
-    void appendLocalData(const QString& text);
+    void setStyle(Style newStyle) { style = newStyle; }
+    Style getStyle() const { return style; }
+    void setShowTimes(bool show) { showTimes = show; }
+    bool getShowTimes() const { return showTimes; }
+    void setMaxCharacters(int characters) { maxCharacters = characters; }
 
-    // Adds one piece of a text: the first piece starts a new paragraph, the
-    // following ones continue it. Returns the length of the piece taken from
-    // the front of text, at most maxPieceLength.
-    qsizetype appendPiece(QStringView text, bool startsParagraph, const QTextCharFormat& format);
+    void clearConversation();
 
-    const QTextCharFormat& getRemoteFormat() const { return remoteFormat; }
-    const QTextCharFormat& getLocalFormat() const { return localFormat; }
+    // Drawing goes in batches: one layout and one repaint for everything
+    // added between begin and end.
+    void beginBatch();
+    void endBatch();
 
-    // The height limit in pixels, and the lines it allows at the current font.
-    void setMaxHeight(int pixels) { maxHeight = pixels; }
-    int getMaxLines() const;
+    // Starts the paragraph of a chunk; gapUs < 0 means it is the first one.
+    void beginChunk(Direction direction, std::int64_t timeUs, std::int64_t gapUs);
+    // Adds bytes to the chunk begun last.
+    void appendBytes(const char* data, std::size_t size);
+    // Ends the chunk: a CR it ended with is a line break of its own.
+    void endChunk();
+    // A paragraph of its own that is not data: a marker, an event.
+    void appendNote(const QString& text);
+    // Changes the text of the last note, if it is still the last paragraph
+    // but for what was drawn after it; returns false if there is none.
+    bool hasNote() const { return lastNotePosition >= 0; }
+    // Removes everything after the last note and rewrites it.
+    void rewriteLastNote(const QString& text);
+
+    const QTextCharFormat& getRemoteFormat() const { return formats[0]; }
+    const QTextCharFormat& getLocalFormat() const { return formats[1]; }
+
+    // Whether the view shows the newest line and keeps doing so.
+    bool isFollowingEnd() const { return followEnd; }
 
 private:
-    void makeRoomFor(QStringView piece, bool startsParagraph);
-    void appendWhole(const QString& text, const QTextCharFormat& format);
+    void insertRun(const QString& text, const QTextCharFormat& format);
+    void insertBreak();
+    void appendPlain(const char* data, std::size_t size);
+    void appendEscapes(const char* data, std::size_t size);
+    void dropOldest();
 
-    QTextCharFormat remoteFormat;
-    QTextCharFormat localFormat;
-    int maxHeight = defaultMaxHeight;
+    Style style = Style::Text;
+    bool showTimes = false;
+    int maxCharacters = defaultMaxCharacters;
+
+    QTextCharFormat formats[2];
+    QTextCharFormat escapeFormats[2];
+    QTextCharFormat timeFormat;
+    QTextCharFormat noteFormat;
+    QTextCursor cursor;
+    // The current chunk: its format, its paragraph's length so far, and a CR
+    // that may be the first half of a CR LF pair cut by a piece boundary.
+    Direction chunkDirection = Direction::Received;
+    int paragraphLength = 0;
+    bool pendingCr = false;
+    bool chunkOpen = false;
+    int lastNotePosition = -1;
+    bool followEnd = true;
+    int batchDepth = 0;
 };

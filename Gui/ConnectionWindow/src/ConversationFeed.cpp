@@ -1,0 +1,150 @@
+#include "ConversationFeed.h"
+
+#include "RemoteLocalDataViewer.h"
+#include "Transcript.h"
+
+#include <QElapsedTimer>
+#include <QLocale>
+
+#include <algorithm>
+
+namespace
+{
+// One insertion at most; a slice is made of several.
+constexpr std::size_t pieceLength = 16 * 1024;
+
+QString markerText(std::uint64_t skipped)
+{
+    return QStringLiteral("[%1 bytes arrived faster than they could be drawn and are not shown here; "
+                          "the hex view shows them, and Save Conversation... keeps every byte.]")
+        .arg(QLocale::c().toString(static_cast<qulonglong>(skipped)));
+}
+}
+
+ConversationFeed::ConversationFeed(std::shared_ptr<Transcript> transcript, RemoteLocalDataViewer* viewer)
+    : transcript(std::move(transcript))
+    , viewer(viewer)
+{
+}
+
+bool ConversationFeed::isCaughtUp() const
+{
+    return chunkIndex >= transcript->chunkCount();
+}
+
+bool ConversationFeed::drawFor(int sliceMs)
+{
+    QElapsedTimer slice;
+    slice.start();
+    viewer->beginBatch();
+    while (!isCaughtUp() && slice.elapsed() < sliceMs) {
+        const Chunk current = transcript->chunk(chunkIndex);
+        const std::uint64_t drawnTo = current.offset + offsetInChunk;
+        const std::uint64_t size = transcript->size();
+        if (size - drawnTo > skipThreshold)
+            skipTo(size - tailLength);
+        else
+            drawPiece();
+    }
+    viewer->endBatch();
+    if (isCaughtUp())
+        markerOpen = false;
+    return isCaughtUp();
+}
+
+// One marker per stretch of being behind: a jump while the text drawn after
+// the last marker has not caught up yet replaces that text.
+void ConversationFeed::skipTo(std::uint64_t offset)
+{
+    const Chunk current = transcript->chunk(chunkIndex);
+    std::uint64_t skipped = offset - (current.offset + offsetInChunk);
+    if (markerOpen) {
+        skipped += drawnSinceMarker;
+        markerSkipped += skipped;
+        viewer->rewriteLastNote(markerText(markerSkipped));
+    } else {
+        markerSkipped = skipped;
+        viewer->appendNote(markerText(markerSkipped));
+        markerOpen = true;
+    }
+    skippedInAll += skipped;
+    drawnSinceMarker = 0;
+    chunkIndex = transcript->chunkAt(offset);
+    offsetInChunk = offset - transcript->chunk(chunkIndex).offset;
+    previousTimeUs = -1;
+    if (offsetInChunk > 0) {
+        const Chunk landed = transcript->chunk(chunkIndex);
+        viewer->beginChunk(landed.direction, landed.timeUs, -1);
+    }
+}
+
+void ConversationFeed::drawPiece()
+{
+    const Chunk current = transcript->chunk(chunkIndex);
+    if (offsetInChunk == 0) {
+        viewer->beginChunk(current.direction, current.timeUs,
+                           previousTimeUs < 0 ? -1 : current.timeUs - previousTimeUs);
+        previousTimeUs = current.timeUs;
+    }
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(current.length - offsetInChunk, pieceLength));
+    transcript->read(current.offset + offsetInChunk, length, buffer);
+    viewer->appendBytes(buffer.data(), buffer.size());
+    offsetInChunk += buffer.size();
+    drawnSinceMarker += buffer.size();
+    if (offsetInChunk >= current.length || buffer.empty())
+        finishChunk();
+}
+
+void ConversationFeed::finishChunk()
+{
+    viewer->endChunk();
+    const auto note = chunkNotes.constFind(chunkIndex);
+    if (note != chunkNotes.cend())
+        viewer->appendNote(*note);
+    for (const QString& late : std::as_const(lateNotes))
+        viewer->appendNote(late);
+    lateNotes.clear();
+    ++chunkIndex;
+    offsetInChunk = 0;
+}
+
+void ConversationFeed::addChunkNote(std::size_t index, const QString& note)
+{
+    chunkNotes.insert(index, note);
+    // Shown at once when its chunk is drawn already, or after the chunk being
+    // drawn; otherwise with its chunk.
+    if (index < chunkIndex && offsetInChunk > 0) {
+        lateNotes.append(note);
+    } else if (index < chunkIndex) {
+        viewer->beginBatch();
+        viewer->appendNote(note);
+        viewer->endBatch();
+        markerOpen = false;
+    }
+}
+
+void ConversationFeed::redraw()
+{
+    viewer->clearConversation();
+    markerOpen = false;
+    drawnSinceMarker = 0;
+    previousTimeUs = -1;
+    const std::uint64_t size = transcript->size();
+    chunkIndex = 0;
+    offsetInChunk = 0;
+    if (size > tailLength) {
+        viewer->beginBatch();
+        const std::uint64_t from = size - tailLength;
+        chunkIndex = transcript->chunkAt(from);
+        if (chunkIndex > 0 || transcript->chunk(chunkIndex).offset < from) {
+            viewer->appendNote(QStringLiteral("[Earlier bytes are not drawn here; the hex view shows them, "
+                                              "and Save Conversation... keeps every byte.]"));
+            offsetInChunk = from - transcript->chunk(chunkIndex).offset;
+            if (offsetInChunk > 0) {
+                const Chunk landed = transcript->chunk(chunkIndex);
+                viewer->beginChunk(landed.direction, landed.timeUs, -1);
+            }
+        }
+        viewer->endBatch();
+    }
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class RemoteLocalDataViewer;
+class Transcript;
+
+// Feeds the text view from the transcript, from where it stopped, for as long
+// as a time slice allows. When it is so far behind that catching up would take
+// long, it jumps to the newest data and leaves a marker saying how much it did
+// not draw; while it stays behind, that one marker keeps count.
+class ConversationFeed
+{
+public:
+    // Behind by more than this, the feed jumps ahead.
+    static constexpr std::uint64_t defaultSkipThreshold = 1024 * 1024;
+    // How much of the newest data it draws after a jump.
+    static constexpr std::uint64_t tailLength = 64 * 1024;
+
+    ConversationFeed(std::shared_ptr<Transcript> transcript, RemoteLocalDataViewer* viewer);
+
+    // Draws for up to sliceMs; returns true when everything is drawn.
+    bool drawFor(int sliceMs);
+    // Draws the view anew from the newest data, as after a change of style.
+    void redraw();
+    bool isCaughtUp() const;
+
+    // A note shown after a chunk (a reply that did not go out), now and when
+    // the view is drawn anew.
+    void addChunkNote(std::size_t chunkIndex, const QString& note);
+
+    void setSkipThreshold(std::uint64_t bytes) { skipThreshold = bytes; }
+    std::uint64_t getSkippedBytes() const { return skippedInAll; }
+
+private:
+    void skipTo(std::uint64_t offset);
+    void drawPiece();
+    void finishChunk();
+
+    std::shared_ptr<Transcript> transcript;
+    RemoteLocalDataViewer* viewer;
+    std::uint64_t skipThreshold = defaultSkipThreshold;
+
+    // Where drawing goes on: the chunk and how far into it.
+    std::size_t chunkIndex = 0;
+    std::uint64_t offsetInChunk = 0;
+    std::int64_t previousTimeUs = -1;
+
+    // The last jump's marker, while nothing after it was drawn to the end.
+    bool markerOpen = false;
+    std::uint64_t markerSkipped = 0;
+    std::uint64_t drawnSinceMarker = 0;
+    std::uint64_t skippedInAll = 0;
+
+    QMap<std::size_t, QString> chunkNotes;
+    QStringList lateNotes;
+    std::string buffer;
+};

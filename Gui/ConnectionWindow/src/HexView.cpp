@@ -1,0 +1,156 @@
+#include "HexView.h"
+
+#include "HexFormat.h"
+#include "Transcript.h"
+
+#include <QFontDatabase>
+#include <QLocale>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+namespace
+{
+std::uint64_t dataRows(std::uint64_t length)
+{
+    return (length + HexView::bytesPerRow - 1) / HexView::bytesPerRow;
+}
+
+QColor background(Direction direction, bool header)
+{
+    QColor colour = direction == Direction::Received ? QColor(Qt::darkYellow) : QColor(Qt::darkGray);
+    return header ? colour.darker(130) : colour;
+}
+}
+
+HexView::HexView(std::shared_ptr<Transcript> transcript, QWidget* parent)
+    : QAbstractScrollArea(parent)
+    , transcript(std::move(transcript))
+{
+    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    verticalScrollBar()->setSingleStep(1);
+    refresh();
+}
+
+void HexView::refresh()
+{
+    QScrollBar* bar = verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    const std::size_t count = transcript->chunkCount();
+    for (std::size_t i = chunks.size(); i < count; ++i) {
+        const Chunk chunk = transcript->chunk(i);
+        const int direction = static_cast<int>(chunk.direction);
+        chunks.push_back({totalRows, streamBytes[direction]});
+        streamBytes[direction] += chunk.length;
+        totalRows += 1 + dataRows(chunk.length);
+    }
+    updateScrollRange();
+    if (atEnd)
+        bar->setValue(bar->maximum());
+    viewport()->update();
+}
+
+void HexView::setShowTimes(bool show)
+{
+    showTimes = show;
+    viewport()->update();
+}
+
+void HexView::setChunkNote(std::size_t chunkIndex, const QString& note)
+{
+    notes.insert(chunkIndex, note);
+    viewport()->update();
+}
+
+int HexView::visibleRows() const
+{
+    return std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
+}
+
+// A scroll bar counts in int: past that many rows, the last ones are reached
+// by the end of its range.
+void HexView::updateScrollRange()
+{
+    const std::uint64_t scrollable = totalRows > static_cast<std::uint64_t>(visibleRows())
+        ? totalRows - static_cast<std::uint64_t>(visibleRows())
+        : 0;
+    const int maximum = static_cast<int>(std::min<std::uint64_t>(scrollable, std::numeric_limits<int>::max()));
+    verticalScrollBar()->setRange(0, maximum);
+    verticalScrollBar()->setPageStep(visibleRows());
+}
+
+std::uint64_t HexView::firstVisibleRow() const
+{
+    return static_cast<std::uint64_t>(verticalScrollBar()->value());
+}
+
+std::size_t HexView::chunkOfRow(std::uint64_t row) const
+{
+    const auto after = std::upper_bound(chunks.begin(), chunks.end(), row,
+                                        [](std::uint64_t value, const ChunkRows& chunk) { return value < chunk.firstRow; });
+    return static_cast<std::size_t>(after - chunks.begin()) - 1;
+}
+
+QString HexView::headerText(std::size_t chunkIndex) const
+{
+    const Chunk chunk = transcript->chunk(chunkIndex);
+    QString text = QStringLiteral("%1 %2 bytes at %3")
+                       .arg(chunk.direction == Direction::Received ? "received" : "sent")
+                       .arg(QLocale::c().toString(static_cast<qulonglong>(chunk.length)))
+                       .arg(QString::fromStdString(formatClock(chunk.timeUs)));
+    if (showTimes && chunkIndex > 0)
+        text += QStringLiteral(" (%1)").arg(
+            QString::fromStdString(formatGap(chunk.timeUs - transcript->chunk(chunkIndex - 1).timeUs)));
+    const auto note = notes.constFind(chunkIndex);
+    if (note != notes.cend())
+        text += QStringLiteral("  ") + *note;
+    return text;
+}
+
+QString HexView::rowText(std::uint64_t row) const
+{
+    if (row >= totalRows)
+        return QString();
+    const std::size_t index = chunkOfRow(row);
+    const std::uint64_t rowInChunk = row - chunks[index].firstRow;
+    if (rowInChunk == 0)
+        return headerText(index);
+    const Chunk chunk = transcript->chunk(index);
+    const std::uint64_t start = (rowInChunk - 1) * bytesPerRow;
+    std::string bytes;
+    transcript->read(chunk.offset + start, static_cast<std::size_t>(std::min<std::uint64_t>(bytesPerRow, chunk.length - start)),
+                     bytes);
+    const std::string row16 = formatHexRow(chunks[index].streamOffset + start, bytes.data(), bytes.size());
+    return QString::fromLatin1(row16.data(), static_cast<qsizetype>(row16.size()));
+}
+
+void HexView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(viewport());
+    const int lineHeight = std::max(1, fontMetrics().lineSpacing());
+    const int width = viewport()->width();
+    painter.fillRect(viewport()->rect(), palette().base());
+    // The last rows of a transcript longer than the scroll bar's range.
+    std::uint64_t first = firstVisibleRow();
+    if (verticalScrollBar()->value() == verticalScrollBar()->maximum() && totalRows > static_cast<std::uint64_t>(visibleRows()))
+        first = totalRows - static_cast<std::uint64_t>(visibleRows());
+    const int rows = visibleRows() + 1;
+    for (int i = 0; i < rows && first + static_cast<std::uint64_t>(i) < totalRows; ++i) {
+        const std::uint64_t row = first + static_cast<std::uint64_t>(i);
+        const std::size_t index = chunkOfRow(row);
+        const bool header = row == chunks[index].firstRow;
+        const QRect line(0, i * lineHeight, width, lineHeight);
+        painter.fillRect(line, background(transcript->chunk(index).direction, header));
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(line.adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, rowText(row));
+    }
+}
+
+void HexView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollRange();
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QMap>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class Transcript;
+
+// The transcript as a hex dump: every chunk starts with a line that says its
+// direction, size and time, followed by rows of 16 bytes (the offset within
+// that direction's stream, the bytes in hex, and as Latin-1 characters). Only
+// the rows on screen are read and drawn, so it costs the same for a kilobyte
+// as for a gigabyte.
+class HexView : public QAbstractScrollArea
+{
+public:
+    static constexpr int bytesPerRow = 16;
+
+    explicit HexView(std::shared_ptr<Transcript> transcript, QWidget* parent = nullptr);
+
+    // Takes in the chunks that arrived since the last call.
+    void refresh();
+    void setShowTimes(bool show);
+    void setChunkNote(std::size_t chunkIndex, const QString& note);
+
+    std::uint64_t rowCount() const { return totalRows; }
+    QString rowText(std::uint64_t row) const;
+    std::uint64_t firstVisibleRow() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct ChunkRows
+    {
+        std::uint64_t firstRow;
+        std::uint64_t streamOffset;
+    };
+
+    std::size_t chunkOfRow(std::uint64_t row) const;
+    QString headerText(std::size_t chunkIndex) const;
+    int visibleRows() const;
+    void updateScrollRange();
+
+    std::shared_ptr<Transcript> transcript;
+    std::vector<ChunkRows> chunks;
+    std::uint64_t totalRows = 0;
+    std::uint64_t streamBytes[2] = {0, 0};
+    bool showTimes = false;
+    QMap<std::size_t, QString> notes;
+};
