@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the Brindlewick tool bar and menu icons.
+"""Draws the Brindlewick tool bar and menu icons and the application icon.
 
 Only the Python standard library is used.  Every shape is described by a
 signed distance function (negative inside); each output pixel is sampled
@@ -7,6 +7,9 @@ on a 4x4 grid, so edges come out anti-aliased.  The PNG files are written
 next to this script:
 
     python3 make_icons.py
+
+The application icon comes in the sizes a desktop's hicolor theme looks for,
+as brindlewick-<size>.png; packaging/ installs them under the program's id.
 """
 
 import math
@@ -382,6 +385,43 @@ def minus():
     return c
 
 
+def application_icon(size):
+    """A connection window on a dark tile: what the client sent on dark yellow,
+    the reply on dark gray, as the program shows them.  Drawn on a 256 unit
+    grid scaled to the size; strokes never get thinner than one pixel."""
+    c = Canvas(size, size)
+    s = size / 256.0
+    stroke = max(1.0, 6.0 * s)
+
+    def sbox(x0, y0, x1, y1, r=0.0):
+        return box(x0 * s, y0 * s, x1 * s, y1 * s, r * s)
+
+    tile = sbox(8, 8, 248, 248, 44)
+    c.fill(tile, rgb("#0d1a2b"))
+    c.fill(tile.grow(-stroke), vgradient(8 * s, rgb("#35557f"), 248 * s, rgb("#14243a")))
+
+    x0, y0, x1, y1, title = 32 * s, 44 * s, 224 * s, 212 * s, 36 * s
+    c.fill(box(x0, y0, x1, y1, 10 * s), FRAME)
+    c.fill(box(x0 + stroke, y0 + stroke, x1 - stroke, y0 + title),
+           vgradient(y0, TITLE_TOP, y0 + title, TITLE_BOTTOM))
+    c.fill(box(x0 + stroke, y0 + title, x1 - stroke, y1 - stroke),
+           vgradient(y0 + title, BODY, y1, BODY_SHADE))
+
+    received = sbox(52, 100, 176, 140, 8)
+    c.fill(received, rgb("#808000"))
+    reply = sbox(80, 156, 204, 196, 8)
+    c.fill(reply, rgb("#808080"))
+    if size >= 48:
+        # lines of text inside the two messages
+        white = rgb("#ffffff", 0.85)
+        c.fill(sbox(64, 114, 160, 126, 6), white)
+        c.fill(sbox(92, 170, 188, 182, 6), white)
+    return c
+
+
+APPLICATION_ICON_SIZES = (16, 32, 48, 64, 128, 256)
+
+
 ICONS = [
     ("tile-window.png", tile_window),
     ("Applications-Cascade-24x24.png", cascade),
@@ -394,7 +434,8 @@ ICONS = [
     ("Upload.png", upload),
     ("+.png", plus),
     ("-.png", minus),
-]
+] + [("brindlewick-%d.png" % size, lambda size=size: application_icon(size))
+     for size in APPLICATION_ICON_SIZES]
 
 
 def main():

@@ -4,7 +4,8 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools
           libboost-dev libboost-thread-dev libgtest-dev
-          xvfb xauth netcat-openbsd curl)
+          xvfb xauth netcat-openbsd curl
+          desktop-file-utils appstream dpkg-dev file)
 
 missing=()
 for p in "${packages[@]}"; do
