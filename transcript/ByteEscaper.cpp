@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace
 {
@@ -37,21 +38,30 @@ constexpr EscapeTable makeTable(bool breakLines)
 constexpr EscapeTable inlineTable = makeTable(false);
 constexpr EscapeTable lineTable = makeTable(true);
 
-// Copies runs of plain bytes in one go; most received text is such a run.
+// Writes straight into room made for the worst case (four characters a
+// byte), then gives back what was not used: no append call per byte.
 void appendWith(const EscapeTable& table, std::string& out, const char* data, std::size_t size)
 {
-    out.reserve(out.size() + size);
-    const char* const end = data + size;
-    const char* runStart = data;
-    for (const char* byte = data; byte != end; ++byte) {
-        const Escape& escape = table[static_cast<unsigned char>(*byte)];
-        if (escape.length == 0)
-            continue;
-        out.append(runStart, byte);
-        out.append(escape.text, escape.length);
-        runStart = byte + 1;
+    constexpr std::size_t slice = 16 * 1024;
+    while (size > 0) {
+        const std::size_t part = size < slice ? size : slice;
+        const std::size_t start = out.size();
+        out.resize(start + 4 * part);
+        char* const first = &out[start];
+        char* next = first;
+        for (const char* byte = data; byte != data + part; ++byte) {
+            const Escape& escape = table[static_cast<unsigned char>(*byte)];
+            if (escape.length == 0) {
+                *next++ = *byte;
+            } else {
+                std::memcpy(next, escape.text, 4);
+                next += escape.length;
+            }
+        }
+        out.resize(start + static_cast<std::size_t>(next - first));
+        data += part;
+        size -= part;
     }
-    out.append(runStart, end);
 }
 }
 

@@ -141,8 +141,11 @@ void Transcript::ensureBlockRoom(std::uint64_t blockIndex, std::size_t used, std
     std::size_t capacity = limits.blockSize;
     if (blockIndex == 0)
         capacity = std::min(limits.blockSize, std::max({end, firstBlockMinimum, 2 * lastBlockCapacity}));
-    // Deliberately not zero-filled: untouched pages of a large block cost no resident memory.
-    std::unique_ptr<char[]> block(new char[capacity]);
+    std::unique_ptr<char[]> block;
+    if (capacity == limits.blockSize && spareBlock)
+        block = std::move(spareBlock);
+    else // deliberately not zero-filled: untouched pages of a large block cost no resident memory
+        block.reset(new char[capacity]);
     if (isNew) {
         blocks.push_back(std::move(block));
     } else {
@@ -180,13 +183,12 @@ bool Transcript::writeOldestBlock()
         blockIndex = firstMemoryBlock;
     }
     const int error = writeAllAt(fileDescriptor, block, limits.blockSize, blockIndex * limits.blockSize);
-    std::unique_ptr<char[]> written;
     std::lock_guard<std::mutex> lock(stateMutex);
     if (error != 0) {
         recordFailure(error);
         return false;
     }
-    written = std::move(blocks.front());
+    spareBlock = std::move(blocks.front());
     blocks.pop_front();
     ++firstMemoryBlock;
     return true;

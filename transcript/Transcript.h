@@ -109,6 +109,9 @@ private:
     // The first block starts small and grows up to blockSize, so that a short
     // conversation costs little; every later block has the full size.
     std::size_t lastBlockCapacity = 0;
+    // The last block written to the file, kept for the next new block: a
+    // steady stream then reuses memory instead of faulting in fresh pages.
+    std::unique_ptr<char[]> spareBlock;
     std::uint64_t committedSize = 0;
     TranscriptTotals sums;
     int fileDescriptor = -1;
