@@ -1,7 +1,7 @@
 // Appending to a Transcript against writing the same chunks to a file: a
 // fixed amount of data in fixed-size chunks, once through Transcript::append
-// with its default limits (so all but the last memory budget goes to its
-// temporary file) and once through write(2) to an unlinked file in the same
+// with its default limits unless told otherwise (all but the last memory
+// budget goes to its temporary file) and once through write(2) to an unlinked file in the same
 // folder. The runs alternate; each figure is the median of the runs. Also
 // reports how fast appendEscaped turns text with some control bytes into its
 // escaped form, as the log copy and the text views do.
@@ -23,12 +23,13 @@ namespace
 {
 const char usage[] =
     "usage: bench_transcript_append [--mib=1024] [--chunk=65536] [--runs=3] [--only=plain|ours]\n"
-    "                               [--deadline=SECONDS]\n";
+    "                               [--budget-kib=32768] [--block-kib=1024] [--deadline=SECONDS]\n";
 
 struct Settings
 {
     std::uint64_t totalBytes = 1024ull << 20;
     std::size_t chunk = 64 * 1024;
+    TranscriptLimits limits; // the defaults, unless changed
     // Either side alone, for profiling one of them.
     bool runPlain = true;
     bool runOurs = true;
@@ -69,7 +70,7 @@ std::string sampleChunk(std::size_t size)
 Timing appendToTranscript(const Settings& settings, const std::string& chunk, std::uint64_t& memory)
 {
     const Stopwatch stopwatch;
-    Transcript transcript;
+    Transcript transcript(settings.limits);
     for (std::uint64_t done = 0; done < settings.totalBytes; done += chunk.size())
         transcript.append(Direction::Received, chunk.data(), chunk.size(), Transcript::nowUs());
     const Timing elapsed = stopwatch.elapsed();
@@ -127,11 +128,15 @@ int main(int argc, char** argv)
             settings.totalBytes = std::strtoull(value.c_str(), nullptr, 10) << 20;
         else if (name == "--chunk")
             settings.chunk = std::strtoull(value.c_str(), nullptr, 10);
+        else if (name == "--budget-kib")
+            settings.limits.memoryBudget = std::strtoull(value.c_str(), nullptr, 10) << 10;
+        else if (name == "--block-kib")
+            settings.limits.blockSize = std::strtoull(value.c_str(), nullptr, 10) << 10;
         else if (name == "--only" && (value == "plain" || value == "ours"))
             (value == "plain" ? settings.runOurs : settings.runPlain) = false;
         else
             return false;
-        return settings.totalBytes > 0 && settings.chunk > 0;
+        return settings.totalBytes > 0 && settings.chunk > 0 && settings.limits.blockSize > 0;
     });
     const int deadline = options.deadlineSeconds ? options.deadlineSeconds : 300;
     setDeadline(deadline);
@@ -139,6 +144,8 @@ int main(int argc, char** argv)
     const double gib = double(settings.totalBytes) / double(1ull << 30);
     report("== transcript append: %.2f GiB in %zu-byte chunks, %d runs each, files in %s ==", gib, settings.chunk,
            options.runs, spillDirectory().c_str());
+    report("   transcript memory budget %zu KiB, blocks of %zu KiB", settings.limits.memoryBudget >> 10,
+           settings.limits.blockSize >> 10);
     report("   overall deadline %d s; load averages before: %s", deadline, loadAverages().c_str());
     const std::string chunk = sampleChunk(settings.chunk);
     const double bytes = double(settings.totalBytes);

@@ -110,10 +110,10 @@ void Transcript::append(Direction direction, const char* data, std::size_t size,
         const auto side = static_cast<std::size_t>(direction);
         sums.bytes[side] += size;
         ++sums.chunks[side];
-        overBudget = !failed && committedSize - memoryStart() > limits.memoryBudget;
+        overBudget = !failed && committedSize > limits.memoryBudget;
     }
     if (overBudget)
-        spillFullBlocks();
+        storeBlocks();
 }
 
 void Transcript::copyIn(const char* data, std::size_t size)
@@ -155,42 +155,40 @@ void Transcript::ensureBlockRoom(std::uint64_t blockIndex, std::size_t used, std
     lastBlockCapacity = capacity;
 }
 
-bool Transcript::spillFullBlocks()
+// Once the transcript is larger than the memory budget, every block is
+// written to the file as soon as it is full, while its bytes are still in the
+// processor's cache (writing it only when it is dropped, a whole budget later,
+// costs twice the memory traffic); the oldest written blocks are then dropped from
+// memory down to the budget.
+bool Transcript::storeBlocks()
 {
     for (;;) {
+        const char* block = nullptr;
         {
             std::lock_guard<std::mutex> lock(stateMutex);
-            const bool oldestIsFull = (firstMemoryBlock + 1) * limits.blockSize <= committedSize;
-            if (committedSize - memoryStart() <= limits.memoryBudget || !oldestIsFull)
-                return true;
+            const bool nextIsFull = (writtenBlocks + 1) * limits.blockSize <= committedSize;
+            if (committedSize <= limits.memoryBudget || !nextIsFull)
+                break;
+            block = blocks[writtenBlocks - firstMemoryBlock].get();
         }
-        if (!writeOldestBlock())
+        // A full block no longer changes and stays in memory until written:
+        // readers may copy from it meanwhile.
+        if (!ensureFile())
             return false;
+        const int error = writeAllAt(fileDescriptor, block, limits.blockSize, writtenBlocks * limits.blockSize);
+        if (error != 0) {
+            std::lock_guard<std::mutex> lock(stateMutex);
+            recordFailure(error);
+            return false;
+        }
+        ++writtenBlocks;
     }
-}
-
-// The oldest block is full and so no longer changes; readers may copy from it
-// while it is written, and it is freed only afterwards, under the lock.
-bool Transcript::writeOldestBlock()
-{
-    if (!ensureFile())
-        return false;
-    const char* block = nullptr;
-    std::uint64_t blockIndex = 0;
-    {
-        std::lock_guard<std::mutex> lock(stateMutex);
-        block = blocks.front().get();
-        blockIndex = firstMemoryBlock;
-    }
-    const int error = writeAllAt(fileDescriptor, block, limits.blockSize, blockIndex * limits.blockSize);
     std::lock_guard<std::mutex> lock(stateMutex);
-    if (error != 0) {
-        recordFailure(error);
-        return false;
+    while (committedSize - memoryStart() > limits.memoryBudget && firstMemoryBlock < writtenBlocks) {
+        spareBlock = std::move(blocks.front());
+        blocks.pop_front();
+        ++firstMemoryBlock;
     }
-    spareBlock = std::move(blocks.front());
-    blocks.pop_front();
-    ++firstMemoryBlock;
     return true;
 }
 
@@ -218,7 +216,7 @@ void Transcript::recordFailure(int error)
 bool Transcript::retryStorage()
 {
     std::lock_guard<std::mutex> appendLock(appendMutex);
-    if (!spillFullBlocks())
+    if (!storeBlocks())
         return false;
     std::lock_guard<std::mutex> lock(stateMutex);
     failed = false;

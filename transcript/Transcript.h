@@ -32,9 +32,11 @@ struct TranscriptTotals
 };
 
 // Every byte of one TCP conversation, both directions, in the order they
-// passed. Recent bytes live in memory in fixed-size blocks; once more than the
-// memory budget is held, the oldest full blocks are written to an unlinked
-// temporary file at their transcript offset and read back from there.
+// passed. Recent bytes live in memory in fixed-size blocks. Once the
+// transcript outgrows the memory budget, each full block is also written to an
+// unlinked temporary file at its transcript offset, and the oldest blocks
+// leave memory so that no more than the budget stays; they are read back from
+// the file.
 //
 // Appends may come from any thread and are serialised; readers on other
 // threads never see half a chunk. Writing to the file happens on the
@@ -87,8 +89,7 @@ private:
 
     void copyIn(const char* data, std::size_t size);
     void ensureBlockRoom(std::uint64_t blockIndex, std::size_t used, std::size_t end);
-    bool spillFullBlocks();
-    bool writeOldestBlock();
+    bool storeBlocks();
     bool ensureFile();
     void recordFailure(int error);
     std::uint64_t offsetOf(std::size_t index) const;
@@ -99,6 +100,9 @@ private:
     // Serialises appenders and the writing of blocks to the file: a block being
     // written is neither changed nor freed meanwhile.
     std::mutex appendMutex;
+    // Blocks 0 .. writtenBlocks - 1 are in the file (the newest of them may
+    // still be in memory too). Used under appendMutex only.
+    std::uint64_t writtenBlocks = 0;
 
     // Guards everything below.
     mutable std::mutex stateMutex;
@@ -109,7 +113,7 @@ private:
     // The first block starts small and grows up to blockSize, so that a short
     // conversation costs little; every later block has the full size.
     std::size_t lastBlockCapacity = 0;
-    // The last block written to the file, kept for the next new block: a
+    // The last block dropped from memory, kept for the next new block: a
     // steady stream then reuses memory instead of faulting in fresh pages.
     std::unique_ptr<char[]> spareBlock;
     std::uint64_t committedSize = 0;
