@@ -1,0 +1,76 @@
+#include "ByteEscaper.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace
+{
+struct Escape
+{
+    char text[4];
+    std::uint8_t length; // 0: the byte stays as it is
+};
+
+using EscapeTable = std::array<Escape, 256>;
+
+constexpr EscapeTable makeTable(bool breakLines)
+{
+    constexpr char hex[] = "0123456789abcdef";
+    EscapeTable table{};
+    for (int byte = 0; byte < 256; ++byte) {
+        Escape& escape = table[byte];
+        if (byte == '\\') {
+            escape = Escape{{'\\', '\\'}, 2};
+        } else if (byte == '\r') {
+            escape = Escape{{'\\', 'r'}, 2};
+        } else if (byte == '\n') {
+            escape = breakLines ? Escape{{'\\', 'n', '\n'}, 3} : Escape{{'\\', 'n'}, 2};
+        } else if (byte == '\t') {
+            escape = Escape{{'\\', 't'}, 2};
+        } else if (byte < 0x20 || (byte >= 0x7f && byte <= 0x9f)) {
+            escape = Escape{{'\\', 'x', hex[byte >> 4], hex[byte & 0xf]}, 4};
+        }
+    }
+    return table;
+}
+
+constexpr EscapeTable inlineTable = makeTable(false);
+constexpr EscapeTable lineTable = makeTable(true);
+
+// Writes straight into room made for the worst case (four characters a
+// byte), then gives back what was not used: no append call per byte.
+void appendWith(const EscapeTable& table, std::string& out, const char* data, std::size_t size)
+{
+    constexpr std::size_t slice = 16 * 1024;
+    while (size > 0) {
+        const std::size_t part = size < slice ? size : slice;
+        const std::size_t start = out.size();
+        out.resize(start + 4 * part);
+        char* const first = &out[start];
+        char* next = first;
+        for (const char* byte = data; byte != data + part; ++byte) {
+            const Escape& escape = table[static_cast<unsigned char>(*byte)];
+            if (escape.length == 0) {
+                *next++ = *byte;
+            } else {
+                std::memcpy(next, escape.text, 4);
+                next += escape.length;
+            }
+        }
+        out.resize(start + static_cast<std::size_t>(next - first));
+        data += part;
+        size -= part;
+    }
+}
+}
+
+void appendEscaped(std::string& out, const char* data, std::size_t size)
+{
+    appendWith(inlineTable, out, data, size);
+}
+
+void appendEscapedLines(std::string& out, const char* data, std::size_t size)
+{
+    appendWith(lineTable, out, data, size);
+}

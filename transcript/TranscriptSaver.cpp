@@ -1,0 +1,116 @@
+#include "TranscriptSaver.h"
+
+#include "ByteEscaper.h"
+#include "HexFormat.h"
+#include "PartFileWriter.h"
+#include "Transcript.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace
+{
+constexpr std::size_t pieceSize = 1024 * 1024;
+
+// Hands the bytes [offset, offset + length) to consume a piece at a time.
+template <typename Consume>
+bool forEachPiece(const Transcript& transcript, std::uint64_t offset, std::uint64_t length, std::string& error,
+                  Consume consume)
+{
+    std::string piece;
+    while (length > 0) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(length, pieceSize));
+        if (transcript.read(offset, wanted, piece) != wanted) {
+            error = std::generic_category().message(EIO);
+            return false;
+        }
+        if (!consume(piece))
+            return false;
+        offset += wanted;
+        length -= wanted;
+    }
+    return true;
+}
+
+bool finish(PartFileWriter& file, bool written, std::string& error)
+{
+    if (written && file.commit())
+        return true;
+    if (error.empty())
+        error = file.error();
+    return false;
+}
+
+std::string headerOf(const Chunk& chunk, const Chunk* previous)
+{
+    std::string header = chunk.direction == Direction::Received ? "--- received " : "--- sent ";
+    header += std::to_string(chunk.length);
+    header += chunk.length == 1 ? " byte at " : " bytes at ";
+    header += formatTimestamp(chunk.timeUs);
+    if (previous) {
+        header += " (";
+        header += formatGap(chunk.timeUs - previous->timeUs);
+        header += ')';
+    }
+    header += '\n';
+    return header;
+}
+}
+
+bool saveReceivedBytes(const Transcript& transcript, const std::string& path, std::string& error)
+{
+    error.clear();
+    PartFileWriter file(path);
+    if (!file.open()) {
+        error = file.error();
+        return false;
+    }
+    const auto writePiece = [&file](const std::string& piece) { return file.write(piece); };
+    const std::size_t count = transcript.chunkCount();
+    bool written = true;
+    for (std::size_t at = 0; at < count && written;) {
+        const Chunk first = transcript.chunk(at++);
+        if (first.direction != Direction::Received)
+            continue;
+        // Received chunks in a row are one range of the transcript.
+        std::uint64_t end = first.offset + first.length;
+        for (; at < count; ++at) {
+            const Chunk next = transcript.chunk(at);
+            if (next.direction != Direction::Received)
+                break;
+            end = next.offset + next.length;
+        }
+        written = forEachPiece(transcript, first.offset, end - first.offset, error, writePiece);
+    }
+    return finish(file, written, error);
+}
+
+bool saveAsText(const Transcript& transcript, const std::string& path, std::string& error)
+{
+    error.clear();
+    PartFileWriter file(path);
+    if (!file.open()) {
+        error = file.error();
+        return false;
+    }
+    std::string text;
+    bool atLineStart = true;
+    const auto writeEscaped = [&file, &text, &atLineStart](const std::string& piece) {
+        text.clear();
+        appendEscapedLines(text, piece.data(), piece.size());
+        atLineStart = piece.back() == '\n';
+        return file.write(text);
+    };
+    const std::size_t count = transcript.chunkCount();
+    bool written = true;
+    Chunk previous{};
+    for (std::size_t at = 0; at < count && written; ++at) {
+        const Chunk chunk = transcript.chunk(at);
+        written = file.write(headerOf(chunk, at > 0 ? &previous : nullptr))
+                  && forEachPiece(transcript, chunk.offset, chunk.length, error, writeEscaped)
+                  && (atLineStart || file.write("\n", 1));
+        previous = chunk;
+    }
+    return finish(file, written, error);
+}
