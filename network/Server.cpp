@@ -28,7 +28,7 @@ constexpr std::chrono::milliseconds acceptRetryDelay(150);
 // more are open. Far from the limit an estimate does; it is made exact every
 // so many accepts, and before every accept once it comes this close to the
 // reserve.
-constexpr unsigned int acceptsBetweenCounts = 256;
+constexpr unsigned int acceptsBetweenCounts = 1024;
 constexpr std::uint64_t countingMargin = 256;
 
 // The accept loop issues each accept from the handler of the previous one.
