@@ -12,6 +12,7 @@ Core::Core()
     server->newSessionSignal.connect([this](boost::shared_ptr<Session> session) {
         createProtocol(std::move(session));
     });
+    server->acceptingPausedSignal.connect([this](bool paused) { acceptingPausedSignal(paused); });
 }
 
 void Core::startListening()

@@ -36,6 +36,8 @@ public:
     void createProtocol(boost::shared_ptr<Session> session);
 
     boost::signals2::signal<void(boost::shared_ptr<ProtocolBase>)> newProtocolSignal;
+    // Server::acceptingPausedSignal, passed on: emitted on an IO thread.
+    boost::signals2::signal<void(bool paused)> acceptingPausedSignal;
 
 private:
     boost::shared_ptr<GlobalConfig> config;

@@ -1,16 +1,47 @@
 #pragma once
 
 #include <charconv>
+#include <cstddef>
 #include <sstream>
 #include <string>
 #include <type_traits>
 
 // Diagnostic lines on standard output. Each line is composed first and then
-// written whole and flushed, so lines from the IO threads and the GUI thread
-// never mix within a line.
+// queued whole to one writer thread, which writes the lines in order and
+// flushes them, so lines from the IO threads and the GUI thread never mix
+// within a line, and a slow standard output (a terminal that scrolls slowly, a
+// full pipe) holds up nobody until the queue is full.
 namespace Log
 {
+// The most bytes of lines waiting for the writer. At the limit a thread that
+// logs waits for room, which slows the IO threads and so pushes back on
+// clients, except a thread marked by setNonBlockingThread.
+constexpr std::size_t queueLimit = 8 * 1024 * 1024;
+
 void writeLine(const std::string& text);
+
+// Marks the calling thread (the GUI thread) as one that must never wait: its
+// lines go into the queue even beyond queueLimit. They are few and short.
+void setNonBlockingThread();
+
+// Lets the calling thread's lines pass the limit while it exists: for code
+// that logs while holding a lock that the GUI thread also takes.
+class NonBlockingScope
+{
+public:
+    NonBlockingScope();
+    ~NonBlockingScope();
+
+    NonBlockingScope(const NonBlockingScope&) = delete;
+    NonBlockingScope& operator=(const NonBlockingScope&) = delete;
+
+private:
+    bool previous;
+};
+
+// Waits until every line queued before the call has been written and flushed.
+// Also done when the process exits normally.
+void flush();
 
 namespace detail
 {

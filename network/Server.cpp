@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include "FileDescriptors.h"
 #include "Log.h"
 
 #include <boost/asio/error.hpp>
@@ -22,6 +23,13 @@ constexpr int ioThreadCount = 2;
 // descriptors, a connection aborted in the backlog) the loop waits this long
 // and accepts again; retrying at once would spin.
 constexpr std::chrono::milliseconds acceptRetryDelay(150);
+
+// Counting the open descriptors reads /proc/self/fd, which costs more the
+// more are open. Far from the limit an estimate does; it is made exact every
+// so many accepts, and before every accept once it comes this close to the
+// reserve.
+constexpr unsigned int acceptsBetweenCounts = 1024;
+constexpr std::uint64_t countingMargin = 256;
 
 // The accept loop issues each accept from the handler of the previous one.
 // Marking its handler as a continuation lets Asio run an accept that
@@ -69,6 +77,8 @@ void keepChunkSizedBlocksForReuse()
 Server::Server()
     : ioWork(std::make_unique<asio::executor_work_guard<asio::io_context::executor_type>>(
           ioService.get_executor()))
+    , acceptsSinceCount(acceptsBetweenCounts)
+    , announcementStrand(asio::make_strand(ioService))
 {
     Log::line("Creating server...");
     keepChunkSizedBlocksForReuse();
@@ -150,6 +160,8 @@ void Server::stopListening()
 // handler sees that its acceptor is no longer the current one and stops.
 void Server::dropAcceptor()
 {
+    if (acceptingPaused)
+        setAcceptingPaused(false);
     if (retryTimer) {
         retryTimer->cancel();
         retryTimer.reset();
@@ -184,10 +196,24 @@ bool Server::isCurrent(const AcceptorPtr& listener) const
 // line the aborted accept would have written: one such line either way.
 void Server::acceptNext(const AcceptorPtr& listener)
 {
+    // The GUI thread takes acceptorMutex too: nothing here may wait for the log.
+    const Log::NonBlockingScope neverWait;
     if (!isCurrent(listener)) {
         const boost::system::error_code aborted = asio::error::operation_aborted;
         Log::line("handleAccept error: ", aborted.message());
         return;
+    }
+    if (!descriptorsToSpare()) {
+        if (!acceptingPaused) {
+            Log::line("Accepting paused: too few file descriptors free");
+            setAcceptingPaused(true);
+        }
+        acceptAfter(listener, pauseCheckInterval);
+        return;
+    }
+    if (acceptingPaused) {
+        Log::line("Accepting resumed.");
+        setAcceptingPaused(false);
     }
     boost::shared_ptr<Session> session = Session::getInstance(ioService);
     listener->async_accept(session->getSocket(), session->getAcceptedEndpoint(),
@@ -227,12 +253,51 @@ void Server::announce(const boost::shared_ptr<Session>& session)
     }
 }
 
+// Called with acceptorMutex held. True when one more accepted connection
+// still leaves descriptorReserve descriptors free.
+bool Server::descriptorsToSpare()
+{
+    const std::uint64_t limit = FileDescriptors::limit();
+    if (limit == 0)
+        return true;
+    if (++acceptsSinceCount >= acceptsBetweenCounts
+        || openDescriptorEstimate + descriptorReserve + countingMargin >= limit) {
+        openDescriptorEstimate = FileDescriptors::countOpen();
+        acceptsSinceCount = 0;
+    }
+    if (openDescriptorEstimate + descriptorReserve >= limit)
+        return false;
+    ++openDescriptorEstimate;
+    return true;
+}
+
+// Called with acceptorMutex held; listeners are called outside it.
+void Server::setAcceptingPaused(bool paused)
+{
+    acceptingPaused = paused;
+    asio::post(announcementStrand, [this, paused] {
+        try {
+            acceptingPausedSignal(paused);
+        } catch (const std::exception& e) {
+            Log::line("acceptingPausedSignal listener failed: ", e.what());
+        } catch (...) {
+            Log::line("acceptingPausedSignal listener failed with an unknown exception");
+        }
+    });
+}
+
 void Server::retryAcceptLater(const AcceptorPtr& listener)
 {
     std::lock_guard<std::mutex> lock(acceptorMutex);
     if (!isCurrent(listener))
         return;
-    retryTimer = boost::make_shared<asio::steady_timer>(ioService, acceptRetryDelay);
+    acceptAfter(listener, acceptRetryDelay);
+}
+
+// Called with acceptorMutex held.
+void Server::acceptAfter(const AcceptorPtr& listener, std::chrono::milliseconds delay)
+{
+    retryTimer = boost::make_shared<asio::steady_timer>(ioService, delay);
     // Cancelled only when the listener is dropped; acceptNext then ends the loop.
     retryTimer->async_wait([this, listener, timer = retryTimer](const boost::system::error_code&) {
         std::lock_guard<std::mutex> lock(acceptorMutex);

@@ -93,7 +93,7 @@ void Session::start()
         boost::system::error_code error;
         self->socket.non_blocking(true, error);
         if (error) {
-            self->endReading();
+            self->endReading(error);
             return;
         }
         self->readNext();
@@ -117,7 +117,7 @@ void Session::readNext()
 void Session::handleReadable(const boost::system::error_code& error)
 {
     if (error) {
-        endReading();
+        endReading(error);
         return;
     }
     boost::system::error_code readError;
@@ -142,7 +142,7 @@ std::size_t Session::readWaitingBytes(boost::system::error_code& error)
 void Session::handleRead(const boost::system::error_code& error, std::size_t bytesRead)
 {
     if (error) {
-        endReading();
+        endReading(error);
         return;
     }
 
@@ -164,10 +164,27 @@ void Session::handleRead(const boost::system::error_code& error, std::size_t byt
     readNext();
 }
 
-void Session::endReading()
+void Session::endReading(const boost::system::error_code& error)
 {
     readEnded = true;
+    readEndedByPeer = error == asio::error::eof;
+    if (!readEndedByPeer)
+        releaseSocket();
     readSignal(std::string());
+}
+
+// Strand only. Nothing can pass any more: the descriptor goes back at once.
+// Sends queued later fail and are reported as such.
+void Session::releaseSocket()
+{
+    socketUsable.store(false);
+    boost::system::error_code ignored;
+    socket.close(ignored);
+}
+
+bool Session::canSend() const
+{
+    return socketUsable.load();
 }
 
 void Session::pauseReading()
@@ -186,36 +203,60 @@ void Session::resumeReading()
     });
 }
 
-void Session::send(std::string text)
+std::uint64_t Session::send(std::string text)
 {
-    asio::post(strand, [self = shared_from_this(), text = std::move(text)]() mutable {
-        self->outgoing.push_back(std::move(text));
+    const std::uint64_t id = ++lastSendId;
+    asio::post(strand, [self = shared_from_this(), id, text = std::move(text)]() mutable {
+        self->outgoing.push_back({id, std::move(text)});
         if (self->outgoing.size() == 1)
             self->writeNext();
     });
+    return id;
 }
 
 // One write at a time: concurrent writes of large texts would interleave their bytes.
 void Session::writeNext()
 {
-    asio::async_write(socket, asio::buffer(outgoing.front()),
-                      [self = shared_from_this()](const boost::system::error_code& error,
-                                                  std::size_t bytesWritten) {
-                          self->sendDone(error, bytesWritten);
+    asio::async_write(socket, asio::buffer(outgoing.front().data),
+                      [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
+                          self->sendDone(error);
                       });
 }
 
-void Session::sendDone(const boost::system::error_code&, std::size_t)
+void Session::sendDone(const boost::system::error_code& error)
 {
-    Log::line("sendDone.");
+    const std::uint64_t id = outgoing.front().id;
     outgoing.pop_front();
+    if (error) {
+        Log::line("send failed: ", error.message());
+        // The client has ended its sending and cannot take more either.
+        if (readEndedByPeer)
+            releaseSocket();
+    } else {
+        Log::line("sendDone.");
+    }
+    reportSendResult(id, error ? error.message() : std::string());
     if (!outgoing.empty())
         writeNext();
+}
+
+// A listener that throws must not stop the queued writes, nor the IO thread.
+void Session::reportSendResult(std::uint64_t id, const std::string& error)
+{
+    try {
+        sendResultSignal(id, error);
+    } catch (const std::exception& e) {
+        Log::line("send result listener failed: ", e.what());
+    } catch (...) {
+        Log::line("send result listener failed with an unknown exception");
+    }
 }
 
 void Session::close()
 {
     readSignal.disconnect_all_slots();
+    sendResultSignal.disconnect_all_slots();
+    socketUsable.store(false);
     asio::post(strand, [self = shared_from_this()] {
         boost::system::error_code ignored;
         self->socket.close(ignored);

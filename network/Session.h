@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <string>
 
@@ -16,6 +17,12 @@
 // and reports every chunk on readSignal; the empty string means that reading
 // has ended. Every use of the socket runs on the Session's strand, so the GUI
 // thread may call start, send, close and the pause controls at any time.
+//
+// A connection that can carry nothing more either way (reading ended with a
+// reset or an error rather than the end of the stream, or a write failed after
+// the client had ended its sending) gives its socket back at once, so that
+// dead connections whose windows stay open hold no descriptors. A client
+// that only ended its sending keeps the socket for the replies.
 class Session : public boost::enable_shared_from_this<Session>
 {
 public:
@@ -40,8 +47,12 @@ public:
     void recordEndpoint();
 
     void start();
-    void send(std::string data);
+    // Queues data for writing and returns its number among this Session's
+    // sends (1, 2, 3, ...); its outcome is reported on sendResultSignal.
+    std::uint64_t send(std::string data);
     void close();
+    // False once the socket was closed or given back.
+    bool canSend() const;
     std::string getEndpointString() const;
 
     // Flow control: while paused, the read loop stops after the chunk being
@@ -53,15 +64,20 @@ public:
     // Listeners get the chunk by reference: a by-value signal copies its
     // argument twice more per listener, up to a megabyte each time.
     boost::signals2::signal<void(const std::string&)> readSignal;
+    // Emitted on the strand once a write has ended: the send's number and the
+    // empty string when all of it was written, otherwise the error.
+    boost::signals2::signal<void(std::uint64_t id, const std::string& error)> sendResultSignal;
 
 private:
     void readNext();
     void handleReadable(const boost::system::error_code& error);
     std::size_t readWaitingBytes(boost::system::error_code& error);
     void handleRead(const boost::system::error_code& error, std::size_t bytesRead);
-    void endReading();
+    void endReading(const boost::system::error_code& error);
     void writeNext();
-    void sendDone(const boost::system::error_code& error, std::size_t bytesWritten);
+    void sendDone(const boost::system::error_code& error);
+    void reportSendResult(std::uint64_t id, const std::string& error);
+    void releaseSocket();
 
     boost::asio::strand<boost::asio::io_context::executor_type> strand;
     boost::asio::ip::tcp::socket socket;
@@ -70,11 +86,20 @@ private:
 
     // Strand-only state. A list rather than a deque: most connections never
     // send, and an empty deque already allocates.
-    std::list<std::string> outgoing;
+    struct Outgoing
+    {
+        std::uint64_t id;
+        std::string data;
+    };
+    std::list<Outgoing> outgoing;
     bool readParked = false;
     bool readEnded = false;
+    // Reading ended with the end of the stream: the client ended its sending.
+    bool readEndedByPeer = false;
 
     std::atomic<bool> readPaused{false};
+    std::atomic<bool> socketUsable{true};
+    std::atomic<std::uint64_t> lastSendId{0};
 
     // The read buffer, strand-only. A read goes straight into it and the same
     // string is what listeners receive, so a chunk is never copied on its way

@@ -14,10 +14,9 @@ bool Http::hasAttributes()
     return true;
 }
 
-std::string Http::send(std::string body)
+std::string Http::frame(std::string body)
 {
-    std::string response = prepareHeader(attributes, body) + body;
-    return ProtocolBase::send(std::move(response));
+    return prepareHeader(attributes, body) + body;
 }
 
 void Http::setAttributes(AttributeList newAttributes)

@@ -12,13 +12,13 @@ public:
     explicit Http(boost::shared_ptr<Session> session);
 
     bool hasAttributes() override;
-    std::string send(std::string body) override;
+    std::string frame(std::string body) override;
     void setAttributes(AttributeList attributes) override;
     void readHandler(const std::string& data) override;
 
     std::string prepareHeader(AttributeList attributes, const std::string& body);
 
 private:
-    // GUI thread only: set by the attributes editor, read by send.
+    // GUI thread only: set by the attributes editor, read by frame.
     AttributeList attributes;
 };

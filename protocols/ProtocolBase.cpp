@@ -21,6 +21,15 @@ void ProtocolBase::subscribeToSession()
     using Slot = boost::signals2::signal<void(const std::string&)>::slot_type;
     session->readSignal.connect(
         Slot(&ProtocolBase::readHandler, this, boost::placeholders::_1).track(shared_from_this()));
+    using ResultSlot = boost::signals2::signal<void(std::uint64_t, const std::string&)>::slot_type;
+    session->sendResultSignal.connect(
+        ResultSlot(&ProtocolBase::onSendResult, this, boost::placeholders::_1, boost::placeholders::_2)
+            .track(shared_from_this()));
+}
+
+void ProtocolBase::onSendResult(std::uint64_t id, const std::string& error)
+{
+    sendResultSignal(id, error);
 }
 
 void ProtocolBase::close()
@@ -33,10 +42,26 @@ void ProtocolBase::start()
     session->start();
 }
 
+std::string ProtocolBase::frame(std::string body)
+{
+    return body;
+}
+
+std::uint64_t ProtocolBase::sendFramed(std::string bytes)
+{
+    return session->send(std::move(bytes));
+}
+
 std::string ProtocolBase::send(std::string data)
 {
-    session->send(data);
-    return data;
+    std::string framed = frame(std::move(data));
+    sendFramed(framed);
+    return framed;
+}
+
+bool ProtocolBase::canSend() const
+{
+    return session->canSend();
 }
 
 void ProtocolBase::setAttributes(AttributeList)

@@ -37,6 +37,7 @@ protected:
     // Sends body, checks the returned response and that exactly it reaches the client.
     void expectResponse(const std::string& body, const std::string& expected)
     {
+        EXPECT_EQ(protocol->frame(body), expected);
         EXPECT_EQ(protocol->send(body), expected);
         EXPECT_EQ(client.read(expected.size()), expected);
     }

@@ -4,9 +4,6 @@
 #include "CoreHarness.h"
 
 #include <boost/asio/error.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
-#include <boost/make_shared.hpp>
 #include <boost/system/system_error.hpp>
 
 #include <arpa/inet.h>
@@ -252,81 +249,67 @@ TEST(Listening, PortBeyond16BitsUsesItsLow16Bits)
 
 namespace
 {
-// Under UBSan every dynamic type check met for the first time reads the vtable
-// through a pipe; with no descriptor left that fails and is reported as an
-// invalid object. So everything the accept loop does while descriptors are
-// exhausted is done once beforehand: an accepted connection, an aborted accept
-// with its waiting Session, and a shared timer like the retry's.
-void rehearseTheAcceptErrorPath(CoreHarness& h, unsigned short& port)
+// Counts the announcements of acceptingPausedSignal.
+struct PauseAnnouncements
 {
-    EXPECT_TRUE(roundTrip(h, port));
-    EXPECT_TRUE(waitForNextAccept(h, h.log.countLines("Connection accepted...")));
-    const int errors = h.log.countLinesStartingWith("handleAccept error: ");
-    port = h.listen();
-    EXPECT_TRUE(h.log.waitForLineStartingWith("handleAccept error: ", errors + 1));
-    boost::asio::io_context io;
-    auto timer = boost::make_shared<boost::asio::steady_timer>(io, 1ms);
-    timer->async_wait([timer](const boost::system::error_code&) {});
-    io.run();
-}
-}
+    std::atomic<int> paused{0};
+    std::atomic<int> resumed{0};
 
-TEST(Listening, AcceptingResumesAfterDescriptorExhaustion)
-{
-    CoreHarness h;
-    unsigned short port = h.listen();
-    rehearseTheAcceptErrorPath(h, port);
-    const std::size_t before = h.connectionCount();
-
-    TestClient client;
-    // The client's own descriptor must exist before the limit is lowered.
-    ASSERT_TRUE(client.open());
+    explicit PauseAnnouncements(Core& core)
     {
-        DescriptorLimit limit;
-        ASSERT_TRUE(limit.exhaust());
-        const bool connected = client.connectOpened(port);
-        const bool refused = h.log.waitForLine("handleAccept error: Too many open files", 1, 5s);
-        limit.restore();
-        ASSERT_TRUE(connected);
-        ASSERT_TRUE(refused) << h.log.text();
+        core.acceptingPausedSignal.connect([this](bool isPaused) { ++(isPaused ? paused : resumed); });
     }
-
-    // The loop retries on its own; the waiting client gets in.
-    ASSERT_TRUE(h.waitForConnections(before + 1));
-    ASSERT_TRUE(client.write("in"));
-    ASSERT_TRUE(h.recorder(before)->waitForBytes(2));
-    h.protocol(before)->send("welcome");
-    EXPECT_EQ(client.read(7), "welcome");
-    EXPECT_TRUE(roundTrip(h, port));
+};
 }
 
-// During the pause after an accept error no accept is outstanding either.
-TEST(Listening, StopDuringTheRetryPauseEndsTheLoopWithOneMoreLine)
+// With fewer descriptors free than the reserve, the accept that was already
+// waiting takes one more client and the loop pauses: the next client waits in
+// the backlog until descriptors are free again. Stopping during the pause ends
+// the loop with its one line. The limit always leaves some descriptors free,
+// so no accept ever fails and nothing spins.
+TEST(Listening, AcceptingPausesNearTheDescriptorLimitResumesAndStops)
 {
     CoreHarness h;
-    unsigned short port = h.listen();
-    rehearseTheAcceptErrorPath(h, port);
-    const int abortedBefore = h.log.countLines("handleAccept error: Operation canceled");
-
-    TestClient client;
-    ASSERT_TRUE(client.open());
+    PauseAnnouncements announcements(h.core);
+    const unsigned short port = h.listen();
+    TestClient first, waiting, last;
+    // The clients' own descriptors exist before the limit is lowered.
+    ASSERT_TRUE(first.open() && waiting.open() && last.open());
+    const unsigned int belowTheReserve = Server::descriptorReserve / 2;
     {
         DescriptorLimit limit;
-        ASSERT_TRUE(limit.exhaust());
-        const bool connected = client.connectOpened(port);
-        const bool refused = h.log.waitForLine("handleAccept error: Too many open files", 1, 5s);
-        // Normally still inside the pause; on a slow run the retry may have
-        // failed once more, which ends the same way.
+        ASSERT_TRUE(limit.leaveFree(belowTheReserve));
+        ASSERT_TRUE(first.connectOpened(port));
+        ASSERT_TRUE(h.log.waitForLine("Accepting paused: too few file descriptors free"));
+        ASSERT_TRUE(waiting.connectOpened(port));
+        ASSERT_TRUE(waitUntil([&] { return announcements.paused == 1; }));
+        EXPECT_EQ(h.connectionCount(), 1u);
+        EXPECT_GE(DescriptorLimit::freeNow(), static_cast<long>(belowTheReserve) - 1);
+    }
+    ASSERT_TRUE(h.log.waitForLine("Accepting resumed."));
+    ASSERT_TRUE(h.waitForConnections(2));
+    ASSERT_TRUE(waiting.write("in"));
+    ASSERT_TRUE(h.recorder(1)->waitForBytes(2));
+    h.protocol(1)->send("welcome");
+    EXPECT_EQ(waiting.read(7), "welcome");
+    ASSERT_TRUE(waitUntil([&] { return announcements.resumed == 1; }));
+
+    {
+        DescriptorLimit limit;
+        ASSERT_TRUE(limit.leaveFree(belowTheReserve));
+        ASSERT_TRUE(last.connectOpened(port));
+        ASSERT_TRUE(h.log.waitForLine("Accepting paused: too few file descriptors free", 2));
         h.core.stopListening();
-        limit.restore();
-        ASSERT_TRUE(connected);
-        ASSERT_TRUE(refused) << h.log.text();
     }
-    ASSERT_TRUE(h.log.waitForLine("handleAccept error: Operation canceled", abortedBefore + 1));
+    ASSERT_TRUE(h.log.waitForLine("handleAccept error: Operation canceled"));
     EXPECT_TRUE(connectionRefused(port));
+    // Dropping the paused listener announces the end of the pause.
+    EXPECT_TRUE(waitUntil([&] { return announcements.resumed == 2; }));
 
     h.shutdown();
-    EXPECT_EQ(h.log.countLines("handleAccept error: Operation canceled"), abortedBefore + 1);
+    EXPECT_EQ(announcements.paused, 2);
+    EXPECT_EQ(h.log.countLinesStartingWith("handleAccept error: "), 1);
+    EXPECT_EQ(h.log.countLines("Accepting resumed."), 1);
 }
 
 TEST(Listening, ThrowingProtocolListenerDoesNotStopAccepting)

@@ -2,6 +2,7 @@
 // PlainText protocol, with real clients on 127.0.0.1.
 
 #include "CoreHarness.h"
+#include "FileDescriptors.h"
 #include "Session.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace TestSupport;
@@ -404,4 +408,99 @@ TEST(SessionEndpoint, ClientsThatResetAtOnceDisturbNothing)
     }
     EXPECT_EQ(h.log.countLinesStartingWith("handleAccept error: "), 0);
     EXPECT_EQ(h.log.countLinesStartingWith("IO thread caught"), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Send results and dead connections
+
+namespace
+{
+// Every (id, error) that one protocol reported on sendResultSignal.
+class SendResults
+{
+public:
+    explicit SendResults(ProtocolBase& protocol)
+    {
+        protocol.sendResultSignal.connect([this](std::uint64_t id, const std::string& error) {
+            std::lock_guard<std::mutex> lock(mutex);
+            results.emplace_back(id, error);
+        });
+    }
+
+    std::vector<std::pair<std::uint64_t, std::string>> all()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return results;
+    }
+
+    bool waitFor(std::size_t count) { return waitUntil([&] { return all().size() >= count; }); }
+
+private:
+    std::mutex mutex;
+    std::vector<std::pair<std::uint64_t, std::string>> results;
+};
+}
+
+// A client that ended its sending still gets replies; once it has gone
+// altogether a write fails, is reported as failed, and the socket is given
+// back.
+TEST(SessionSendResults, HalfClosedClientGetsRepliesUntilItHasGone)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto protocol = h.protocol(0);
+    SendResults results(*protocol);
+    client.shutdownWrite();
+    ASSERT_TRUE(h.recorder(0)->waitForEnd());
+
+    EXPECT_TRUE(protocol->canSend());
+    EXPECT_EQ(protocol->sendFramed("reply"), 1u);
+    EXPECT_EQ(client.read(5), "reply");
+    ASSERT_TRUE(results.waitFor(1));
+    EXPECT_EQ(results.all().front(), std::make_pair(std::uint64_t(1), std::string()));
+    EXPECT_TRUE(protocol->canSend());
+
+    // The first write after the client closed may still be taken by the
+    // kernel; the reset it causes makes a later one fail.
+    client.close();
+    std::uint64_t id = 1;
+    ASSERT_TRUE(waitUntil([&] {
+        const auto sent = results.all();
+        if (!sent.back().second.empty())
+            return true;
+        if (sent.size() == id)
+            id = protocol->sendFramed("more");
+        return false;
+    }));
+    const auto sent = results.all();
+    EXPECT_EQ(sent.back().first, sent.size());
+    EXPECT_EQ(h.log.countLinesStartingWith("send failed: " + sent.back().second), 1);
+    EXPECT_EQ(h.log.countLines("sendDone."), static_cast<int>(sent.size()) - 1);
+    EXPECT_FALSE(protocol->canSend());
+}
+
+// A reset ends everything: the socket goes back at once, and a later send
+// fails instead of being reported as done.
+TEST(SessionSendResults, ResetClientReleasesTheSocketAndSendsFail)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto protocol = h.protocol(0);
+    SendResults results(*protocol);
+    EXPECT_TRUE(protocol->canSend());
+    const std::uint64_t openBefore = FileDescriptors::countOpen();
+
+    client.reset();
+    ASSERT_TRUE(h.recorder(0)->waitForEnd());
+    EXPECT_FALSE(protocol->canSend());
+    // The client's descriptor and the connection's.
+    EXPECT_EQ(FileDescriptors::countOpen(), openBefore - 2);
+
+    EXPECT_EQ(protocol->sendFramed("lost"), 1u);
+    ASSERT_TRUE(results.waitFor(1));
+    EXPECT_FALSE(results.all().front().second.empty());
+    EXPECT_TRUE(h.log.waitForLineStartingWith("send failed: "));
+    EXPECT_EQ(h.log.countLines("sendDone."), 0);
 }

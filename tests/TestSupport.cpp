@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include "FileDescriptors.h"
+#include "Log.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -55,18 +58,22 @@ unsigned short pickFreePort()
     return port;
 }
 
+// Lines go out through the log's writer thread: the stream is switched only
+// once that thread has written everything queued before.
 LogCapture::LogCapture()
-    : previous(std::cout.rdbuf(this))
+    : previous((Log::flush(), std::cout.rdbuf(this)))
 {
 }
 
 LogCapture::~LogCapture()
 {
+    Log::flush();
     std::cout.rdbuf(previous);
 }
 
 std::string LogCapture::text()
 {
+    Log::flush();
     std::lock_guard<std::mutex> lock(mutex);
     return captured;
 }
@@ -355,22 +362,22 @@ DescriptorLimit::~DescriptorLimit()
     restore();
 }
 
-// Descriptors are handed out lowest first, so the lowest free number is the
-// limit below which every descriptor is taken.
-bool DescriptorLimit::exhaust()
+bool DescriptorLimit::leaveFree(unsigned int count)
 {
-    if (!haveSaved)
+    const std::uint64_t open = FileDescriptors::countOpen();
+    if (!haveSaved || open == 0 || open + count > saved.rlim_max)
         return false;
-    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (probe < 0)
-        return false;
-    ::close(probe);
     rlimit lowered = saved;
-    lowered.rlim_cur = static_cast<rlim_t>(probe);
+    lowered.rlim_cur = static_cast<rlim_t>(open + count);
     if (::setrlimit(RLIMIT_NOFILE, &lowered) != 0)
         return false;
     this->lowered = true;
     return true;
+}
+
+long DescriptorLimit::freeNow()
+{
+    return static_cast<long>(FileDescriptors::limit()) - static_cast<long>(FileDescriptors::countOpen());
 }
 
 void DescriptorLimit::restore()

@@ -105,8 +105,10 @@ private:
     int fd = -1;
 };
 
-// Lowers the soft RLIMIT_NOFILE so that the next descriptor this process asks
-// for is refused with EMFILE; restores the previous limit when destroyed.
+// Lowers the soft RLIMIT_NOFILE so that only a given number of descriptors
+// can still be opened; restores the previous limit when destroyed. Never to
+// none: the sanitizers' runtime needs descriptors of its own, and without
+// them reports false errors on other threads.
 class DescriptorLimit
 {
 public:
@@ -116,7 +118,9 @@ public:
     DescriptorLimit(const DescriptorLimit&) = delete;
     DescriptorLimit& operator=(const DescriptorLimit&) = delete;
 
-    bool exhaust();
+    bool leaveFree(unsigned int count);
+    // Descriptors that can still be opened under the limit now in force.
+    static long freeNow();
     void restore();
 
 private:

@@ -3,6 +3,7 @@
 #include "ConnectionWindow.h"
 #include "ConnectionWindowManager.h"
 #include "Core.h"
+#include "Log.h"
 #include "MainWindow.h"
 
 #include <QDialog>
@@ -50,6 +51,7 @@ bool Environment::prepareApplication()
 {
     QCoreApplication::setOrganizationName("Brindlewick");
     QCoreApplication::setApplicationName("Brindlewick");
+    Log::setNonBlockingThread();
     const QString file = QSettings().fileName();
     if (folder.isEmpty() || !file.startsWith(folder + "/")) {
         std::fprintf(stderr, "settings would go to %s, not into a scratch folder\n", qPrintable(file));
@@ -68,6 +70,11 @@ bool waitFor(const std::function<bool()>& cond, int timeout)
         QTest::qWait(5);
     }
     return true;
+}
+
+QString statusText(const MainWindow& window)
+{
+    return window.getListeningStateText();
 }
 
 void clearSettings()

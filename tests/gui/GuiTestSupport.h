@@ -44,8 +44,9 @@ public:
     Environment(const Environment&) = delete;
     Environment& operator=(const Environment&) = delete;
 
-    // Names the application as the program does and checks that the settings
-    // file lies inside the scratch folder.
+    // Names the application as the program does, marks the calling (GUI)
+    // thread as one that never waits for the log, as the program does, and
+    // checks that the settings file lies inside the scratch folder.
     bool prepareApplication();
 
 private:
@@ -54,6 +55,9 @@ private:
 
 // Waits for cond while the event loop runs; false if the deadline passed.
 bool waitFor(const std::function<bool()>& cond, int timeout = timeoutMs);
+
+// The listening state as the main window's status bar shows it.
+QString statusText(const MainWindow& window);
 
 // Empties the program's settings store.
 void clearSettings();

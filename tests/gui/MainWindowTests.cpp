@@ -109,7 +109,7 @@ void MainWindowTests::menusAndToolbar()
     QCOMPARE(window->startStopListenAction->text(), QString("Start Listening"));
     QVERIFY(window->startStopListenAction->isCheckable());
     QVERIFY(!window->startStopListenAction->isChecked());
-    QCOMPARE(window->statusbar->currentMessage(), QString("Server stopped."));
+    QCOMPARE(GuiTest::statusText(*window), QString("Server stopped."));
 
     // The window's own context menu holds the same action objects.
     QMenu* context = nullptr;
@@ -161,7 +161,7 @@ void MainWindowTests::startStopAndStartAgain()
 
     const unsigned short first = app.startListening();
     QVERIFY(first != 0);
-    QCOMPARE(window->statusbar->currentMessage(), QString("Listening on port: %1").arg(first));
+    QCOMPARE(GuiTest::statusText(*window), QString("Listening on port: %1").arg(first));
     QVERIFY(action->isChecked());
     QCOMPARE(action->text(), QString("Stop Listening"));
     QCOMPARE(action->toolTip(), QString("Stop Listening"));
@@ -170,7 +170,7 @@ void MainWindowTests::startStopAndStartAgain()
     QVERIFY(app.waitForWindow(before.localPort()));
 
     action->trigger();
-    QCOMPARE(window->statusbar->currentMessage(), QString("Server stopped."));
+    QCOMPARE(GuiTest::statusText(*window), QString("Server stopped."));
     QVERIFY(!action->isChecked());
     QCOMPARE(action->text(), QString("Start Listening"));
     QCOMPARE(action->toolTip(), QString("Start Listening"));
@@ -185,7 +185,7 @@ void MainWindowTests::startStopAndStartAgain()
 
     const unsigned short second = app.startListening();
     QVERIFY(second != 0);
-    QCOMPARE(window->statusbar->currentMessage(), QString("Listening on port: %1").arg(second));
+    QCOMPARE(GuiTest::statusText(*window), QString("Listening on port: %1").arg(second));
     QVERIFY(action->isChecked());
     QCOMPARE(action->text(), QString("Stop Listening"));
     TestClient after(second);
@@ -209,7 +209,7 @@ void MainWindowTests::portInUseShowsErrorBox()
     QVERIFY2(answerer.texts().value(0).startsWith("Couldn't start listening: "), qPrintable(answerer.texts().value(0)));
     QVERIFY(!window->startStopListenAction->isChecked());
     QCOMPARE(window->startStopListenAction->text(), QString("Start Listening"));
-    QCOMPARE(window->statusbar->currentMessage(), QString("Server stopped."));
+    QCOMPARE(GuiTest::statusText(*window), QString("Server stopped."));
     QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
     QCOMPARE(app.log.countLines(answerer.texts().value(0).toStdString()), 1);
 
@@ -279,7 +279,7 @@ void MainWindowTests::preferencesOkAppliesEveryValue()
     QCOMPARE(app.log.countLines("Config dialog destroyed."), 1);
     // Nothing starts listening.
     QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
-    QCOMPARE(window->statusbar->currentMessage(), QString("Server stopped."));
+    QCOMPARE(GuiTest::statusText(*window), QString("Server stopped."));
 
     // The dialog shows the values now in force, and OK again changes them back.
     const Preferences back{2345, false, false, false};
@@ -330,7 +330,7 @@ void MainWindowTests::preferencesWhileListeningKeepTheListener()
     QCOMPARE(answerer.answered(), 1);
     QCOMPARE(app.core->getListenPort(), static_cast<unsigned int>(wanted.port));
     QCOMPARE(app.boundPort(), listening);
-    QCOMPARE(window->statusbar->currentMessage(), QString("Listening on port: %1").arg(listening));
+    QCOMPARE(GuiTest::statusText(*window), QString("Listening on port: %1").arg(listening));
     TestClient client(listening);
     QVERIFY(client.isConnected());
     QVERIFY(app.waitForWindow(client.localPort()));

@@ -36,7 +36,7 @@ void expectDefaults(App& app)
     QCOMPARE(app.core->getProtocolType(), ProtocolFactory::PLAIN_TEXT);
     QVERIFY(!app.window->getAutoListen());
     QVERIFY(!app.window->startStopListenAction->isChecked());
-    QCOMPARE(app.window->statusbar->currentMessage(), QString("Server stopped."));
+    QCOMPARE(GuiTest::statusText(*app.window), QString("Server stopped."));
     QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
 }
 }
@@ -115,7 +115,7 @@ void SettingsTests::everyValueSurvivesARestart()
     QVERIFY(second.window->startStopListenAction->isChecked());
     QCOMPARE(second.window->startStopListenAction->text(), QString("Stop Listening"));
     QCOMPARE(second.boundPort(), port);
-    QCOMPARE(second.window->statusbar->currentMessage(), QString("Listening on port: %1").arg(port));
+    QCOMPARE(GuiTest::statusText(*second.window), QString("Listening on port: %1").arg(port));
     TestClient client(port);
     QVERIFY(client.isConnected());
     QVERIFY(second.waitForWindow(client.localPort()));
@@ -179,7 +179,7 @@ void SettingsTests::autoListenWithPortInUseComesUpStopped()
     QVERIFY(app.window->getAutoListen());
     QVERIFY(!app.window->startStopListenAction->isChecked());
     QCOMPARE(app.window->startStopListenAction->text(), QString("Start Listening"));
-    QCOMPARE(app.window->statusbar->currentMessage(), QString("Server stopped."));
+    QCOMPARE(GuiTest::statusText(*app.window), QString("Server stopped."));
     QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
     QCOMPARE(app.core->getListenPort(), static_cast<unsigned int>(blocker.port()));
 }

@@ -8,6 +8,7 @@
 #include "SettingsReader.h"
 
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
@@ -28,8 +29,10 @@ MainWindow::MainWindow(boost::shared_ptr<Core> core)
     setupToolbar();
     connectionWindowManager.reset(new ConnectionWindowManager(mdiArea, treeView));
     activeDeactiveMenus.reset(new ActiveDeactiveMenus(this));
+    listeningStateLabel = new QLabel(statusbar);
+    statusbar->addPermanentWidget(listeningStateLabel);
     registerSignals();
-    statusbar->showMessage("Server stopped.");
+    listeningStateLabel->setText("Server stopped.");
     setupTreeView();
     restoreSettings();
     if (QSystemTrayIcon::isSystemTrayAvailable())
@@ -81,6 +84,9 @@ void MainWindow::registerSignals()
     connect(connectionWindowManager.get(), &ConnectionWindowManager::onLastSubwindowClosed,
             activeDeactiveMenus.get(), &ActiveDeactiveMenus::onLastSubwindowClosed);
     connect(actionPreferences, &QAction::triggered, this, &MainWindow::showSetupDialog);
+    acceptingPausedConnection = core->acceptingPausedSignal.connect(
+        [this](bool paused) { emit acceptingPausedSignal(paused); });
+    connect(this, &MainWindow::acceptingPausedSignal, this, &MainWindow::onAcceptingPaused, Qt::QueuedConnection);
     Log::line("Finish registering signals.");
 }
 
@@ -132,16 +138,39 @@ void MainWindow::onStopListen()
 // when the configured one is 0 (the system picks) or above 65535.
 void MainWindow::showListening()
 {
-    statusbar->showMessage(QString("Listening on port: %1").arg(core->getBoundPort()));
+    showListeningText();
     startStopListenAction->setText("Stop Listening");
     startStopListenAction->setToolTip("Stop Listening");
     disconnect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStartListen);
     connect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStopListen);
 }
 
+void MainWindow::showListeningText()
+{
+    listeningStateLabel->setText(QString("Listening on port: %1").arg(core->getBoundPort()));
+}
+
+// A pause reported by a listener that has been stopped since changes nothing.
+void MainWindow::onAcceptingPaused(bool paused)
+{
+    const unsigned short port = core->getBoundPort();
+    if (port == 0)
+        return;
+    if (paused)
+        listeningStateLabel->setText(
+            QString("Listening on port %1 paused: too few file descriptors free").arg(port));
+    else
+        showListeningText();
+}
+
+QString MainWindow::getListeningStateText() const
+{
+    return listeningStateLabel->text();
+}
+
 void MainWindow::showStopped()
 {
-    statusbar->showMessage("Server stopped.");
+    listeningStateLabel->setText("Server stopped.");
     startStopListenAction->setText("Start Listening");
     startStopListenAction->setToolTip("Start Listening");
     disconnect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStopListen);

@@ -13,6 +13,7 @@
 class ActiveDeactiveMenus;
 class ConnectionWindowManager;
 class Core;
+class QLabel;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -30,9 +31,12 @@ public:
     ConnectionWindowManager* getConnectionWindowManager() const { return connectionWindowManager.get(); }
     QSystemTrayIcon* getTrayIcon() const { return trayIcon; }
     bool getAutoListen() const { return autoListen; }
+    // The listening state as the status bar shows it.
+    QString getListeningStateText() const;
 
 signals:
     void onNewClientConnectionSignal(boost::shared_ptr<ProtocolBase> protocol);
+    void acceptingPausedSignal(bool paused);
 
 public slots:
     // Called by the Core on an IO thread, never through Qt.
@@ -41,6 +45,8 @@ public slots:
     void showSetupDialog();
     void onStartListen();
     void onStopListen();
+    // Queued from the Core's acceptingPausedSignal.
+    void onAcceptingPaused(bool paused);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -54,15 +60,22 @@ private:
     void setupTrayIcon();
     void postInit();
     void showListening();
+    void showListeningText();
     void showStopped();
     void reportError(const QString& message);
 
     bool autoListen = false;
     boost::shared_ptr<Core> core;
     QMenu* contextMenu = nullptr;
+    // A permanent widget: a status bar message would be cleared by every
+    // status tip, such as a highlighted menu entry.
+    QLabel* listeningStateLabel = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     boost::shared_ptr<ConnectionWindowManager> connectionWindowManager;
     boost::shared_ptr<ActiveDeactiveMenus> activeDeactiveMenus;
     // Ends the Core's calls into this window should the window go first.
     boost::signals2::scoped_connection newProtocolConnection;
+    // Ends only with the window's members, after the destructor has stopped
+    // the IO threads that emit it.
+    boost::signals2::scoped_connection acceptingPausedConnection;
 };

@@ -1,5 +1,8 @@
 #include "Core.h"
+#include "FileDescriptors.h"
+#include "Log.h"
 #include "MainWindow.h"
+#include "SignalQuitter.h"
 
 #include <QApplication>
 
@@ -7,16 +10,27 @@
 
 int main(int argc, char** argv)
 {
+    // The GUI thread never waits for standard output.
+    Log::setNonBlockingThread();
+    // Every client holds a descriptor; Debian's soft limit of 1024 would be
+    // reached by about a thousand of them.
+    Log::line("File descriptor limit: ", FileDescriptors::raiseLimit());
+
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName("Brindlewick");
     QCoreApplication::setApplicationName("Brindlewick");
+    // Before anything else is started: a signal that arrives early waits in
+    // the quitter until the window can be closed.
+    SignalQuitter signalQuitter;
 
     boost::shared_ptr<Core> core(new Core());
     {
         MainWindow window(core);
+        QObject::connect(&signalQuitter, &SignalQuitter::quitRequested, &window, &QWidget::close);
         window.show();
         QApplication::exec();
     }
     core.reset();
+    Log::flush();
     return 0;
 }
