@@ -13,7 +13,15 @@
 namespace
 {
 constexpr std::uint64_t directionBit = std::uint64_t(1) << 63;
-constexpr std::size_t firstBlockMinimum = 4096;
+constexpr std::size_t pageSize = 4096;
+
+// Grows by an eighth (whole pages) at a time: a short conversation then holds
+// little more memory than its bytes, for a few more copies of a small block.
+std::size_t firstBlockCapacity(std::size_t needed, std::size_t current)
+{
+    const std::size_t wanted = std::max({needed, current + current / 8, pageSize});
+    return (wanted + pageSize - 1) / pageSize * pageSize;
+}
 
 TranscriptLimits usable(TranscriptLimits limits)
 {
@@ -140,7 +148,7 @@ void Transcript::ensureBlockRoom(std::uint64_t blockIndex, std::size_t used, std
         return;
     std::size_t capacity = limits.blockSize;
     if (blockIndex == 0)
-        capacity = std::min(limits.blockSize, std::max({end, firstBlockMinimum, 2 * lastBlockCapacity}));
+        capacity = std::min(limits.blockSize, firstBlockCapacity(end, lastBlockCapacity));
     std::unique_ptr<char[]> block;
     if (capacity == limits.blockSize && spareBlock)
         block = std::move(spareBlock);
