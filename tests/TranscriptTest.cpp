@@ -166,4 +166,10 @@ TEST(Transcript, KeepsBytesInMemoryWhenTheFileFailsAndWritesThemOnRetry)
     appendRandomChunks(transcript, random, 20, all, chunks);
     EXPECT_LE(transcript.bytesInMemory(), budget + block);
     expectReadsMatch(transcript, all, random);
+
+    Transcript homeless(smallLimits(spill.file("missing")));
+    all.clear();
+    appendRandomChunks(homeless, random, 20, all, chunks);
+    EXPECT_EQ(homeless.storageError(), "No such file or directory");
+    expectReadsMatch(homeless, all, random);
 }
