@@ -103,11 +103,12 @@ TEST(Transcript, KeepsEveryByteInMemoryAndFileAndFindsChunks)
 }
 
 // One thread appends while another reads whatever is committed: a reader
-// never sees a chunk before its bytes, nor bytes that are not the ones sent.
+// never sees a chunk before its bytes, nor bytes that are not the ones sent,
+// while the first block grows and later ones go to the file.
 TEST(Transcript, ReaderSeesOnlyWholeChunksWhileAppending)
 {
     ScratchDirectory spill;
-    Transcript transcript(smallLimits(spill.path));
+    Transcript transcript(TranscriptLimits{64 * 1024, 16 * 1024, spill.path});
     const auto byteAt = [](std::uint64_t offset) { return static_cast<char>(offset * 131 + (offset >> 9)); };
     std::atomic<bool> done{false};
     std::thread appender([&] {
@@ -165,4 +166,10 @@ TEST(Transcript, KeepsBytesInMemoryWhenTheFileFailsAndWritesThemOnRetry)
     appendRandomChunks(transcript, random, 20, all, chunks);
     EXPECT_LE(transcript.bytesInMemory(), budget + block);
     expectReadsMatch(transcript, all, random);
+
+    Transcript homeless(smallLimits(spill.file("missing")));
+    all.clear();
+    appendRandomChunks(homeless, random, 20, all, chunks);
+    EXPECT_EQ(homeless.storageError(), "No such file or directory");
+    expectReadsMatch(homeless, all, random);
 }

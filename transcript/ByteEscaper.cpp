@@ -38,6 +38,39 @@ constexpr EscapeTable makeTable(bool breakLines)
 constexpr EscapeTable inlineTable = makeTable(false);
 constexpr EscapeTable lineTable = makeTable(true);
 
+constexpr std::uint64_t everyByte = 0x0101010101010101;
+constexpr std::uint64_t highBits = 0x8080808080808080;
+
+// True when some byte of word is below limit (at most 0x80), for words whose
+// bytes are all below 0x80.
+constexpr bool hasByteBelow(std::uint64_t word, std::uint8_t limit)
+{
+    return ((word - everyByte * limit) & ~word & highBits) != 0;
+}
+
+// True when none of the eight bytes needs escaping in either table: all are
+// printable ASCII (0x20-0x7E) other than the backslash. Most text passes
+// eight bytes at a time this way.
+constexpr bool isPlainAscii(std::uint64_t word)
+{
+    return (word & highBits) == 0 && !hasByteBelow(word, 0x20) && !hasByteBelow(word ^ (everyByte * 0x7f), 1)
+           && !hasByteBelow(word ^ (everyByte * '\\'), 1);
+}
+
+char* escapeBytes(const EscapeTable& table, const char* data, std::size_t size, char* next)
+{
+    for (const char* byte = data; byte != data + size; ++byte) {
+        const Escape& escape = table[static_cast<unsigned char>(*byte)];
+        if (escape.length == 0) {
+            *next++ = *byte;
+        } else {
+            std::memcpy(next, escape.text, 4);
+            next += escape.length;
+        }
+    }
+    return next;
+}
+
 // Writes straight into room made for the worst case (four characters a
 // byte), then gives back what was not used: no append call per byte.
 void appendWith(const EscapeTable& table, std::string& out, const char* data, std::size_t size)
@@ -49,15 +82,18 @@ void appendWith(const EscapeTable& table, std::string& out, const char* data, st
         out.resize(start + 4 * part);
         char* const first = &out[start];
         char* next = first;
-        for (const char* byte = data; byte != data + part; ++byte) {
-            const Escape& escape = table[static_cast<unsigned char>(*byte)];
-            if (escape.length == 0) {
-                *next++ = *byte;
+        std::size_t at = 0;
+        for (; at + 8 <= part; at += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, data + at, 8);
+            if (isPlainAscii(word)) {
+                std::memcpy(next, data + at, 8);
+                next += 8;
             } else {
-                std::memcpy(next, escape.text, 4);
-                next += escape.length;
+                next = escapeBytes(table, data + at, 8, next);
             }
         }
+        next = escapeBytes(table, data + at, part - at, next);
         out.resize(start + static_cast<std::size_t>(next - first));
         data += part;
         size -= part;

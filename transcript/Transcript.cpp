@@ -1,92 +1,37 @@
 #include "Transcript.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
 namespace
 {
 constexpr std::uint64_t directionBit = std::uint64_t(1) << 63;
-constexpr std::size_t firstBlockMinimum = 4096;
+constexpr std::size_t pageSize = 4096;
+
+// Grows by an eighth (whole pages) at a time: a short conversation then holds
+// little more memory than its bytes, for a few more copies of a small block.
+std::size_t firstBlockCapacity(std::size_t needed, std::size_t current)
+{
+    const std::size_t wanted = std::max({needed, current + current / 8, pageSize});
+    return (wanted + pageSize - 1) / pageSize * pageSize;
+}
 
 TranscriptLimits usable(TranscriptLimits limits)
 {
     limits.blockSize = std::max<std::size_t>(limits.blockSize, 1);
     return limits;
 }
-
-std::string spillDirectoryOf(const TranscriptLimits& limits)
-{
-    if (!limits.spillDirectory.empty())
-        return limits.spillDirectory;
-    const char* tmp = std::getenv("TMPDIR");
-    return tmp && *tmp ? tmp : "/tmp";
-}
-
-// A file without a name from the start, so that nothing is left behind even
-// after a crash; the fallback has a name for an instant.
-int openUnlinkedFile(const std::string& directory)
-{
-    const int fd = ::open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        return fd;
-    std::string path = directory + "/brindlewick-transcript-XXXXXX";
-    const int fallback = ::mkostemp(path.data(), O_CLOEXEC);
-    if (fallback >= 0)
-        ::unlink(path.c_str());
-    return fallback;
-}
-
-// 0 or the errno of the failure.
-int writeAllAt(int fd, const char* data, std::size_t size, std::uint64_t offset)
-{
-    while (size > 0) {
-        const ssize_t written = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (written == 0)
-            return ENOSPC;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-        offset += static_cast<std::uint64_t>(written);
-    }
-    return 0;
-}
-
-std::size_t readAllAt(int fd, char* data, std::size_t size, std::uint64_t offset)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
-}
 }
 
 Transcript::Transcript(TranscriptLimits limits)
     : limits(usable(std::move(limits)))
+    , file(this->limits.spillDirectory)
 {
 }
 
-Transcript::~Transcript()
-{
-    if (fileDescriptor >= 0)
-        ::close(fileDescriptor);
-}
+Transcript::~Transcript() = default;
 
 std::int64_t Transcript::nowUs()
 {
@@ -140,7 +85,7 @@ void Transcript::ensureBlockRoom(std::uint64_t blockIndex, std::size_t used, std
         return;
     std::size_t capacity = limits.blockSize;
     if (blockIndex == 0)
-        capacity = std::min(limits.blockSize, std::max({end, firstBlockMinimum, 2 * lastBlockCapacity}));
+        capacity = std::min(limits.blockSize, firstBlockCapacity(end, lastBlockCapacity));
     std::unique_ptr<char[]> block;
     if (capacity == limits.blockSize && spareBlock)
         block = std::move(spareBlock);
@@ -173,9 +118,7 @@ bool Transcript::storeBlocks()
         }
         // A full block no longer changes and stays in memory until written:
         // readers may copy from it meanwhile.
-        if (!ensureFile())
-            return false;
-        const int error = writeAllAt(fileDescriptor, block, limits.blockSize, writtenBlocks * limits.blockSize);
+        const int error = file.write(block, limits.blockSize, writtenBlocks * limits.blockSize);
         if (error != 0) {
             std::lock_guard<std::mutex> lock(stateMutex);
             recordFailure(error);
@@ -189,21 +132,6 @@ bool Transcript::storeBlocks()
         blocks.pop_front();
         ++firstMemoryBlock;
     }
-    return true;
-}
-
-bool Transcript::ensureFile()
-{
-    if (fileDescriptor >= 0)
-        return true;
-    const int fd = openUnlinkedFile(spillDirectoryOf(limits));
-    const int error = errno;
-    std::lock_guard<std::mutex> lock(stateMutex);
-    if (fd < 0) {
-        recordFailure(error);
-        return false;
-    }
-    fileDescriptor = fd;
     return true;
 }
 
@@ -271,7 +199,6 @@ std::uint64_t Transcript::memoryStart() const
 std::size_t Transcript::read(std::uint64_t offset, std::size_t length, std::string& out) const
 {
     std::uint64_t fileEnd = 0;
-    int fd = -1;
     std::size_t count = 0;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
@@ -290,12 +217,11 @@ std::size_t Transcript::read(std::uint64_t offset, std::size_t length, std::stri
             std::memcpy(&out[position - offset], blocks[blockIndex - firstMemoryBlock].get() + within, part);
             position += part;
         }
-        fd = fileDescriptor;
     }
     // What is in the file never changes again, so it is read without the lock.
     if (offset < fileEnd) {
         const std::size_t wanted = static_cast<std::size_t>(fileEnd - offset);
-        const std::size_t got = readAllAt(fd, out.data(), wanted, offset);
+        const std::size_t got = file.read(out.data(), wanted, offset);
         if (got < wanted) {
             out.resize(got);
             return got;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SpillFile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -90,12 +92,12 @@ private:
     void copyIn(const char* data, std::size_t size);
     void ensureBlockRoom(std::uint64_t blockIndex, std::size_t used, std::size_t end);
     bool storeBlocks();
-    bool ensureFile();
     void recordFailure(int error);
     std::uint64_t offsetOf(std::size_t index) const;
     std::uint64_t memoryStart() const;
 
     const TranscriptLimits limits;
+    SpillFile file; // written under appendMutex; what is written is read without a lock
 
     // Serialises appenders and the writing of blocks to the file: a block being
     // written is neither changed nor freed meanwhile.
@@ -118,7 +120,6 @@ private:
     std::unique_ptr<char[]> spareBlock;
     std::uint64_t committedSize = 0;
     TranscriptTotals sums;
-    int fileDescriptor = -1;
     bool failed = false;
     std::string failure;
 };

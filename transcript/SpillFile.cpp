@@ -1,0 +1,77 @@
+#include "SpillFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace
+{
+std::string usableDirectory(std::string directory)
+{
+    if (!directory.empty())
+        return directory;
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+}
+
+SpillFile::SpillFile(std::string directory)
+    : directory(usableDirectory(std::move(directory)))
+{
+}
+
+SpillFile::~SpillFile()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+int SpillFile::open()
+{
+    fd = ::open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return 0;
+    std::string path = directory + "/brindlewick-transcript-XXXXXX";
+    fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    ::unlink(path.c_str());
+    return 0;
+}
+
+int SpillFile::write(const char* data, std::size_t size, std::uint64_t offset)
+{
+    if (fd < 0) {
+        if (const int error = open())
+            return error;
+    }
+    while (size > 0) {
+        const ssize_t written = ::pwrite(fd, data, size, static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return errno;
+        if (written == 0)
+            return ENOSPC;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return 0;
+}
+
+std::size_t SpillFile::read(char* data, std::size_t size, std::uint64_t offset) const
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
