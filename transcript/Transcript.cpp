@@ -39,14 +39,16 @@ std::int64_t Transcript::nowUs()
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-void Transcript::append(Direction direction, const char* data, std::size_t size, std::int64_t timeUs)
+std::size_t Transcript::append(Direction direction, const char* data, std::size_t size, std::int64_t timeUs)
 {
     if (size == 0)
-        return;
+        return chunkCount();
     std::lock_guard<std::mutex> appendLock(appendMutex);
     bool overBudget = false;
+    std::size_t chunkIndex = 0;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
+        chunkIndex = index.size();
         copyIn(data, size);
         const std::uint64_t directionFlag = direction == Direction::Sent ? directionBit : 0;
         index.push_back(IndexEntry{committedSize | directionFlag, timeUs});
@@ -59,6 +61,7 @@ void Transcript::append(Direction direction, const char* data, std::size_t size,
     }
     if (overBudget)
         storeBlocks();
+    return chunkIndex;
 }
 
 void Transcript::copyIn(const char* data, std::size_t size)

@@ -57,7 +57,8 @@ public:
     // Size 0 is ignored. Never loses bytes: when the file cannot take a block
     // (disk full, EFBIG...), the block stays in memory, storageFailed() turns
     // true and no further block is written until retryStorage().
-    void append(Direction direction, const char* data, std::size_t size, std::int64_t timeUs);
+    // Returns the new chunk's index (for size 0, chunkCount()).
+    std::size_t append(Direction direction, const char* data, std::size_t size, std::int64_t timeUs);
 
     std::uint64_t size() const; // bytes in all, both directions
     std::size_t chunkCount() const;

@@ -70,7 +70,7 @@ void TranscriptViewTests::viewsShowEveryByteAndSavingKeepsThem()
     ConnectionWindow* window = app.waitForWindow(client.localPort());
     QVERIFY(window);
     QTRY_COMPARE_WITH_TIMEOUT(receivedBytes(window), std::uint64_t(256), timeoutMs);
-    QVERIFY(window->countsLabel->text().startsWith("Received 256 bytes in "));
+    QTRY_VERIFY_WITH_TIMEOUT(window->countsLabel->text().startsWith("Received 256 bytes in "), timeoutMs);
 
     // Control bytes written out, a line break after each LF.
     window->viewModeBox->setCurrentIndex(static_cast<int>(ConnectionWindow::ViewMode::ControlBytes));
