@@ -8,10 +8,14 @@
 #include "ConnectionWindowManager.h"
 #include "ConversationFeed.h"
 #include "HexView.h"
+#include "MainWindow.h"
 #include "RemoteLocalDataViewer.h"
 #include "Transcript.h"
 
 #include <QFile>
+#include <QFileDialog>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -115,6 +119,20 @@ void TranscriptViewTests::viewsShowEveryByteAndSavingKeepsThem()
     QVERIFY(saved.contains("--- sent"));
     QVERIFY(!window->saveConversation(folder.filePath("missing/x.bin"), ConnectionWindow::SaveFormat::ReceivedBytes)
                  .isEmpty());
+
+    // The Window menu saves the active window's conversation, through the file dialog.
+    const QString fromMenu = folder.filePath("menu.bin");
+    ModalAnswerer answerer([&](QWidget* widget) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(widget)) {
+            dialog->selectFile(fromMenu);
+            static_cast<QDialog*>(dialog)->accept();
+        }
+    });
+    app.window->mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(window->parentWidget()));
+    QVERIFY(app.window->saveConversationAction->isEnabled());
+    app.window->saveConversationAction->trigger();
+    QCOMPARE(answerer.answered(), 1);
+    QVERIFY(fileContents(fromMenu) == QByteArray::fromStdString(bytes + random));
 }
 
 // A reply sent while a long chunk is still being drawn waits for it: each

@@ -24,4 +24,5 @@ void ActiveDeactiveMenus::setWindowActionsEnabled(bool enabled)
     ui->closeActiveWindow->setEnabled(enabled);
     ui->closeAll->setEnabled(enabled);
     ui->cascadeSubWindows->setEnabled(enabled);
+    ui->saveConversationAction->setEnabled(enabled);
 }

@@ -2,6 +2,7 @@
 
 #include "ActiveDeactiveMenus.h"
 #include "ConfigDialog.h"
+#include "ConnectionWindow.h"
 #include "ConnectionWindowManager.h"
 #include "Core.h"
 #include "Log.h"
@@ -9,6 +10,7 @@
 
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
@@ -69,6 +71,14 @@ void MainWindow::setupToolbar()
     menuView->addAction(dockWidget->toggleViewAction());
     menuView->addAction(toolBar->toggleViewAction());
     connect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStartListen);
+    connect(saveConversationAction, &QAction::triggered, this, &MainWindow::saveActiveConversation);
+}
+
+void MainWindow::saveActiveConversation()
+{
+    QMdiSubWindow* active = mdiArea->activeSubWindow();
+    if (auto* window = active ? qobject_cast<ConnectionWindow*>(active->widget()) : nullptr)
+        window->onSaveConversation();
 }
 
 void MainWindow::registerSignals()

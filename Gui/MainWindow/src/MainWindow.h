@@ -45,6 +45,7 @@ public slots:
     void showSetupDialog();
     void onStartListen();
     void onStopListen();
+    void saveActiveConversation();
     // Queued from the Core's acceptingPausedSignal.
     void onAcceptingPaused(bool paused);
 
