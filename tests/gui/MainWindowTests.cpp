@@ -424,6 +424,8 @@ void MainWindowTests::burstOfClientsQueuedThenShown()
     std::sort(titles.begin(), titles.end());
     QCOMPARE(manager->stringList(), titles);
     QCOMPARE(manager->pendingWindowCount(), 0);
+    // The session list is drawn again once the burst is over.
+    QVERIFY(app.window->treeView->updatesEnabled());
 
     // Quitting closes the connections still waiting for a window too.
     std::vector<TestClient> late(3);

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QTabBar>
 #include <QTreeView>
 
 #include <algorithm>
@@ -19,6 +20,10 @@ namespace
 // handful of windows per turn of the event loop and other events (input,
 // painting, the conversations) get theirs in between.
 constexpr qint64 batchSliceMs = 8;
+// Drawing the session list or the tab bar once takes longer the more rows or
+// tabs there are (each row and tab title is laid out again), and a batch
+// makes both draw again: during a burst they are drawn at most this often.
+constexpr qint64 listRepaintIntervalMs = 100;
 }
 
 ConnectionWindowManager::ConnectionWindowManager(QMdiArea* mdiArea, QTreeView* treeView)
@@ -62,6 +67,8 @@ void ConnectionWindowManager::createConnectionWindow(boost::shared_ptr<ProtocolB
 // Makes at least one window, then more while the slice lasts.
 void ConnectionWindowManager::createPendingWindows()
 {
+    if (pending.size() > 1 && !listRepaintsHeld)
+        holdListRepaints(true);
     QElapsedTimer slice;
     slice.start();
     do {
@@ -69,8 +76,19 @@ void ConnectionWindowManager::createPendingWindows()
         pending.pop_front();
         createWindow(std::move(protocol));
     } while (!pending.empty() && slice.elapsed() < batchSliceMs);
+    if (listRepaintsHeld && (pending.empty() || listRepaintsHeldFor.elapsed() >= listRepaintIntervalMs))
+        holdListRepaints(false);
     if (!pending.empty())
         nextBatch.start();
+}
+
+void ConnectionWindowManager::holdListRepaints(bool hold)
+{
+    listRepaintsHeld = hold;
+    listRepaintsHeldFor.start();
+    treeView->setUpdatesEnabled(!hold);
+    if (auto* tabs = mdiArea->findChild<QTabBar*>(QString(), Qt::FindDirectChildrenOnly))
+        tabs->setUpdatesEnabled(!hold);
 }
 
 void ConnectionWindowManager::createWindow(boost::shared_ptr<ProtocolBase> protocol)
@@ -125,6 +143,8 @@ void ConnectionWindowManager::setRowTitle(int row, const QString& title)
 void ConnectionWindowManager::closeAllSessions()
 {
     nextBatch.stop();
+    if (listRepaintsHeld)
+        holdListRepaints(false);
     for (const boost::shared_ptr<ProtocolBase>& protocol : pending)
         protocol->close();
     pending.clear();

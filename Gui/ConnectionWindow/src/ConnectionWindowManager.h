@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QItemSelection>
 #include <QList>
@@ -58,6 +59,7 @@ private:
     void createPendingWindows();
     void createWindow(boost::shared_ptr<ProtocolBase> protocol);
     void showWindow(QMdiSubWindow* subWindow);
+    void holdListRepaints(bool hold);
     void addRow(const QString& id, QMdiSubWindow* subWindow);
     void setRowTitle(int row, const QString& title);
     // The row of an identifier, or -1.
@@ -74,4 +76,8 @@ private:
     std::deque<boost::shared_ptr<ProtocolBase>> pending;
     // Brings the next batch after the event loop has run; see createPendingWindows.
     QTimer nextBatch;
+    // While a burst is worked off, the session list and the tabs are drawn
+    // only now and then; see createPendingWindows.
+    bool listRepaintsHeld = false;
+    QElapsedTimer listRepaintsHeldFor;
 };
