@@ -6,7 +6,7 @@
 # BUILD_DIR defaults to build-bench (a Release build, see README.md).
 # RUNS (default 3) is how many times each variant runs; the table shows the
 # medians. Each benchmark ends by itself within its own deadline; with RUNS=3
-# the flood takes about 5 minutes and the many-clients benchmark about 30 s.
+# the flood takes about 5 minutes and the many-clients benchmark about 45 s.
 set -euo pipefail
 
 build_dir=${1:-build-bench}

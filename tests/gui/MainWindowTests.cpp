@@ -12,16 +12,21 @@
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTabBar>
+#include <QTextEdit>
 #include <QToolBar>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 using namespace GuiTest;
 using TestSupport::TestClient;
@@ -90,6 +95,8 @@ private slots:
     void preferencesCancelAndEscapeChangeNothing();
     void preferencesWhileListeningKeepTheListener();
     void configDialogShowsValuesInRange();
+    void burstOfClientsQueuedThenShown();
+    void newWindowLeavesTheKeyboardWhereItIs();
 };
 
 void MainWindowTests::menusAndToolbar()
@@ -380,6 +387,89 @@ void MainWindowTests::configDialogShowsValuesInRange()
     }
     QCOMPARE(log.countLines("Config dialog created."), 1);
     QCOMPARE(log.countLines("Config dialog destroyed."), 1);
+}
+
+// Connections handed over while the event loop does not run wait in the
+// manager's queue; the event loop then makes their windows and rows.
+void MainWindowTests::burstOfClientsQueuedThenShown()
+{
+    App app;
+    const unsigned short port = app.startListening();
+    ConnectionWindowManager* manager = app.manager();
+    const auto handOverUntilQueued = [manager](int count) {
+        // Delivers the hand-overs from the IO threads, but runs no timer.
+        return TestSupport::waitUntil([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+            return manager->pendingWindowCount() == count;
+        });
+    };
+    constexpr int count = 24;
+    std::vector<TestClient> clients(count);
+    for (int i = 0; i < count; ++i) {
+        QVERIFY(clients[i].connect(port));
+        QVERIFY(clients[i].write(QString("client %1").arg(i).toStdString()));
+    }
+    QVERIFY(handOverUntilQueued(count));
+    QVERIFY(app.connectionWindows().isEmpty());
+    QCOMPARE(manager->rowCount(), 0);
+
+    QStringList titles;
+    for (int i = 0; i < count; ++i) {
+        ConnectionWindow* window = app.waitForWindow(clients[i].localPort());
+        QVERIFY(window);
+        QTRY_VERIFY_WITH_TIMEOUT(hasBlock(window->textEdit->document(), QString("client %1").arg(i), remoteColor()),
+                                 timeoutMs);
+        titles.append(window->windowTitle());
+    }
+    std::sort(titles.begin(), titles.end());
+    QCOMPARE(manager->stringList(), titles);
+    QCOMPARE(manager->pendingWindowCount(), 0);
+    // The session list is drawn again once the burst is over.
+    QVERIFY(app.window->treeView->updatesEnabled());
+
+    // Quitting closes the connections still waiting for a window too.
+    std::vector<TestClient> late(3);
+    for (TestClient& client : late)
+        QVERIFY(client.connect(port));
+    QVERIFY(handOverUntilQueued(3));
+    app.quit();
+    for (TestClient& client : late)
+        QVERIFY(client.waitForClose(std::chrono::milliseconds(timeoutMs)));
+}
+
+// A client connecting while the user types in another connection's input
+// gets its window, row and tab without taking the keyboard.
+void MainWindowTests::newWindowLeavesTheKeyboardWhereItIs()
+{
+    for (const QMdiArea::ViewMode mode : {QMdiArea::SubWindowView, QMdiArea::TabbedView}) {
+        App app;
+        app.window->mdiArea->setViewMode(mode);
+        QApplication::setActiveWindow(app.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(app.window.get()));
+        const unsigned short port = app.startListening();
+        TestClient a(port);
+        ConnectionWindow* windowA = app.waitForWindow(a.localPort());
+        QVERIFY(windowA);
+        windowA->textEdit_2->setFocus();
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), windowA->textEdit_2, timeoutMs);
+        QMdiSubWindow* subWindowA = app.window->mdiArea->activeSubWindow();
+        QCOMPARE(subWindowA->widget(), windowA);
+
+        TestClient b(port);
+        ConnectionWindow* windowB = app.waitForWindow(b.localPort());
+        QVERIFY(windowB);
+        QTRY_COMPARE_WITH_TIMEOUT(app.manager()->rowCount(), 2, timeoutMs);
+        if (mode == QMdiArea::TabbedView)
+            QCOMPARE(app.window->mdiArea->findChild<QTabBar*>()->count(), 2);
+        QCOMPARE(app.window->mdiArea->activeSubWindow(), subWindowA);
+        QCOMPARE(QApplication::focusWidget(), windowA->textEdit_2);
+        QTest::keyClicks(QApplication::focusWidget(), "reply");
+        QCOMPARE(windowA->textEdit_2->toPlainText(), QString("reply"));
+        QVERIFY(windowB->textEdit_2->toPlainText().isEmpty());
+        const QModelIndexList selected = app.window->treeView->selectionModel()->selectedIndexes();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(app.manager()->getConnectionWindowPtr(selected.first()), subWindowA);
+    }
 }
 
 BRINDLEWICK_GUI_TEST_MAIN(MainWindowTests)

@@ -7,6 +7,9 @@
 #include "MainWindow.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QScreen>
 #include <QDialogButtonBox>
 #include <QMdiArea>
 #include <QPushButton>
@@ -54,6 +57,8 @@ private slots:
     void invalidValuesGiveDefaults();
     void otherInvalidValuesGiveDefaults();
     void autoListenWithPortInUseComesUpStopped();
+    void windowPlacedOnTheScreen();
+    void unwritableStoreIsReported();
 };
 
 void SettingsTests::missingStoreGivesDefaults()
@@ -182,6 +187,62 @@ void SettingsTests::autoListenWithPortInUseComesUpStopped()
     QCOMPARE(GuiTest::statusText(*app.window), QString("Server stopped."));
     QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
     QCOMPARE(app.core->getListenPort(), static_cast<unsigned int>(blocker.port()));
+}
+
+void SettingsTests::windowPlacedOnTheScreen()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint offEveryScreen = screen.bottomRight() + QPoint(5000, 5000);
+    store("size", QSize(20000, 20000));
+    store("windowpos", offEveryScreen);
+    {
+        App app(false);
+        QCOMPARE(app.window->pos(), QPoint(200, 200));
+        QCOMPARE(app.window->size(), screen.size());
+        QCOMPARE(app.log.countLines(QString("Ignoring invalid setting windowpos: %1,%2")
+                                        .arg(offEveryScreen.x())
+                                        .arg(offEveryScreen.y())
+                                        .toStdString()),
+                 1);
+        QCOMPARE(app.log.countLines("Ignoring invalid setting size: 20000x20000"), 1);
+    }
+
+    // Partly off the screen is still on it; too wide only is cut to the width only.
+    const QSize tooWide(screen.width() + 100, 300);
+    const QPoint partlyOff = screen.topLeft() - QPoint(100, 50);
+    store("size", tooWide);
+    store("windowpos", partlyOff);
+    App app(false);
+    QCOMPARE(app.window->pos(), partlyOff);
+    QCOMPARE(app.window->size(), QSize(screen.width(), 300));
+    QCOMPARE(app.log.countLines(QString("Ignoring invalid setting size: %1x300").arg(tooWide.width()).toStdString()),
+             1);
+    QVERIFY(app.log.text().find("Ignoring invalid setting windowpos") == std::string::npos);
+}
+
+// A folder where the settings file belongs makes writing fail, for root too.
+void SettingsTests::unwritableStoreIsReported()
+{
+    {
+        App app(false);
+        app.quit();
+        QCOMPARE(app.log.countLines("settings saved..."), 1);
+        QVERIFY(app.log.text().find("saving settings failed") == std::string::npos);
+    }
+    const QString file = QSettings().fileName();
+    QVERIFY(QFile::remove(file));
+    QVERIFY(QDir().mkpath(file));
+    struct RemoveFolder
+    {
+        QString path;
+        ~RemoveFolder() { QDir(path).removeRecursively(); }
+    } folder{file};
+
+    App app(false);
+    app.quit();
+    QCOMPARE(app.log.countLines("saving settings..."), 1);
+    QCOMPARE(app.log.countLines("saving settings failed: access error"), 1);
+    QCOMPARE(app.log.countLines("settings saved..."), 0);
 }
 
 BRINDLEWICK_GUI_TEST_MAIN(SettingsTests)

@@ -5,9 +5,26 @@
 #include "Log.h"
 #include "ProtocolBase.h"
 
+#include <QElapsedTimer>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QTabBar>
 #include <QTreeView>
+
+#include <algorithm>
+
+namespace
+{
+// How long one batch of new windows may hold the GUI thread. A window costs
+// about a millisecond or two to make and show, so a burst of clients gets a
+// handful of windows per turn of the event loop and other events (input,
+// painting, the conversations) get theirs in between.
+constexpr qint64 batchSliceMs = 8;
+// Drawing the session list or the tab bar once takes longer the more rows or
+// tabs there are (each row and tab title is laid out again), and a batch
+// makes both draw again: during a burst they are drawn at most this often.
+constexpr qint64 listRepaintIntervalMs = 100;
+}
 
 ConnectionWindowManager::ConnectionWindowManager(QMdiArea* mdiArea, QTreeView* treeView)
     : QStringListModel(nullptr)
@@ -15,6 +32,17 @@ ConnectionWindowManager::ConnectionWindowManager(QMdiArea* mdiArea, QTreeView* t
     , treeView(treeView)
 {
     connect(mdiArea, &QMdiArea::subWindowActivated, this, &ConnectionWindowManager::onSubWindowActivated);
+    // A zero timer, not a posted call: Qt delivers every posted event before it
+    // looks at its timers, so posted batches would run back to back.
+    nextBatch.setSingleShot(true);
+    nextBatch.setInterval(0);
+    connect(&nextBatch, &QTimer::timeout, this, &ConnectionWindowManager::createPendingWindows);
+}
+
+int ConnectionWindowManager::rowOf(const QString& id) const
+{
+    const auto found = std::lower_bound(rowIds.cbegin(), rowIds.cend(), id);
+    return found != rowIds.cend() && *found == id ? static_cast<int>(found - rowIds.cbegin()) : -1;
 }
 
 // Two open windows can show the same endpoint: the same client port from two
@@ -24,12 +52,46 @@ ConnectionWindowManager::ConnectionWindowManager(QMdiArea* mdiArea, QTreeView* t
 QString ConnectionWindowManager::uniqueIdentifier(const QString& endpoint) const
 {
     QString id = endpoint;
-    for (int n = 2; subWindows.contains(id); ++n)
+    for (int n = 2; rowOf(id) >= 0; ++n)
         id = QString("%1#%2").arg(endpoint).arg(n);
     return id;
 }
 
 void ConnectionWindowManager::createConnectionWindow(boost::shared_ptr<ProtocolBase> protocol)
+{
+    pending.push_back(std::move(protocol));
+    if (!nextBatch.isActive())
+        nextBatch.start();
+}
+
+// Makes at least one window, then more while the slice lasts.
+void ConnectionWindowManager::createPendingWindows()
+{
+    if (pending.size() > 1 && !listRepaintsHeld)
+        holdListRepaints(true);
+    QElapsedTimer slice;
+    slice.start();
+    do {
+        boost::shared_ptr<ProtocolBase> protocol = std::move(pending.front());
+        pending.pop_front();
+        createWindow(std::move(protocol));
+    } while (!pending.empty() && slice.elapsed() < batchSliceMs);
+    if (listRepaintsHeld && (pending.empty() || listRepaintsHeldFor.elapsed() >= listRepaintIntervalMs))
+        holdListRepaints(false);
+    if (!pending.empty())
+        nextBatch.start();
+}
+
+void ConnectionWindowManager::holdListRepaints(bool hold)
+{
+    listRepaintsHeld = hold;
+    listRepaintsHeldFor.start();
+    treeView->setUpdatesEnabled(!hold);
+    if (auto* tabs = mdiArea->findChild<QTabBar*>(QString(), Qt::FindDirectChildrenOnly))
+        tabs->setUpdatesEnabled(!hold);
+}
+
+void ConnectionWindowManager::createWindow(boost::shared_ptr<ProtocolBase> protocol)
 {
     const QString id = uniqueIdentifier(Latin1::toQString(protocol->getEndpointString()));
     auto* window = new ConnectionWindow(mdiArea, protocol, id);
@@ -37,38 +99,64 @@ void ConnectionWindowManager::createConnectionWindow(boost::shared_ptr<ProtocolB
     connect(window, &ConnectionWindow::onWindowInactive, this, &ConnectionWindowManager::onWindowInactive);
 
     QMdiSubWindow* subWindow = mdiArea->addSubWindow(window);
-    subWindows.insert(id, subWindow);
-    subWindow->show();
-    updateDataModel();
-    if (subWindows.size() == 1)
+    addRow(id, subWindow);
+    showWindow(subWindow);
+    if (rowIds.size() == 1)
         emit onFirstSubwindowCreated();
 
     window->start();
 }
 
+// A new window becomes the active one, unless the keyboard is in the active
+// window: then what the user types keeps going there. (A sub-window activates
+// itself when shown unless it is disabled at that moment.)
+void ConnectionWindowManager::showWindow(QMdiSubWindow* subWindow)
+{
+    QMdiSubWindow* active = mdiArea->activeSubWindow();
+    QWidget* focus = mdiArea->window()->focusWidget();
+    if (!active || !focus || !active->isAncestorOf(focus)) {
+        subWindow->show();
+        return;
+    }
+    subWindow->setEnabled(false);
+    subWindow->show();
+    subWindow->setEnabled(true);
+}
+
+void ConnectionWindowManager::addRow(const QString& id, QMdiSubWindow* subWindow)
+{
+    const int row = static_cast<int>(std::lower_bound(rowIds.cbegin(), rowIds.cend(), id) - rowIds.cbegin());
+    rowIds.insert(row, id);
+    rowWindows.insert(row, subWindow);
+    idOfWindow.insert(subWindow, id);
+    const QString title = subWindow->windowTitle();
+    Log::line("updateDataModel adding ", Latin1::toBytes(title));
+    insertRows(row, 1);
+    setRowTitle(row, title);
+}
+
+void ConnectionWindowManager::setRowTitle(int row, const QString& title)
+{
+    QStringListModel::setData(index(row, 0), title, Qt::DisplayRole);
+}
+
 void ConnectionWindowManager::closeAllSessions()
 {
-    for (QMdiSubWindow* subWindow : std::as_const(subWindows)) {
+    nextBatch.stop();
+    if (listRepaintsHeld)
+        holdListRepaints(false);
+    for (const boost::shared_ptr<ProtocolBase>& protocol : pending)
+        protocol->close();
+    pending.clear();
+    for (QMdiSubWindow* subWindow : std::as_const(rowWindows)) {
         if (auto* window = qobject_cast<ConnectionWindow*>(subWindow->widget()))
             window->closeSession();
     }
 }
 
-void ConnectionWindowManager::updateDataModel()
-{
-    titles.clear();
-    for (QMdiSubWindow* subWindow : std::as_const(subWindows)) {
-        const QString title = subWindow->windowTitle();
-        Log::line("updateDataModel adding ", Latin1::toBytes(title));
-        titles.append(title);
-    }
-    setStringList(titles);
-    onSubWindowActivated(mdiArea->activeSubWindow());
-}
-
 void ConnectionWindowManager::onSubWindowActivated(QMdiSubWindow* subWindow)
 {
-    Log::line("onWindowActivated: ", Latin1::toBytes(subWindows.key(subWindow)));
+    Log::line("onWindowActivated: ", Latin1::toBytes(idOfWindow.value(subWindow)));
     const int row = getModelIndex(subWindow);
     QItemSelection selection;
     if (row >= 0)
@@ -91,21 +179,17 @@ void ConnectionWindowManager::onSelectionChanged(const QItemSelection& selected,
 
 int ConnectionWindowManager::getModelIndex(QMdiSubWindow* subWindow)
 {
-    int row = 0;
-    for (auto it = subWindows.cbegin(); it != subWindows.cend(); ++it, ++row) {
-        if (it.value() == subWindow)
-            return row;
-    }
-    return -1;
+    const auto found = idOfWindow.constFind(subWindow);
+    return found == idOfWindow.cend() ? -1 : rowOf(found.value());
 }
 
 QMdiSubWindow* ConnectionWindowManager::getConnectionWindowPtr(const QModelIndex& index)
 {
     const int row = index.row();
     Log::line("getConnectionWindowPtr: row number: ", row);
-    if (row < 0 || row >= subWindows.size())
+    if (row < 0 || row >= rowWindows.size())
         return nullptr;
-    return std::next(subWindows.cbegin(), row).value();
+    return rowWindows.at(row);
 }
 
 bool ConnectionWindowManager::setData(const QModelIndex& index, const QVariant& value, int)
@@ -122,28 +206,34 @@ bool ConnectionWindowManager::changeWindowName(const QModelIndex& index, const Q
     if (!subWindow)
         return false;
     subWindow->setWindowTitle(name);
-    updateDataModel();
+    setRowTitle(index.row(), name);
     return true;
 }
 
 void ConnectionWindowManager::onWindowInactive(QString endpoint)
 {
     Log::line("onWindowInactive: ", Latin1::toBytes(endpoint));
-    QMdiSubWindow* subWindow = subWindows.value(endpoint);
-    if (!subWindow) {
+    const int row = rowOf(endpoint);
+    if (row < 0) {
         Log::line("no such window in windowsConnectionManager: ", Latin1::toBytes(endpoint));
         return;
     }
+    QMdiSubWindow* subWindow = rowWindows.at(row);
     subWindow->setWindowTitle(subWindow->windowTitle() + "(inactive)");
-    updateDataModel();
+    setRowTitle(row, subWindow->windowTitle());
 }
 
 void ConnectionWindowManager::onWindowDestroyed(QString endpoint)
 {
     Log::line("onWindowDestroyed: ", Latin1::toBytes(endpoint));
-    subWindows.remove(endpoint);
-    updateDataModel();
-    if (subWindows.isEmpty())
+    const int row = rowOf(endpoint);
+    if (row >= 0) {
+        idOfWindow.remove(rowWindows.at(row));
+        rowIds.removeAt(row);
+        rowWindows.removeAt(row);
+        removeRows(row, 1);
+    }
+    if (rowIds.isEmpty())
         emit onLastSubwindowClosed();
-    Log::line("ConnectionWindowManager size: ", subWindows.size());
+    Log::line("ConnectionWindowManager size: ", rowIds.size());
 }

@@ -12,7 +12,9 @@
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
 
@@ -58,8 +60,11 @@ MainWindow::~MainWindow()
     Log::line("shutting down core finished.");
 
     Log::line("saving settings...");
-    writeSettings();
-    Log::line("settings saved...");
+    const QSettings::Status saved = writeSettings();
+    if (saved == QSettings::NoError)
+        Log::line("settings saved...");
+    else
+        Log::line("saving settings failed: ", saved == QSettings::AccessError ? "access error" : "format error");
 
     activeDeactiveMenus.reset();
     connectionWindowManager.reset();
@@ -242,8 +247,13 @@ void MainWindow::restoreSettings()
 {
     QSettings settings;
     SettingsReader reader(settings, settingsGroup);
-    resize(reader.readSize("size", QSize(400, 400)));
-    move(reader.readPoint("windowpos", QPoint(200, 200)));
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.append(screen->availableGeometry());
+    const QRect placement =
+        reader.readWindowPlacement("size", "windowpos", QRect(QPoint(200, 200), QSize(400, 400)), screens);
+    resize(placement.size());
+    move(placement.topLeft());
     restoreState(reader.readBytes("windowState"), 0);
     splitter->restoreState(reader.readBytes("splitterSizes"));
     core->setListenPort(static_cast<unsigned int>(reader.readInt("listenPort", 2222, 1, 65535)));
@@ -254,7 +264,7 @@ void MainWindow::restoreSettings()
         reader.readInt("ProtocolType", ProtocolFactory::PLAIN_TEXT, ProtocolFactory::PLAIN_TEXT, ProtocolFactory::HTTP)));
 }
 
-void MainWindow::writeSettings()
+QSettings::Status MainWindow::writeSettings()
 {
     QSettings settings;
     settings.beginGroup(settingsGroup);
@@ -267,6 +277,8 @@ void MainWindow::writeSettings()
     settings.setValue("AutoListen", autoListen);
     settings.setValue("ProtocolType", static_cast<int>(core->getProtocolType()));
     settings.endGroup();
+    settings.sync();
+    return settings.status();
 }
 
 void MainWindow::setupTrayIcon()

@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QMetaType>
+#include <QSettings>
 
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/connection.hpp>
@@ -57,7 +58,8 @@ private:
     void registerSignals();
     void setupTreeView();
     void restoreSettings();
-    void writeSettings();
+    // Writes the settings through to the store and tells how that went.
+    QSettings::Status writeSettings();
     void setupTrayIcon();
     void postInit();
     void showListening();

@@ -3,6 +3,25 @@
 #include "Latin1.h"
 #include "Log.h"
 
+namespace
+{
+// The screen that shows most of the rectangle, or none if no screen shows any of it.
+const QRect* screenShowing(const QRect& rectangle, const QList<QRect>& screens)
+{
+    const QRect* best = nullptr;
+    qint64 bestArea = 0;
+    for (const QRect& screen : screens) {
+        const QRect shown = screen.intersected(rectangle);
+        const qint64 area = static_cast<qint64>(shown.width()) * shown.height();
+        if (area > bestArea) {
+            best = &screen;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+}
+
 SettingsReader::SettingsReader(QSettings& settings, const QString& group)
     : settings(settings)
 {
@@ -78,7 +97,32 @@ QByteArray SettingsReader::readBytes(const QString& key)
     return settings.value(key, QByteArray()).toByteArray();
 }
 
+QRect SettingsReader::readWindowPlacement(const QString& sizeKey, const QString& positionKey,
+                                          const QRect& defaultPlacement, const QList<QRect>& screens)
+{
+    QSize size = readSize(sizeKey, defaultPlacement.size());
+    QPoint position = readPoint(positionKey, defaultPlacement.topLeft());
+    const QRect* screen = screenShowing(QRect(position, size), screens);
+    if (!screen && position != defaultPlacement.topLeft()) {
+        reportInvalid(positionKey, QString("%1,%2").arg(position.x()).arg(position.y()));
+        position = defaultPlacement.topLeft();
+        screen = screenShowing(QRect(position, size), screens);
+    }
+    if (!screen && !screens.isEmpty())
+        screen = &screens.first();
+    if (screen && (size.width() > screen->width() || size.height() > screen->height())) {
+        reportInvalid(sizeKey, QString("%1x%2").arg(size.width()).arg(size.height()));
+        size = size.boundedTo(screen->size());
+    }
+    return QRect(position, size);
+}
+
 void SettingsReader::reportInvalid(const QString& key, const QVariant& value)
 {
-    Log::line("Ignoring invalid setting ", Latin1::toBytes(key), ": ", Latin1::toBytes(value.toString()));
+    reportInvalid(key, value.toString());
+}
+
+void SettingsReader::reportInvalid(const QString& key, const QString& text)
+{
+    Log::line("Ignoring invalid setting ", Latin1::toBytes(key), ": ", Latin1::toBytes(text));
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QSettings>
 #include <QSize>
 #include <QString>
@@ -24,9 +26,15 @@ public:
     QSize readSize(const QString& key, const QSize& defaultValue);
     QPoint readPoint(const QString& key, const QPoint& defaultValue);
     QByteArray readBytes(const QString& key);
+    // A window's size and position, placed on one of the screens (their
+    // available geometries): a window that would lie on no screen gets the
+    // default position, and one larger than its screen the screen's size.
+    QRect readWindowPlacement(const QString& sizeKey, const QString& positionKey, const QRect& defaultPlacement,
+                              const QList<QRect>& screens);
 
 private:
     void reportInvalid(const QString& key, const QVariant& value);
+    void reportInvalid(const QString& key, const QString& text);
 
     QSettings& settings;
 };
