@@ -107,7 +107,8 @@ void MainWindowTests::menusAndToolbar()
     QCOMPARE(texts(window->menuFile->actions()), QStringList({"Quit"}));
     QCOMPARE(texts(window->menuSettings->actions()), QStringList({"Preferences..."}));
     QCOMPARE(texts(window->menuWindow->actions()),
-             QStringList({"Cascade Windows", "Tile Windows", "-", "Close Active Window", "Close All Windows"}));
+             QStringList({"Cascade Windows", "Tile Windows", "-", "Close Active Window", "Close All Windows", "-",
+                          "Save Conversation..."}));
     QCOMPARE(window->toolBar->toggleViewAction()->text(), QString("Toolbar"));
     QCOMPARE(window->menuView->actions(),
              QList<QAction*>({window->dockWidget->toggleViewAction(), window->toolBar->toggleViewAction()}));
