@@ -8,8 +8,8 @@
 #include "SettingsReader.h"
 
 #include <QContextMenuEvent>
-#include <QMenu>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
