@@ -453,8 +453,8 @@ void MainWindowTests::newWindowLeavesTheKeyboardWhereItIs()
         QVERIFY(windowA);
         windowA->textEdit_2->setFocus();
         QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), windowA->textEdit_2, timeoutMs);
-        QMdiSubWindow* subWindowA = app.window->mdiArea->activeSubWindow();
-        QCOMPARE(subWindowA->widget(), windowA);
+        QMdiSubWindow* subWindowA = qobject_cast<QMdiSubWindow*>(windowA->parentWidget());
+        QTRY_COMPARE_WITH_TIMEOUT(app.window->mdiArea->activeSubWindow(), subWindowA, timeoutMs);
 
         TestClient b(port);
         ConnectionWindow* windowB = app.waitForWindow(b.localPort());

@@ -7,16 +7,18 @@
 #include "MainWindow.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
-#include <QScreen>
-#include <QDialogButtonBox>
 #include <QMdiArea>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
+
+#include <limits>
 
 using namespace GuiTest;
 using TestSupport::TestClient;
@@ -192,7 +194,8 @@ void SettingsTests::autoListenWithPortInUseComesUpStopped()
 void SettingsTests::windowPlacedOnTheScreen()
 {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    const QPoint offEveryScreen = screen.bottomRight() + QPoint(5000, 5000);
+    // Near the end of int, where adding the size overflows.
+    const QPoint offEveryScreen(std::numeric_limits<int>::max() - 10, std::numeric_limits<int>::max() - 10);
     store("size", QSize(20000, 20000));
     store("windowpos", offEveryScreen);
     {

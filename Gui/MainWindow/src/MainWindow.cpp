@@ -13,6 +13,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>

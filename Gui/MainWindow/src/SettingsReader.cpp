@@ -3,16 +3,29 @@
 #include "Latin1.h"
 #include "Log.h"
 
+#include <algorithm>
+
 namespace
 {
-// The screen that shows most of the rectangle, or none if no screen shows any of it.
-const QRect* screenShowing(const QRect& rectangle, const QList<QRect>& screens)
+// How much of a window at position with size a screen shows, in 64 bits: a
+// damaged store can hold coordinates near the ends of int.
+qint64 shownArea(const QRect& screen, const QPoint& position, const QSize& size)
+{
+    const qint64 left = std::max<qint64>(screen.x(), position.x());
+    const qint64 right = std::min<qint64>(qint64(screen.x()) + screen.width(), qint64(position.x()) + size.width());
+    const qint64 top = std::max<qint64>(screen.y(), position.y());
+    const qint64 bottom =
+        std::min<qint64>(qint64(screen.y()) + screen.height(), qint64(position.y()) + size.height());
+    return right > left && bottom > top ? (right - left) * (bottom - top) : 0;
+}
+
+// The screen that shows most of the window, or none if no screen shows any of it.
+const QRect* screenShowing(const QPoint& position, const QSize& size, const QList<QRect>& screens)
 {
     const QRect* best = nullptr;
     qint64 bestArea = 0;
     for (const QRect& screen : screens) {
-        const QRect shown = screen.intersected(rectangle);
-        const qint64 area = static_cast<qint64>(shown.width()) * shown.height();
+        const qint64 area = shownArea(screen, position, size);
         if (area > bestArea) {
             best = &screen;
             bestArea = area;
@@ -102,11 +115,11 @@ QRect SettingsReader::readWindowPlacement(const QString& sizeKey, const QString&
 {
     QSize size = readSize(sizeKey, defaultPlacement.size());
     QPoint position = readPoint(positionKey, defaultPlacement.topLeft());
-    const QRect* screen = screenShowing(QRect(position, size), screens);
+    const QRect* screen = screenShowing(position, size, screens);
     if (!screen && position != defaultPlacement.topLeft()) {
         reportInvalid(positionKey, QString("%1,%2").arg(position.x()).arg(position.y()));
         position = defaultPlacement.topLeft();
-        screen = screenShowing(QRect(position, size), screens);
+        screen = screenShowing(position, size, screens);
     }
     if (!screen && !screens.isEmpty())
         screen = &screens.first();
