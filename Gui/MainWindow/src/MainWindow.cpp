@@ -9,10 +9,9 @@
 #include "SettingsReader.h"
 
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMdiSubWindow>
-#include <QMenu>
-#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
