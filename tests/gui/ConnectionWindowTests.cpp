@@ -542,14 +542,15 @@ void ConnectionWindowTests::longConversationKeepsNewestLines()
     QVERIFY(document->firstBlock().text().startsWith("[Older lines were dropped from this view"));
     QCOMPARE(document->lastBlock().previous().text(), QString::number(lineCount - 1));
     QVERIFY(app.log.countLinesStartingWith("conversation view dropped ") >= 1);
-    QStringList lines = document->toPlainText().split('\n');
-    lines.removeFirst();
-    while (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (int i = 1; i < lines.size(); ++i) {
-        if (!lines[i].isEmpty() && !lines[i - 1].isEmpty())
-            QCOMPARE(lines[i].toInt(), lines[i - 1].toInt() + 1);
-    }
+    // After the marker, the newest lines in order; chunk boundaries add line
+    // breaks of their own, so compare without any.
+    QString shown = document->toPlainText();
+    shown = shown.mid(shown.indexOf('\n') + 1);
+    shown.remove(QLatin1Char('\n'));
+    QString sent = QString::fromLatin1(data.data(), static_cast<qsizetype>(data.size()));
+    sent.remove(QLatin1Char('\n'));
+    QVERIFY(shown.size() > maxCharacters / 3);
+    QVERIFY(sent.endsWith(shown));
 }
 
 BRINDLEWICK_GUI_TEST_MAIN(ConnectionWindowTests)
