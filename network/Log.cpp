@@ -1,9 +1,10 @@
 #include "Log.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <deque>
+#include <string>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -12,9 +13,10 @@ namespace Log
 {
 namespace
 {
-// Besides its text, a queued line is counted with what a deque entry and a
-// string header cost, so that a flood of empty lines is bounded as well.
-constexpr std::size_t perLineOverhead = 48;
+// How long the writer lets the lines of a burst gather before writing them.
+constexpr std::chrono::milliseconds gatherTime(2);
+// A buffer that grew beyond this during a flood is given back afterwards.
+constexpr std::size_t keptCapacity = 256 * 1024;
 
 thread_local bool nonBlockingThread = false;
 
@@ -35,10 +37,12 @@ public:
         std::unique_lock<std::mutex> lock(mutex);
         if (!nonBlockingThread)
             roomAvailable.wait(lock, [this] { return queuedBytes < queueLimit; });
-        queue.push_back(text);
-        queuedBytes += text.size() + perLineOverhead;
+        // One buffer for all queued lines: no allocation per line once it has grown.
+        queue.append(text);
+        queue += '\n';
+        queuedBytes = queue.size() + writingBytes;
         ++queuedCount;
-        if (writerWaiting)
+        if (writerWaiting || queuedBytes >= queueLimit / 2)
             linesAvailable.notify_one();
     }
 
@@ -46,55 +50,60 @@ public:
     {
         std::unique_lock<std::mutex> lock(mutex);
         const std::uint64_t target = queuedCount;
+        ++flushWaiters;
+        linesAvailable.notify_one();
         allWritten.wait(lock, [this, target] { return writtenCount >= target; });
+        --flushWaiters;
     }
 
 private:
     void run()
     {
-        std::deque<std::string> batch;
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             writerWaiting = true;
             linesAvailable.wait(lock, [this] { return !queue.empty(); });
             writerWaiting = false;
-            batch.swap(queue);
+            // Waking this thread for every line cost the threads that log
+            // more than the lines themselves: once woken it lets the lines of
+            // a burst gather first, unless someone waits for them.
+            linesAvailable.wait_for(lock, gatherTime,
+                                    [this] { return flushWaiters > 0 || queuedBytes >= queueLimit / 2; });
+            writing.swap(queue);
+            writingBytes = writing.size();
+            const std::uint64_t taken = queuedCount;
             lock.unlock();
-            const std::size_t batchBytes = write(batch);
-            const std::size_t written = batch.size();
-            batch.clear();
+            std::cout.write(writing.data(), static_cast<std::streamsize>(writing.size()));
+            std::cout.flush();
             lock.lock();
             // Room is made only once the lines are out: the limit bounds
             // everything not yet written.
-            queuedBytes -= batchBytes;
-            writtenCount += written;
+            writing.clear();
+            if (writing.capacity() > keptCapacity)
+                std::string().swap(writing);
+            writingBytes = 0;
+            queuedBytes = queue.size();
+            writtenCount = taken;
             allWritten.notify_all();
             roomAvailable.notify_all();
         }
-    }
-
-    // Returns the bytes the lines were counted with in the queue.
-    static std::size_t write(const std::deque<std::string>& lines)
-    {
-        std::size_t counted = 0;
-        for (const std::string& line : lines) {
-            std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
-            std::cout.put('\n');
-            counted += line.size() + perLineOverhead;
-        }
-        std::cout.flush();
-        return counted;
     }
 
     std::mutex mutex;
     std::condition_variable linesAvailable;
     std::condition_variable roomAvailable;
     std::condition_variable allWritten;
-    std::deque<std::string> queue;
+    // Whole lines, each ending in a newline: those queued, and those the
+    // writer is writing (its buffer is swapped with the queue's).
+    std::string queue;
+    std::string writing;
+    std::size_t writingBytes = 0;
+    // Bytes queued and being written.
     std::size_t queuedBytes = 0;
     std::uint64_t queuedCount = 0;
     std::uint64_t writtenCount = 0;
     bool writerWaiting = false;
+    int flushWaiters = 0;
     std::thread thread;
 };
 

@@ -254,18 +254,20 @@ void Server::announce(const boost::shared_ptr<Session>& session)
 }
 
 // Called with acceptorMutex held. True when one more accepted connection
-// still leaves descriptorReserve descriptors free.
+// still leaves descriptorReserve descriptors free; once paused, accepting
+// waits for resumeHeadroom more, so that connections coming and going one by
+// one do not pause and resume it over and over.
 bool Server::descriptorsToSpare()
 {
     const std::uint64_t limit = FileDescriptors::limit();
     if (limit == 0)
         return true;
-    if (++acceptsSinceCount >= acceptsBetweenCounts
-        || openDescriptorEstimate + descriptorReserve + countingMargin >= limit) {
+    const std::uint64_t wanted = descriptorReserve + (acceptingPaused ? resumeHeadroom : 0);
+    if (++acceptsSinceCount >= acceptsBetweenCounts || openDescriptorEstimate + wanted + countingMargin >= limit) {
         openDescriptorEstimate = FileDescriptors::countOpen();
         acceptsSinceCount = 0;
     }
-    if (openDescriptorEstimate + descriptorReserve >= limit)
+    if (openDescriptorEstimate + wanted >= limit)
         return false;
     ++openDescriptorEstimate;
     return true;

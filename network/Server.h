@@ -24,11 +24,12 @@
 // program (the windowing system, settings, the sanitizers' runtime): before
 // an accept would eat into them, the loop pauses, clients wait in the
 // listener's backlog, and it checks again every pauseCheckInterval until
-// descriptors are free again.
+// resumeHeadroom descriptors beyond the reserve are free.
 class Server
 {
 public:
     static constexpr std::uint64_t descriptorReserve = 64;
+    static constexpr std::uint64_t resumeHeadroom = 32;
     static constexpr std::chrono::milliseconds pauseCheckInterval{150};
 
     Server();

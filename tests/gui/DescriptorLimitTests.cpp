@@ -98,6 +98,8 @@ void DescriptorLimitTests::windowStaysUsableWhileAcceptingPauses()
     QVERIFY(openAndCancelPreferences(window));
 
     // Clients that reset give their descriptors back; their windows stay.
+    // Fewer clients wait than the headroom that accepting resumes with, so
+    // taking them in does not pause it again.
     for (int i = 0; i < released; ++i)
         clients[i].reset();
     QVERIFY(waitFor([&] { return statusText(window) == listening; }));
