@@ -16,6 +16,20 @@ std::string bytesOf(const std::string& input, InputMode mode, LineEnding ending 
     return reply.bytes;
 }
 
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+SavedReply reply(const std::string& name, const std::string& body, InputMode mode = InputMode::Text,
+                 const std::string& status = "200 OK", const Headers& headers = {})
+{
+    SavedReply saved;
+    saved.name = name;
+    saved.body = body;
+    saved.mode = mode;
+    saved.status = status;
+    saved.headers = headers;
+    return saved;
+}
+
 std::string errorOf(const std::string& input, InputMode mode)
 {
     const EncodedReply reply = ReplyEncoder::encode(input, mode);
@@ -59,21 +73,21 @@ TEST(HttpStatusLine, CodeSpaceAndReasonWithoutLineBreaks)
 TEST(SavedReplyList, ValidRepliesOnlyReplacedByNameAndBounded)
 {
     SavedReplyList list;
-    EXPECT_EQ(list.put({"ping", "pong\\n", InputMode::Escapes, LineEnding::LF, "200 OK", {{"X-A", "1"}}}), "");
-    EXPECT_EQ(list.put({"ping", "706f6e67", InputMode::Hex, LineEnding::LF, "201 Created", {}}), "");
+    EXPECT_EQ(list.put(reply("ping", "pong\\n", InputMode::Escapes, "200 OK", {{"X-A", "1"}})), "");
+    EXPECT_EQ(list.put(reply("ping", "706f6e67", InputMode::Hex, "201 Created")), "");
     ASSERT_EQ(list.all().size(), 1u);
     EXPECT_EQ(list.find("ping")->body, "706f6e67");
-    EXPECT_EQ(list.put({"bad", "\\q", InputMode::Escapes}), "Unknown escape \\q at position 1");
-    EXPECT_NE(list.put({"", "x"}), "");
-    EXPECT_NE(list.put({"h", "x", InputMode::Text, LineEnding::LF, "200 OK", {{"Bad:Name", "v"}}}), "");
-    EXPECT_NE(list.put({"h", "x", InputMode::Text, LineEnding::LF, "OK"}), "");
-    EXPECT_NE(list.put({"m", "x", static_cast<InputMode>(7)}), "");
+    EXPECT_EQ(list.put(reply("bad", "\\q", InputMode::Escapes)), "Unknown escape \\q at position 1");
+    EXPECT_NE(list.put(reply("", "x")), "");
+    EXPECT_NE(list.put(reply("h", "x", InputMode::Text, "200 OK", {{"Bad:Name", "v"}})), "");
+    EXPECT_NE(list.put(reply("h", "x", InputMode::Text, "OK")), "");
+    EXPECT_NE(list.put(reply("m", "x", static_cast<InputMode>(7))), "");
     for (std::size_t i = 1; i < SavedReplyList::maxReplies; ++i)
-        EXPECT_EQ(list.put({"r" + std::to_string(i), "x"}), "");
-    EXPECT_EQ(list.put({"one too many", "x"}), "there are already 200 saved replies; delete one first");
-    EXPECT_EQ(list.put({"r1", "replaced"}), "");
+        EXPECT_EQ(list.put(reply("r" + std::to_string(i), "x")), "");
+    EXPECT_EQ(list.put(reply("one too many", "x")), "there are already 200 saved replies; delete one first");
+    EXPECT_EQ(list.put(reply("r1", "replaced")), "");
     EXPECT_TRUE(list.remove("ping"));
     EXPECT_FALSE(list.remove("ping"));
-    EXPECT_EQ(list.put({"one more", "x"}), "");
+    EXPECT_EQ(list.put(reply("one more", "x")), "");
     EXPECT_EQ(list.all().back().name, "one more");
 }
