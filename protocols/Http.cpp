@@ -16,7 +16,31 @@ bool Http::hasAttributes()
 
 std::string Http::frame(std::string body)
 {
-    return prepareHeader(attributes, body) + body;
+    return frameResponse(status, attributes, body);
+}
+
+std::string Http::frameResponse(const std::string& codeAndReason, const AttributeList& headerLines,
+                                 const std::string& body) const
+{
+    std::ostringstream header;
+    header << "HTTP/1.0 " << codeAndReason << crlf;
+    for (const auto& [name, value] : headerLines)
+        header << name << ": " << value << crlf;
+    header << "Content-Length: " << body.size() << crlf;
+    header << crlf;
+    return header.str() + body;
+}
+
+void Http::setStatus(std::string codeAndReason)
+{
+    status = std::move(codeAndReason);
+}
+
+bool Http::setCloseAfterResponse(bool close)
+{
+    const bool previous = closeAfterResponse;
+    closeAfterResponse = close;
+    return previous;
 }
 
 void Http::setAttributes(AttributeList newAttributes)
@@ -31,11 +55,7 @@ void Http::readHandler(const std::string& data)
 
 std::string Http::prepareHeader(AttributeList headerLines, const std::string& body)
 {
-    std::ostringstream header;
-    header << "HTTP/1.0 200 OK" << crlf;
-    for (const auto& [name, value] : headerLines)
-        header << name << ": " << value << crlf;
-    header << "Content-Length: " << body.size() << crlf;
-    header << crlf;
-    return header.str();
+    std::string response = frameResponse(status, headerLines, body);
+    response.resize(response.size() - body.size());
+    return response;
 }

@@ -33,11 +33,12 @@ using TestSupport::TestClient;
 
 namespace
 {
+// The entries as they read, without their mnemonic markers.
 QStringList texts(const QList<QAction*>& actions)
 {
     QStringList result;
     for (QAction* action : actions)
-        result.append(action->isSeparator() ? QString("-") : action->text());
+        result.append(action->isSeparator() ? QString("-") : QString(action->text()).remove('&'));
     return result;
 }
 

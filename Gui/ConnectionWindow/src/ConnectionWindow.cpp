@@ -1,19 +1,26 @@
 #include "ConnectionWindow.h"
 
 #include "AttributesEditor.h"
+#include "AttributesModel.h"
 #include "ByteEscaper.h"
 #include "ConnectionRecorder.h"
 #include "ConversationFeed.h"
 #include "HexView.h"
+#include "Http.h"
+#include "HttpStatus.h"
 #include "Latin1.h"
 #include "Log.h"
 #include "ProtocolBase.h"
+#include "ReplyEncoder.h"
+#include "ReplyLibrary.h"
 #include "Transcript.h"
 #include "TranscriptSaver.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMessageBox>
 
@@ -48,6 +55,17 @@ QString grouped(std::uint64_t number)
 {
     return QLocale::c().toString(static_cast<qulonglong>(number));
 }
+
+const char* const commonStatuses[] = {
+    "200 OK", "201 Created", "204 No Content", "301 Moved Permanently", "302 Found", "304 Not Modified",
+    "400 Bad Request", "401 Unauthorized", "403 Forbidden", "404 Not Found", "405 Method Not Allowed",
+    "408 Request Timeout", "413 Payload Too Large", "429 Too Many Requests", "500 Internal Server Error",
+    "502 Bad Gateway", "503 Service Unavailable"};
+
+std::size_t receivedChunks(const Transcript& transcript)
+{
+    return transcript.totals().chunks[static_cast<int>(Direction::Received)];
+}
 }
 
 ConnectionWindow::ConnectionWindow(QWidget* parent, boost::shared_ptr<ProtocolBase> protocol,
@@ -68,6 +86,7 @@ ConnectionWindow::ConnectionWindow(QWidget* parent, boost::shared_ptr<ProtocolBa
     connect(viewModeBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this](int index) { setViewMode(static_cast<ViewMode>(index)); });
     connect(timeStampsBox, &QCheckBox::toggled, this, &ConnectionWindow::setShowTimes);
+    setupSendingControls();
     drawTimer.setSingleShot(true);
     connect(&drawTimer, &QTimer::timeout, this, &ConnectionWindow::drawSlice);
     storageRetry.setInterval(storageRetryMs);
@@ -115,6 +134,13 @@ ConnectionWindow::~ConnectionWindow()
 void ConnectionWindow::start()
 {
     protocol->start();
+    if (autoReplyBox->isChecked() &&
+        autoReplyTriggerBox->currentIndex() == static_cast<int>(ReplyLibrary::AutoReplyTrigger::EachConnection)) {
+        if (const SavedReply* reply = chosenSavedReply())
+            sendSavedReply(*reply);
+        else
+            showSendError(QStringLiteral("Auto-reply: no saved reply is chosen"));
+    }
 }
 
 void ConnectionWindow::setupProtocolAttributesWidget(boost::shared_ptr<ProtocolBase> protocol)
@@ -124,7 +150,111 @@ void ConnectionWindow::setupProtocolAttributesWidget(boost::shared_ptr<ProtocolB
         return;
     }
     groupBox->show();
-    gridLayout_5->addWidget(new AttributesEditor(protocol, nullptr));
+    attributesEditor = new AttributesEditor(protocol, nullptr);
+    gridLayout_5->addWidget(attributesEditor, 0, 0, 1, 2);
+    http = dynamic_cast<Http*>(protocol.get());
+    if (!http)
+        return;
+    gridLayout_5->addWidget(new QLabel(QStringLiteral("Status:"), groupBox), 1, 0);
+    statusBox = new QComboBox(groupBox);
+    statusBox->setEditable(true);
+    statusBox->setInsertPolicy(QComboBox::NoInsert);
+    for (const char* status : commonStatuses)
+        statusBox->addItem(QString::fromLatin1(status));
+    statusBox->setToolTip(QStringLiteral("The status line's code and reason, such as 404 Not Found"));
+    gridLayout_5->addWidget(statusBox, 1, 1);
+    closeAfterResponseBox = new QCheckBox(QStringLiteral("Close after each response"), groupBox);
+    gridLayout_5->addWidget(closeAfterResponseBox, 2, 0, 1, 2);
+    connect(closeAfterResponseBox, &QCheckBox::toggled, this,
+            [this](bool checked) { http->setCloseAfterResponse(checked); });
+    connect(statusBox, &QComboBox::currentTextChanged, this, [this] { showSendError(QString()); });
+}
+
+void ConnectionWindow::setupSendingControls()
+{
+    ReplyLibrary& library = ReplyLibrary::shared();
+    inputModeBox->setCurrentIndex(static_cast<int>(library.inputMode()));
+    lineEndingBox->setCurrentIndex(static_cast<int>(library.lineEnding()));
+    lineEndingBox->setEnabled(library.inputMode() == InputMode::Text);
+    const ReplyLibrary::AutoReplyChoice& autoReply = library.autoReply();
+    autoReplyTriggerBox->setCurrentIndex(static_cast<int>(autoReply.trigger));
+    fillSavedReplies();
+    savedRepliesBox->setCurrentIndex(savedRepliesBox->findText(Latin1::toQString(autoReply.replyName)));
+    autoReplyBox->setChecked(autoReply.enabled);
+
+    const auto rememberMode = [this] {
+        lineEndingBox->setEnabled(inputModeBox->currentIndex() == static_cast<int>(InputMode::Text));
+        ReplyLibrary::shared().setSendingDefaults(static_cast<InputMode>(inputModeBox->currentIndex()),
+                                                  static_cast<LineEnding>(lineEndingBox->currentIndex()));
+        showSendError(QString());
+    };
+    connect(inputModeBox, qOverload<int>(&QComboBox::currentIndexChanged), this, rememberMode);
+    connect(lineEndingBox, qOverload<int>(&QComboBox::currentIndexChanged), this, rememberMode);
+    connect(textEdit_2, &QTextEdit::textChanged, this, [this] { showSendError(QString()); });
+    textEdit_2->installEventFilter(this);
+    connect(&library, &ReplyLibrary::repliesChanged, this, &ConnectionWindow::fillSavedReplies);
+    connect(sendSavedButton, &QPushButton::clicked, this, &ConnectionWindow::onSendSavedClick);
+    connect(saveReplyButton, &QPushButton::clicked, this, &ConnectionWindow::onSaveAsReply);
+    connect(deleteReplyButton, &QPushButton::clicked, this, &ConnectionWindow::onDeleteReply);
+    connect(autoReplyBox, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            answeredChunks = receivedChunks(*transcript);
+        rememberAutoReply();
+    });
+    connect(autoReplyTriggerBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &ConnectionWindow::rememberAutoReply);
+    connect(savedRepliesBox, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] {
+        if (!fillingSavedReplies && autoReplyBox->isChecked())
+            rememberAutoReply();
+    });
+}
+
+void ConnectionWindow::fillSavedReplies()
+{
+    fillingSavedReplies = true;
+    const QString chosen = savedRepliesBox->currentText();
+    savedRepliesBox->clear();
+    for (const SavedReply& reply : ReplyLibrary::shared().replies().all())
+        savedRepliesBox->addItem(Latin1::toQString(reply.name));
+    savedRepliesBox->setCurrentIndex(savedRepliesBox->findText(chosen));
+    fillingSavedReplies = false;
+    const bool any = savedRepliesBox->count() > 0;
+    sendSavedButton->setEnabled(any && textEdit_2->isEnabled());
+    deleteReplyButton->setEnabled(any);
+}
+
+void ConnectionWindow::rememberAutoReply()
+{
+    ReplyLibrary::AutoReplyChoice choice;
+    choice.enabled = autoReplyBox->isChecked();
+    choice.trigger = static_cast<ReplyLibrary::AutoReplyTrigger>(autoReplyTriggerBox->currentIndex());
+    choice.replyName = Latin1::toBytes(savedRepliesBox->currentText());
+    ReplyLibrary::shared().setAutoReply(choice);
+}
+
+void ConnectionWindow::showSendError(const QString& text)
+{
+    if (sendErrorLabel->text() != text)
+        sendErrorLabel->setText(text);
+}
+
+const SavedReply* ConnectionWindow::chosenSavedReply() const
+{
+    return ReplyLibrary::shared().replies().find(Latin1::toBytes(savedRepliesBox->currentText()));
+}
+
+bool ConnectionWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == textEdit_2 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & Qt::ControlModifier)) {
+            if (sendButton->isEnabled())
+                onSendButtonClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QString ConnectionWindow::getWindowId() const
@@ -147,6 +277,7 @@ void ConnectionWindow::requestUpdate()
 void ConnectionWindow::catchUp()
 {
     takeEvents();
+    answerNewChunks();
     scheduleDraw();
 }
 
@@ -188,8 +319,30 @@ void ConnectionWindow::drawSlice()
         drawTimer.start(0);
         return;
     }
+    answerNewChunks();
     if (ended && !inactiveShown)
         markInactive();
+}
+
+// Auto-reply answers every chunk received since it last looked, each with one reply.
+void ConnectionWindow::answerNewChunks()
+{
+    const std::size_t received = receivedChunks(*transcript);
+    if (received <= answeredChunks)
+        return;
+    const std::size_t unanswered = received - answeredChunks;
+    answeredChunks = received;
+    if (!autoReplyBox->isChecked() ||
+        autoReplyTriggerBox->currentIndex() != static_cast<int>(ReplyLibrary::AutoReplyTrigger::EachChunk))
+        return;
+    const SavedReply* reply = chosenSavedReply();
+    if (!reply) {
+        showSendError(QStringLiteral("Auto-reply: no saved reply is chosen"));
+        return;
+    }
+    const SavedReply copy = *reply;
+    for (std::size_t i = 0; i < unanswered && protocol->canSend(); ++i)
+        sendSavedReply(copy);
 }
 
 bool ConnectionWindow::isViewCaughtUp() const
@@ -233,6 +386,7 @@ void ConnectionWindow::markInactive()
     inactiveShown = true;
     if (!protocol->canSend()) {
         sendButton->setEnabled(false);
+        sendSavedButton->setEnabled(false);
         textEdit_2->setEnabled(false);
     }
     emit onWindowInactive(windowId);
@@ -254,13 +408,98 @@ void ConnectionWindow::onReadLocalDataSlot(QString data)
 
 // The reply goes into the transcript through the queued local-data signal,
 // which is posted before the write can complete: its result always finds it.
+// Invalid input sends nothing and stays in the input, the error beside it.
 void ConnectionWindow::onSendButtonClick()
 {
+    const EncodedReply encoded =
+        ReplyEncoder::encode(Latin1::toBytes(textEdit_2->toPlainText()), static_cast<InputMode>(inputModeBox->currentIndex()),
+                             static_cast<LineEnding>(lineEndingBox->currentIndex()));
+    if (!encoded.ok()) {
+        showSendError(QString::fromStdString(encoded.error));
+        return;
+    }
+    if (http) {
+        const std::string status = Latin1::toBytes(statusBox->currentText());
+        const std::string problem = HttpStatus::problem(status);
+        if (!problem.empty()) {
+            showSendError(Latin1::toQString(problem));
+            return;
+        }
+        http->setStatus(status);
+    }
+    sendReplyBytes(protocol->frame(encoded.bytes));
+    textEdit_2->clear();
+    showSendError(QString());
+    closeSendingIfAsked();
+}
+
+void ConnectionWindow::sendReplyBytes(std::string framed)
+{
     Log::line("emitting onSendLocalDataSignal");
-    std::string framed = protocol->frame(Latin1::toBytes(textEdit_2->toPlainText()));
     emit onSendLocalDataSignal(Latin1::toQString(framed));
     sendIdsToRecord.push_back(protocol->sendFramed(std::move(framed)));
-    textEdit_2->clear();
+}
+
+bool ConnectionWindow::sendSavedReply(const SavedReply& reply)
+{
+    const EncodedReply encoded = ReplyEncoder::encode(reply.body, reply.mode, reply.lineEnding);
+    if (!encoded.ok()) {
+        showSendError(QString::fromStdString(encoded.error));
+        return false;
+    }
+    sendReplyBytes(http ? http->frameResponse(reply.status, reply.headers, encoded.bytes)
+                        : protocol->frame(encoded.bytes));
+    closeSendingIfAsked();
+    return true;
+}
+
+void ConnectionWindow::closeSendingIfAsked()
+{
+    if (!http || !http->getCloseAfterResponse())
+        return;
+    // TODO(close after response): call protocol->closeSending() here once
+    // ProtocolBase has it (Session::closeSending); until then the box only
+    // records the choice and the connection stays open.
+}
+
+void ConnectionWindow::onSendSavedClick()
+{
+    if (const SavedReply* reply = chosenSavedReply()) {
+        const SavedReply copy = *reply;
+        if (sendSavedReply(copy))
+            showSendError(QString());
+    }
+}
+
+void ConnectionWindow::onSaveAsReply()
+{
+    bool accepted = false;
+    const QString name = QInputDialog::getText(this, QStringLiteral("Save as Reply"),
+                                               QStringLiteral("Name of the saved reply:"), QLineEdit::Normal,
+                                               savedRepliesBox->currentText(), &accepted);
+    if (!accepted)
+        return;
+    SavedReply reply;
+    reply.name = Latin1::toBytes(name.trimmed());
+    reply.body = Latin1::toBytes(textEdit_2->toPlainText());
+    reply.mode = static_cast<InputMode>(inputModeBox->currentIndex());
+    reply.lineEnding = static_cast<LineEnding>(lineEndingBox->currentIndex());
+    if (http) {
+        reply.status = Latin1::toBytes(statusBox->currentText());
+        reply.headers = attributesEditor->getModel()->getAttributes();
+    }
+    const QString error = ReplyLibrary::shared().saveReply(reply);
+    if (!error.isEmpty()) {
+        showSendError(QStringLiteral("Not saved: %1").arg(error));
+        return;
+    }
+    savedRepliesBox->setCurrentIndex(savedRepliesBox->findText(Latin1::toQString(reply.name)));
+    showSendError(QString());
+}
+
+void ConnectionWindow::onDeleteReply()
+{
+    ReplyLibrary::shared().removeReply(Latin1::toBytes(savedRepliesBox->currentText()));
 }
 
 void ConnectionWindow::showSendResult(std::uint64_t id, const std::string& error)
@@ -278,6 +517,7 @@ void ConnectionWindow::showSendResult(std::uint64_t id, const std::string& error
         hexView->setChunkNote(chunk, QStringLiteral("not sent: %1").arg(reason));
     if (!protocol->canSend()) {
         sendButton->setEnabled(false);
+        sendSavedButton->setEnabled(false);
         textEdit_2->setEnabled(false);
     }
 }

@@ -16,10 +16,13 @@
 
 #include "Transcript.h"
 
+class AttributesEditor;
 class ConnectionRecorder;
 class ConversationFeed;
 class HexView;
+class Http;
 class ProtocolBase;
+struct SavedReply;
 
 // One connection: the conversation, the input and the Send button, and the
 // protocol attributes editor when the protocol has attributes. The
@@ -63,6 +66,11 @@ public:
     // Writes the conversation to path; returns an empty string or what went wrong.
     QString saveConversation(const QString& path, SaveFormat format);
 
+    // For HTTP connections, the status line's code and reason and the
+    // "Close after each response" box; null otherwise.
+    QComboBox* getStatusBox() const { return statusBox; }
+    QCheckBox* getCloseAfterResponseBox() const { return closeAfterResponseBox; }
+
 signals:
     void onSendLocalDataSignal(QString data);
     void onWindowDestroying(QString windowId);
@@ -73,8 +81,27 @@ public slots:
     void onSendButtonClick();
     // Asks where to save and in which form, then saves.
     void onSaveConversation();
+    // Sends the reply chosen in the saved replies box.
+    void onSendSavedClick();
+    // Asks for a name and saves the input as a reply.
+    void onSaveAsReply();
+    void onDeleteReply();
+
+protected:
+    // Ctrl+Return in the input sends.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void setupSendingControls();
+    void fillSavedReplies();
+    void showSendError(const QString& text);
+    // Hands framed bytes to the connection and to the transcript.
+    void sendReplyBytes(std::string framed);
+    bool sendSavedReply(const SavedReply& reply);
+    const SavedReply* chosenSavedReply() const;
+    void closeSendingIfAsked();
+    void rememberAutoReply();
+    void answerNewChunks();
     void requestUpdate();
     void catchUp();
     void scheduleDraw();
@@ -110,4 +137,12 @@ private:
     bool ended = false;
     bool inactiveShown = false;
     bool readingPaused = false;
+
+    Http* http = nullptr;
+    AttributesEditor* attributesEditor = nullptr;
+    QComboBox* statusBox = nullptr;
+    QCheckBox* closeAfterResponseBox = nullptr;
+    // Received chunks that auto-reply has answered or let pass.
+    std::size_t answeredChunks = 0;
+    bool fillingSavedReplies = false;
 };

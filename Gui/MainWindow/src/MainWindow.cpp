@@ -6,6 +6,7 @@
 #include "ConnectionWindowManager.h"
 #include "Core.h"
 #include "Log.h"
+#include "ReplyLibrary.h"
 #include "SettingsReader.h"
 
 #include <QContextMenuEvent>
@@ -260,6 +261,8 @@ void MainWindow::restoreSettings()
     mdiArea->setViewMode(static_cast<QMdiArea::ViewMode>(
         reader.readInt("MdiViewMode", QMdiArea::SubWindowView, QMdiArea::SubWindowView, QMdiArea::TabbedView)));
     autoListen = reader.readBool("AutoListen", false);
+    // What every connection window shares about sending lives in groups of its own.
+    ReplyLibrary::shared().load();
     core->setProtocolType(static_cast<ProtocolFactory::ProtocolType>(
         reader.readInt("ProtocolType", ProtocolFactory::PLAIN_TEXT, ProtocolFactory::PLAIN_TEXT, ProtocolFactory::HTTP)));
 }

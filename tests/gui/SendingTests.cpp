@@ -1,0 +1,227 @@
+// Sending exactly the bytes a client needs: input modes, line endings, HTTP
+// status lines, saved replies and auto-reply, with real windows and real
+// clients on 127.0.0.1, checked byte for byte at the client.
+#include "GuiTestSupport.h"
+
+#include "AttributesEditor.h"
+#include "AttributesModel.h"
+#include "ConnectionWindow.h"
+#include "Core.h"
+#include "MainWindow.h"
+#include "ProtocolFactory.h"
+
+#include <QInputDialog>
+#include <QSettings>
+
+using namespace GuiTest;
+using TestSupport::TestClient;
+
+namespace
+{
+const std::chrono::milliseconds readTimeout(timeoutMs);
+
+// lineEnding -1 keeps the window's choice.
+void type(ConnectionWindow* window, const QString& text, int mode, int lineEnding = -1)
+{
+    window->inputModeBox->setCurrentIndex(mode);
+    if (lineEnding >= 0)
+        window->lineEndingBox->setCurrentIndex(lineEnding);
+    window->textEdit_2->setPlainText(text);
+}
+
+std::string httpResponse(const std::string& status, const std::string& contentType, const std::string& body)
+{
+    return "HTTP/1.0 " + status + "\r\nContent-Type: " + contentType +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::uint64_t sentChunks(ConnectionWindow* window)
+{
+    return window->getTranscript().totals().chunks[static_cast<int>(Direction::Sent)];
+}
+
+// Answers the name dialog of Save as Reply with name.
+ModalAnswerer::Handler nameAnswer(const QString& name)
+{
+    return [name](QWidget* widget) {
+        if (auto* dialog = qobject_cast<QInputDialog*>(widget)) {
+            dialog->setTextValue(name);
+            dialog->accept();
+        }
+    };
+}
+}
+
+class SendingTests : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { clearSettings(); }
+    void cleanup() { clearSettings(); }
+
+    void typedInputIsSentByteExactOrNotAtAll();
+    void httpStatusSavedRepliesAndAutoReply();
+    void damagedStoreFallsBackToDefaults();
+};
+
+void SendingTests::typedInputIsSentByteExactOrNotAtAll()
+{
+    {
+        App app;
+        QCOMPARE(app.window->actionQuit->shortcut(), QKeySequence("Ctrl+Q"));
+        TestClient client(app.startListening());
+        QVERIFY(client.write("hello"));
+        ConnectionWindow* window = app.waitForWindow(client.localPort());
+        QVERIFY(window);
+        QCOMPARE(window->inputModeBox->currentText(), QString("Text"));
+
+        type(window, "a\nb\n", 0, 1);
+        QTest::keyClick(window->textEdit_2, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(client.read(6, readTimeout), std::string("a\r\nb\r\n"));
+        QCOMPARE(window->textEdit_2->toPlainText(), QString());
+
+        type(window, QString::fromLatin1("x\\r\\n\\t\\0\\xfF\\\\\xE9"), 1);
+        QVERIFY(!window->lineEndingBox->isEnabled());
+        window->sendButton->click();
+        QCOMPARE(client.read(8, readTimeout), std::string("x\r\n\t\0\xFF\\\xE9", 8));
+
+        // Refused input stays, says why and sends nothing: the next bytes
+        // the client gets are those of the next good send.
+        type(window, "abc 12\\q", 1);
+        window->sendButton->click();
+        QCOMPARE(window->sendErrorLabel->text(), QString("Unknown escape \\q at position 7"));
+        QCOMPARE(window->textEdit_2->toPlainText(), QString("abc 12\\q"));
+        type(window, "41 4", 2);
+        window->sendButton->click();
+        QVERIFY(window->sendErrorLabel->text().startsWith("Odd number of hex digits"));
+        window->textEdit_2->setPlainText("41 4 2");
+        QCOMPARE(window->sendErrorLabel->text(), QString());
+        window->sendButton->click();
+        QCOMPARE(client.read(2, readTimeout), std::string("AB"));
+        QTRY_COMPARE_WITH_TIMEOUT(sentChunks(window), std::uint64_t(3), timeoutMs);
+    }
+    // The last mode and line ending chosen are where new windows start,
+    // in a group of their own.
+    QSettings settings;
+    QCOMPARE(settings.value("Sending/InputMode").toInt(), 2);
+    QCOMPARE(settings.value("Sending/LineEnding").toInt(), 1);
+    settings.beginGroup("MainWindow");
+    QCOMPARE(settings.childKeys().size(), 8);
+    settings.endGroup();
+    App app;
+    TestClient client(app.startListening());
+    ConnectionWindow* window = app.waitForWindow(client.localPort());
+    QVERIFY(window);
+    QCOMPARE(window->inputModeBox->currentText(), QString("Hex"));
+    QCOMPARE(window->lineEndingBox->currentText(), QString("CR LF"));
+}
+
+void SendingTests::httpStatusSavedRepliesAndAutoReply()
+{
+    App app;
+    app.core->setProtocolType(ProtocolFactory::HTTP);
+    TestClient first(app.startListening());
+    QVERIFY(first.write("GET / HTTP/1.0\r\n\r\n"));
+    ConnectionWindow* window = app.waitForWindow(first.localPort());
+    QVERIFY(window && window->getStatusBox() && window->getCloseAfterResponseBox());
+    QCOMPARE(window->getStatusBox()->currentText(), QString("200 OK"));
+    QCOMPARE(window->getStatusBox()->count(), 17);
+
+    window->getStatusBox()->setCurrentText("20 OK");
+    type(window, "nope", 0);
+    window->sendButton->click();
+    QCOMPARE(window->sendErrorLabel->text(), QString("HTTP status \"20 OK\" must start with a 3-digit code"));
+    window->getStatusBox()->setCurrentText("404 Not Found");
+    window->sendButton->click();
+    const std::string notFound = httpResponse("404 Not Found", "text/html", "nope");
+    QCOMPARE(first.read(notFound.size(), readTimeout), notFound);
+
+    // Saved with the window's status and header lines, sent with them from
+    // any window whatever that window's own are.
+    window->getStatusBox()->setCurrentText("418 I'm a teapot");
+    type(window, "short\\r\\nand stout", 1);
+    {
+        ModalAnswerer answerer(nameAnswer("teapot"));
+        window->saveReplyButton->click();
+        QCOMPARE(answerer.answered(), 1);
+    }
+    const std::string teapot = httpResponse("418 I'm a teapot", "text/html", "short\r\nand stout");
+    TestClient second(app.boundPort());
+    ConnectionWindow* other = app.waitForWindow(second.localPort());
+    QVERIFY(other);
+    QCOMPARE(other->savedRepliesBox->currentText(), QString());
+    other->savedRepliesBox->setCurrentIndex(other->savedRepliesBox->findText("teapot"));
+    auto* editor = other->findChild<AttributesEditor*>();
+    editor->getModel()->setData(editor->getModel()->index(0, 1), "text/plain");
+    other->sendSavedButton->click();
+    QCOMPARE(second.read(teapot.size(), readTimeout), teapot);
+
+    // Auto-reply answers each chunk, and new windows start with it on.
+    other->autoReplyBox->setChecked(true);
+    QVERIFY(second.write("GET /again HTTP/1.0\r\n\r\n"));
+    // Auto-replies go out from the event loop: wait for them before reading.
+    QTRY_COMPARE_WITH_TIMEOUT(sentChunks(other), std::uint64_t(2), timeoutMs);
+    QCOMPARE(second.read(teapot.size(), readTimeout), teapot);
+    TestClient third(app.boundPort());
+    QVERIFY(third.write("GET /third HTTP/1.0\r\n\r\n"));
+    ConnectionWindow* thirdWindow = app.waitForWindow(third.localPort());
+    QVERIFY(thirdWindow && thirdWindow->autoReplyBox->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(hasBlock(thirdWindow->textEdit->document(), "HTTP/1.0 418 I'm a teapot", localColor()),
+                             timeoutMs);
+    QCOMPARE(third.read(teapot.size(), readTimeout), teapot);
+    thirdWindow->autoReplyTriggerBox->setCurrentIndex(1);
+    TestClient fourth(app.boundPort());
+    ConnectionWindow* fourthWindow = app.waitForWindow(fourth.localPort());
+    QVERIFY(fourthWindow);
+    QTRY_COMPARE_WITH_TIMEOUT(sentChunks(fourthWindow), std::uint64_t(1), timeoutMs);
+    QCOMPARE(fourth.read(teapot.size(), readTimeout), teapot);
+
+    other->deleteReplyButton->click();
+    QCOMPARE(window->savedRepliesBox->count(), 0);
+    QVERIFY(!thirdWindow->sendSavedButton->isEnabled());
+}
+
+void SendingTests::damagedStoreFallsBackToDefaults()
+{
+    {
+        QSettings settings;
+        settings.setValue("Sending/InputMode", "banana");
+        settings.setValue("Sending/LineEnding", 7);
+        settings.setValue("AutoReply/Trigger", "later");
+        settings.beginWriteArray("SavedReplies", 3);
+        settings.setArrayIndex(0);
+        settings.setValue("name", "bad mode");
+        settings.setValue("mode", 9);
+        settings.setValue("lineEnding", 0);
+        settings.setArrayIndex(1);
+        settings.setValue("name", "bad escape");
+        settings.setValue("body", "\\q");
+        settings.setValue("mode", 1);
+        settings.setValue("lineEnding", 0);
+        settings.setArrayIndex(2);
+        settings.setValue("name", "good");
+        settings.setValue("body", "6f6b");
+        settings.setValue("mode", 2);
+        settings.setValue("lineEnding", 0);
+        settings.endArray();
+    }
+    App app;
+    TestClient client(app.startListening());
+    ConnectionWindow* window = app.waitForWindow(client.localPort());
+    QVERIFY(window);
+    QCOMPARE(window->inputModeBox->currentIndex(), 0);
+    QCOMPARE(window->lineEndingBox->currentIndex(), 0);
+    QCOMPARE(window->autoReplyTriggerBox->currentIndex(), 0);
+    QCOMPARE(window->savedRepliesBox->count(), 1);
+    const std::string log = app.log.text();
+    QVERIFY(log.find("Ignoring invalid setting InputMode: banana") != std::string::npos);
+    QVERIFY(log.find("Ignoring invalid saved reply 1: unknown input mode or line ending") != std::string::npos);
+    QVERIFY(log.find("Ignoring invalid saved reply 2: Unknown escape \\q at position 1") != std::string::npos);
+    window->savedRepliesBox->setCurrentIndex(0);
+    window->sendSavedButton->click();
+    QCOMPARE(client.read(2, readTimeout), std::string("ok"));
+}
+
+BRINDLEWICK_GUI_TEST_MAIN(SendingTests)
+#include "SendingTests.moc"
