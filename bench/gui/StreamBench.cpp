@@ -33,6 +33,7 @@
 #include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -614,6 +615,21 @@ private:
     int seenCount = 0;
 };
 
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 // The client: sends message i at start + i gaps; returns its CPU time.
 struct Trickler
 {
@@ -651,8 +667,10 @@ struct Trickler
 
 // Runs the event loop until every message is seen (and 100 ms more, for the
 // last repaint), then reports latencies and CPU.
-int trickleMeasure(Trickler& trickler, ArrivalWatch& watch, const Options& o)
+int trickleMeasure(Trickler& trickler, ArrivalWatch& watch, QTextEdit* edit, const Options& o)
 {
+    PaintCounter paints(edit->viewport());
+    PaintCounter barPaints(edit->verticalScrollBar());
     const double cpuStart = processCpuSeconds();
     const auto wallStart = Clock::now();
     bool allSeen = false;
@@ -681,6 +699,8 @@ int trickleMeasure(Trickler& trickler, ArrivalWatch& watch, const Options& o)
     report("wall_seconds", wall);
     report("cpu_seconds", cpu - trickler.cpu);
     report("client_cpu_seconds", trickler.cpu);
+    report("viewport_paints", static_cast<std::int64_t>(paints.count));
+    report("scroll_bar_paints", static_cast<std::int64_t>(barPaints.count));
     return 0;
 }
 
@@ -692,7 +712,7 @@ int runTrickle(const Options& o, int argc, char** argv)
     ConnectionWindow* connection = program.waitForWindows(1, true).front();
     ArrivalWatch watch(connection->textEdit->document(), o.messages);
     report("edit_size", sizeText(connection->textEdit->size()));
-    const int status = trickleMeasure(trickler, watch, o);
+    const int status = trickleMeasure(trickler, watch, connection->textEdit, o);
     program.tearDown();
     return status;
 }
@@ -740,7 +760,7 @@ int runTrickleBare(const Options& o, int argc, char** argv)
     Trickler trickler;
     trickler.start(port, o);
     ArrivalWatch watch(edit->document(), o.messages);
-    const int status = trickleMeasure(trickler, watch, o);
+    const int status = trickleMeasure(trickler, watch, edit, o);
     ::shutdown(listener, SHUT_RDWR);
     reader.join();
     ::close(listener);
@@ -913,12 +933,12 @@ bool driveTrickle(const Options& o)
         idle.results.push_back(child({"--child=idle", "--idle-ms=" + std::to_string(static_cast<int>(wall * 1000))}, 60));
         const ChildResult& p = program.results.back();
         const ChildResult& b = bare.results.back();
-        std::printf("run %d trickle: program CPU %.3f s (idle %.3f s), latency p50 %.2f p99 %.2f max %.2f ms | "
-                    "bare CPU %.3f s, p50 %.2f p99 %.2f max %.2f ms\n",
+        std::printf("run %d trickle: program CPU %.3f s (idle %.3f s), latency p50 %.2f p99 %.2f max %.2f ms, "
+                    "%.0f paints | bare CPU %.3f s, p50 %.2f p99 %.2f max %.2f ms, %.0f paints\n",
                     run, p.number("cpu_seconds"), idle.results.back().number("idle_cpu_seconds"),
                     p.number("latency_p50_ms"), p.number("latency_p99_ms"), p.number("latency_max_ms"),
-                    b.number("cpu_seconds"), b.number("latency_p50_ms"), b.number("latency_p99_ms"),
-                    b.number("latency_max_ms"));
+                    p.number("viewport_paints"), b.number("cpu_seconds"), b.number("latency_p50_ms"),
+                    b.number("latency_p99_ms"), b.number("latency_max_ms"), b.number("viewport_paints"));
         std::fflush(stdout);
     }
     // The idle program's CPU, scaled to the same wall time.

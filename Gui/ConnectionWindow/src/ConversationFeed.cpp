@@ -32,19 +32,34 @@ bool ConversationFeed::isCaughtUp() const
     return chunkIndex >= transcript->chunkCount();
 }
 
+// Laying out what was inserted costs more than inserting it, and happens when
+// a batch ends: the batch is closed every pieceLength bytes, so that the
+// slice's clock sees the layout too. Small chunks still share one batch.
+// A jump ahead happens at most once a slice: at line rate the transcript
+// outgrows the threshold again while the tail is drawn.
 bool ConversationFeed::drawFor(int sliceMs)
 {
     QElapsedTimer slice;
     slice.start();
+    bool jumped = false;
+    std::size_t batched = 0;
     viewer->beginBatch();
     while (!isCaughtUp() && slice.elapsed() < sliceMs) {
         const Chunk current = transcript->chunk(chunkIndex);
         const std::uint64_t drawnTo = current.offset + offsetInChunk;
         const std::uint64_t size = transcript->size();
-        if (size - drawnTo > skipThreshold)
+        if (!jumped && size - drawnTo > skipThreshold) {
             skipTo(size - tailLength);
-        else
-            drawPiece();
+            jumped = true;
+            batched = pieceLength;
+        } else {
+            batched += drawPiece();
+        }
+        if (batched >= pieceLength) {
+            viewer->endBatch();
+            viewer->beginBatch();
+            batched = 0;
+        }
     }
     viewer->endBatch();
     if (isCaughtUp())
@@ -78,7 +93,7 @@ void ConversationFeed::skipTo(std::uint64_t offset)
     }
 }
 
-void ConversationFeed::drawPiece()
+std::size_t ConversationFeed::drawPiece()
 {
     const Chunk current = transcript->chunk(chunkIndex);
     if (offsetInChunk == 0) {
@@ -93,6 +108,7 @@ void ConversationFeed::drawPiece()
     drawnSinceMarker += buffer.size();
     if (offsetInChunk >= current.length || buffer.empty())
         finishChunk();
+    return buffer.size();
 }
 
 void ConversationFeed::finishChunk()

@@ -20,8 +20,9 @@ class ConversationFeed
 public:
     // Behind by more than this, the feed jumps ahead.
     static constexpr std::uint64_t defaultSkipThreshold = 1024 * 1024;
-    // How much of the newest data it draws after a jump.
-    static constexpr std::uint64_t tailLength = 64 * 1024;
+    // How much of the newest data it draws after a jump: some screens full.
+    // Each jump lays this out anew, so it is kept small.
+    static constexpr std::uint64_t tailLength = 16 * 1024;
 
     ConversationFeed(std::shared_ptr<Transcript> transcript, RemoteLocalDataViewer* viewer);
 
@@ -40,7 +41,8 @@ public:
 
 private:
     void skipTo(std::uint64_t offset);
-    void drawPiece();
+    // Returns the bytes it drew.
+    std::size_t drawPiece();
     void finishChunk();
 
     std::shared_ptr<Transcript> transcript;
