@@ -491,7 +491,12 @@ int runClients(const Options& o, int argc, char** argv)
     bool allIn = false;
     Clock::time_point allInAt;
     const auto start = Clock::now();
+    std::vector<double> busyMs;
+    double lastCpu = threadCpuSeconds();
     LatenessProbe probe(probeIntervalMs, [&] {
+        const double cpu = threadCpuSeconds();
+        busyMs.push_back((cpu - lastCpu) * 1000);
+        lastCpu = cpu;
         rssMax = std::max(rssMax, procStatusBytes("VmRSS"));
         if (clientsDone.load() < n || allIn)
             return;
@@ -552,6 +557,11 @@ int runClients(const Options& o, int argc, char** argv)
     report("transcripts_matching", static_cast<std::int64_t>(matched));
     report("check_seconds", seconds(Clock::now() - checkStart));
     reportLateness("", probe.latenessMs());
+    report("busy_max_ms", busyMs.empty() ? 0.0 : percentile(busyMs, 100));
+    report("busy_p99_ms", busyMs.empty() ? 0.0 : percentile(busyMs, 99));
+    if (std::getenv("BENCH_TRACE"))
+        for (std::size_t i = 0; i < busyMs.size(); ++i)
+            std::fprintf(stderr, "tick %.3f late %.1f busy %.1f\n", probe.sampleTimes()[i], probe.latenessMs()[i], busyMs[i]);
     report("vm_hwm_before_bytes", hwmBefore);
     report("vm_hwm_bytes", procStatusBytes("VmHWM"));
     report("vm_rss_max_bytes", rssMax);
@@ -893,11 +903,12 @@ bool driveClients(const Options& o)
                                         deadline));
         const ChildResult& p = program.results.back();
         std::printf("run %d clients: %d x %d s: %.2f GiB sent (%.0f MB/s, cap %s), all in after %.1f s, %0.f/%d "
-                    "transcripts match, VmHWM %.0f MiB, late max %.1f p99 %.1f ms, check %.1f s\n",
+                    "transcripts match, VmHWM %.0f MiB, late max %.1f p99 %.1f ms, GUI busy max %.1f p99 %.1f ms, check %.1f s\n",
                     run, o.clients, o.clientSeconds, p.number("sent_bytes") / 1073741824.0,
                     p.number("throughput_mb_s"), p.text("cap_reached").c_str(), p.number("all_in_seconds"),
                     p.number("transcripts_matching"), o.clients, mib(p.number("vm_hwm_bytes")),
-                    p.number("late_max_ms"), p.number("late_p99_ms"), p.number("check_seconds"));
+                    p.number("late_max_ms"), p.number("late_p99_ms"), p.number("busy_max_ms"), p.number("busy_p99_ms"),
+                    p.number("check_seconds"));
         std::fflush(stdout);
     }
     const double hwm = program.worst("vm_hwm_bytes");

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class RemoteLocalDataViewer;
 class Transcript;
@@ -25,6 +26,9 @@ public:
     static constexpr std::uint64_t tailLength = 16 * 1024;
 
     ConversationFeed(std::shared_ptr<Transcript> transcript, RemoteLocalDataViewer* viewer);
+    ~ConversationFeed();
+    ConversationFeed(const ConversationFeed&) = delete;
+    ConversationFeed& operator=(const ConversationFeed&) = delete;
 
     // Draws for up to sliceMs; returns true when everything is drawn.
     bool drawFor(int sliceMs);
@@ -40,6 +44,9 @@ public:
     std::uint64_t getSkippedBytes() const { return skippedInAll; }
 
 private:
+    static std::vector<const ConversationFeed*>& feedsBehind();
+    static int drawingFeeds();
+    void setBehind(bool now);
     void skipTo(std::uint64_t offset);
     // Returns the bytes it drew.
     std::size_t drawPiece();
@@ -48,6 +55,10 @@ private:
     std::shared_ptr<Transcript> transcript;
     RemoteLocalDataViewer* viewer;
     std::uint64_t skipThreshold = defaultSkipThreshold;
+    // Counted among the feeds that are behind (GUI thread only).
+    bool behind = false;
+    qint64 lastDrawMs = 0;
+    std::size_t piece = 0;
 
     // Where drawing goes on: the chunk and how far into it.
     std::size_t chunkIndex = 0;
