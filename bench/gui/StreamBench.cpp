@@ -763,6 +763,8 @@ int runTrickleBare(const Options& o, int argc, char** argv)
                 if (!edit->document()->isEmpty())
                     cursor.insertBlock();
                 cursor.insertText(text);
+                // Follows the newest line, as the program's view does.
+                edit->verticalScrollBar()->setValue(edit->verticalScrollBar()->maximum());
             });
         }
         ::close(fd);
