@@ -71,17 +71,19 @@ char* escapeBytes(const EscapeTable& table, const char* data, std::size_t size, 
     return next;
 }
 
-// Writes straight into room made for the worst case (four characters a
-// byte), then gives back what was not used: no append call per byte.
+// Writes into a scratch buffer with room for the worst case (four characters
+// a byte), then appends what was used: no append call per byte, and no
+// zero-filling of room that is not used.
 void appendWith(const EscapeTable& table, std::string& out, const char* data, std::size_t size)
 {
     constexpr std::size_t slice = 16 * 1024;
+    thread_local std::string room;
+    if (room.size() < 4 * slice)
+        room.resize(4 * slice);
+    char* const scratch = room.data();
     while (size > 0) {
         const std::size_t part = size < slice ? size : slice;
-        const std::size_t start = out.size();
-        out.resize(start + 4 * part);
-        char* const first = &out[start];
-        char* next = first;
+        char* next = scratch;
         std::size_t at = 0;
         for (; at + 8 <= part; at += 8) {
             std::uint64_t word;
@@ -94,7 +96,7 @@ void appendWith(const EscapeTable& table, std::string& out, const char* data, st
             }
         }
         next = escapeBytes(table, data + at, part - at, next);
-        out.resize(start + static_cast<std::size_t>(next - first));
+        out.append(scratch, static_cast<std::size_t>(next - scratch));
         data += part;
         size -= part;
     }

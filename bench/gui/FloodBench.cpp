@@ -68,16 +68,24 @@ struct Options
     // the size it opens with.
     bool maximized = true;
     qsizetype barePiece = defaultBarePieceLength;
+    // --long-lines: 1 MiB chunks without a line feed against 80-column lines
+    // of the same total, the program only.
+    bool longLines = false;
+    std::string shape = "long"; // of a --child=program-shape: long or lines
+    int mib = 64;
 };
 
 [[noreturn]] void usage()
 {
     std::fprintf(stderr,
                  "usage: bench_gui_flood [--runs=N] [--chunks=N] [--window=WxH] [--normal] [--progress]\n"
+                 "       bench_gui_flood --long-lines [--runs=N] [--mib=64]\n"
                  "  runs the program and the bare QTextEdit baselines, each in a process\n"
                  "  of its own, N times, and prints the medians. --normal leaves the\n"
                  "  connection window at the size it opens with instead of maximizing it;\n"
-                 "  --progress prints a line a second from each variant on stderr.\n");
+                 "  --progress prints a line a second from each variant on stderr.\n"
+                 "  --long-lines: --mib MiB in 1 MiB chunks without any line feed, against\n"
+                 "  80-column lines of the same total, into the program.\n");
     std::exit(2);
 }
 
@@ -114,6 +122,12 @@ Options parse(int argc, char** argv)
             options.progress = true;
         else if (name == "--normal")
             options.maximized = false;
+        else if (name == "--long-lines")
+            options.longLines = true;
+        else if (name == "--shape")
+            options.shape = value;
+        else if (name == "--mib")
+            options.mib = std::max(2, std::atoi(value.c_str()));
         else if (name == "--piece")
             options.barePiece = std::clamp<qsizetype>(std::atoll(value.c_str()), 1, defaultBarePieceLength);
         else
@@ -439,6 +453,168 @@ struct Variant
     }
 };
 
+// ---- long lines -------------------------------------------------------------
+
+constexpr std::size_t shapeChunkSize = 1024 * 1024;
+
+// Byte p of a shaped stream: printable characters, and with the lines shape a
+// '\n' closing every 80th byte.
+char shapedByte(std::uint64_t p, bool lines)
+{
+    static const char printable[] = "!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                    "[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
+    if (lines && p % floodLineLength == floodLineLength - 1)
+        return '\n';
+    return printable[(p * 7 + p / 997) % (sizeof printable - 1)];
+}
+
+void makeShapedChunk(int index, bool lines, std::string& out)
+{
+    out.resize(shapeChunkSize);
+    const std::uint64_t start = static_cast<std::uint64_t>(index) * shapeChunkSize;
+    for (std::size_t i = 0; i < shapeChunkSize; ++i)
+        out[i] = shapedByte(start + i, lines);
+}
+
+int runProgramShape(const Options& options, int argc, char** argv)
+{
+    const bool lines = options.shape == "lines";
+    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName("Brindlewick");
+    QCoreApplication::setApplicationName("Brindlewick");
+    boost::shared_ptr<Core> core(new Core());
+    auto window = std::make_unique<MainWindow>(core);
+    window->resize(options.window);
+    window->show();
+    core->setListenPort(0);
+    window->startStopListenAction->trigger();
+    const unsigned short port = core->getBoundPort();
+    if (port == 0)
+        fail("the program is not listening");
+
+    std::atomic<bool> startSending{false}, release{false};
+    Clock::time_point sendStart, sendEnd;
+    std::thread client([&] {
+        const int fd = connectLoopback(port);
+        std::vector<std::string> chunks(static_cast<std::size_t>(options.mib));
+        for (int k = 0; k < options.mib; ++k)
+            makeShapedChunk(k, lines, chunks[static_cast<std::size_t>(k)]);
+        while (!startSending.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        sendStart = Clock::now();
+        for (const std::string& chunk : chunks)
+            sendAll(fd, chunk.data(), chunk.size());
+        sendEnd = Clock::now();
+        while (!release.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ::close(fd);
+    });
+    ConnectionWindow* connection = nullptr;
+    while (!connection) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        const QList<QMdiSubWindow*> windows = window->mdiArea->subWindowList();
+        if (windows.isEmpty())
+            continue;
+        connection = qobject_cast<ConnectionWindow*>(windows.first()->widget());
+        windows.first()->showMaximized();
+    }
+    QCoreApplication::processEvents();
+    const std::uint64_t total = static_cast<std::uint64_t>(options.mib) * shapeChunkSize;
+    const double cpuAtStart = threadCpuSeconds();
+    double cpuAtDone = 0;
+    Clock::time_point done;
+    bool finished = false;
+    LatenessProbe* probe = nullptr;
+    LatenessProbe probeObject(probeIntervalMs, [&] {
+        if (connection->getTranscript().totals().bytes[0] >= total && connection->isViewCaughtUp()) {
+            done = Clock::now();
+            cpuAtDone = threadCpuSeconds();
+            finished = true;
+            probe->stop();
+            QCoreApplication::quit();
+        }
+    });
+    probe = &probeObject;
+    startSending.store(true);
+    probe->start();
+    application.exec();
+    if (!finished)
+        fail("the event loop ended early");
+
+    const std::vector<double>& lateness = probe->latenessMs();
+    report("shown_seconds", seconds(done - sendStart));
+    report("send_seconds", seconds(sendEnd - sendStart));
+    report("late_max_ms", lateness.empty() ? 0.0 : percentile(lateness, 100));
+    report("late_p99_ms", percentile(lateness, 99));
+    report("late_samples", static_cast<std::int64_t>(lateness.size()));
+    report("gui_cpu_seconds", cpuAtDone - cpuAtStart);
+    report("skipped_bytes", static_cast<std::int64_t>(connection->getFeed().getSkippedBytes()));
+    report("vm_hwm_bytes", procStatusBytes("VmHWM"));
+    QTextDocument* document = connection->textEdit->document();
+    report("characters", static_cast<std::int64_t>(document->characterCount()));
+    // The view ends with the stream's last bytes.
+    const QString last = document->lastBlock().text();
+    bool same = !last.isEmpty();
+    for (qsizetype i = 0; same && i < last.size(); ++i)
+        same = last[i].unicode() == static_cast<unsigned char>(shapedByte(total - static_cast<std::uint64_t>(last.size()) + static_cast<std::uint64_t>(i), lines));
+    report("check", std::string(same ? "ok" : "the last paragraph is not the end of the stream"));
+    release.store(true);
+    client.join();
+    window.reset();
+    core.reset();
+    return 0;
+}
+
+int driveLongLines(const Options& options)
+{
+    TemporaryConfigHome config;
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setDeadline(options.runs * 2 * (childDeadlineSeconds + 10) + 30);
+    std::printf("load average at the start: %s\n", Bench::loadAverages().c_str());
+    Variant lines{"lines", "80-column lines", {}};
+    Variant longOnes{"long", "1 MiB chunks without a line feed", {}};
+    const std::string mib = "--mib=" + std::to_string(options.mib);
+    for (int run = 1; run <= options.runs; ++run) {
+        for (int k = 0; k < 2; ++k) {
+            Variant* v = (k + run) % 2 ? &lines : &longOnes;
+            v->results.push_back(runSelf({"--child=program-shape", std::string("--shape=") + v->name, mib,
+                                          "--window=" + sizeText(options.window)},
+                                         childDeadlineSeconds));
+            const ChildResult& r = v->results.back();
+            std::printf("run %d %-6s %s shown %.2f s (sent in %.2f s), late max %.1f ms p99 %.1f ms, GUI CPU %.2f s, "
+                        "skipped %.1f MiB, VmHWM %.0f MiB, check %s\n",
+                        run, v->name, r.ok ? "ok  " : ("FAILED (" + r.failure + ")").c_str(), r.number("shown_seconds"),
+                        r.number("send_seconds"), r.number("late_max_ms"), r.number("late_p99_ms"),
+                        r.number("gui_cpu_seconds"), r.number("skipped_bytes") / 1048576.0,
+                        r.number("vm_hwm_bytes") / 1048576.0, r.text("check").c_str());
+            std::fflush(stdout);
+        }
+    }
+    std::printf("\nLong lines: %d MiB in 1 MiB chunks into one window; medians of %d run(s)\n", options.mib,
+                options.runs);
+    std::printf("%-36s %9s %11s %11s %9s %9s %6s\n", "variant", "shown s", "late max ms", "late p99 ms", "GUI CPU s",
+                "VmHWM MiB", "ok");
+    for (const Variant* v : {&lines, &longOnes})
+        std::printf("%-36s %9.2f %11.1f %11.1f %9.2f %9.0f %3d/%d\n", v->label, v->median("shown_seconds"),
+                    v->median("late_max_ms"), v->median("late_p99_ms"), v->median("gui_cpu_seconds"),
+                    v->median("vm_hwm_bytes") / 1048576.0, v->okRuns(), static_cast<int>(v->results.size()));
+    std::printf("load average at the end: %s\n\n", Bench::loadAverages().c_str());
+    const auto line = [](const char* metric, double value, double baseline, const char* goal, bool pass) {
+        std::printf("SUMMARY\tflood-long\t%s\t%.4g\t%.4g\t%.3f\t%s\t%s\n", metric, value, baseline,
+                    baseline != 0 ? value / baseline : NAN, goal, pass ? "PASS" : "FAIL");
+    };
+    const double longShown = longOnes.median("shown_seconds"), linesShown = lines.median("shown_seconds");
+    line("shown_seconds_long_vs_lines", longShown, linesShown, "(info)", true);
+    line("late_max_ms_long_vs_lines", longOnes.median("late_max_ms"), lines.median("late_max_ms"), "<= 50",
+         longOnes.median("late_max_ms") <= 50);
+    line("late_p99_ms_long_vs_lines", longOnes.median("late_p99_ms"), lines.median("late_p99_ms"), "<= 25",
+         longOnes.median("late_p99_ms") <= 25);
+    std::fflush(stdout);
+    const int runs = static_cast<int>(lines.results.size());
+    return lines.okRuns() == runs && longOnes.okRuns() == runs ? 0 : 1;
+}
+
+
 void summary(const char* metric, double value, double baseline, const char* goal, bool pass)
 {
     char line[512];
@@ -544,7 +720,7 @@ int main(int argc, char** argv)
 {
     const Options options = parse(argc, argv);
     if (options.child.empty())
-        return drive(options);
+        return options.longLines ? driveLongLines(options) : drive(options);
 
     discardLog();
     setDeadline(childDeadlineSeconds - 5);
@@ -552,6 +728,8 @@ int main(int argc, char** argv)
     char* qtArgv[] = {argv[0], nullptr};
     if (options.child == "program")
         return runProgram(options, qtArgc, qtArgv);
+    if (options.child == "program-shape")
+        return runProgramShape(options, qtArgc, qtArgv);
     if (options.child == "bare")
         return runBare(options, true, qtArgc, qtArgv);
     if (options.child == "bare-noundo")

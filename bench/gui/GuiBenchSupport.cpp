@@ -52,10 +52,19 @@ void discardLog()
     std::cout.rdbuf(&discarding);
 }
 
+namespace
+{
+FILE*& reportFile()
+{
+    static FILE* file = stdout;
+    return file;
+}
+}
+
 void report(const std::string& key, const std::string& value)
 {
-    std::fprintf(stdout, "%s=%s\n", key.c_str(), value.c_str());
-    std::fflush(stdout);
+    std::fprintf(reportFile(), "%s=%s\n", key.c_str(), value.c_str());
+    std::fflush(reportFile());
 }
 
 void report(const std::string& key, double value)
@@ -163,6 +172,11 @@ std::string ChildResult::text(const std::string& key) const
 
 ChildResult runSelf(const std::vector<std::string>& args, int deadlineSeconds)
 {
+    return runSelf(args, deadlineSeconds, SpawnOptions{});
+}
+
+ChildResult runSelf(const std::vector<std::string>& args, int deadlineSeconds, const SpawnOptions& options)
+{
     ChildResult result;
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -171,7 +185,12 @@ ChildResult runSelf(const std::vector<std::string>& args, int deadlineSeconds)
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    if (options.stdoutToDevNull) {
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 3);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    }
 
     std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     std::vector<char*> argv;
@@ -181,9 +200,19 @@ ChildResult runSelf(const std::vector<std::string>& args, int deadlineSeconds)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
 
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable; ++variable)
+        environment.emplace_back(*variable);
+    if (options.stdoutToDevNull)
+        environment.push_back(std::string(reportDescriptorVariable) + "=3");
+    std::vector<char*> envp;
+    for (std::string& variable : environment)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
     const auto started = Clock::now();
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     if (spawned != 0) {
@@ -409,5 +438,27 @@ bool FloodChecker::block(QStringView text, bool first)
 bool FloodChecker::complete() const
 {
     return error.empty() && nextChunk >= chunks && offset >= chunk.size();
+}
+
+void reportToDescriptorFromEnvironment()
+{
+    const char* value = std::getenv(reportDescriptorVariable);
+    if (!value || !*value)
+        return;
+    FILE* file = fdopen(std::atoi(value), "w");
+    if (!file)
+        fail(std::string("report descriptor: ") + std::strerror(errno));
+    reportFile() = file;
+    unsetenv(reportDescriptorVariable);
+}
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto toSeconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
 }
 }

@@ -156,4 +156,27 @@ private:
     std::size_t consumed = 0;
     std::string error;
 };
+
+// ---- for children whose standard output is /dev/null ----------------------
+// Such a child writes its log lines to a real standard output (the cost of
+// the program's log as it is), so its report lines take another descriptor.
+
+// Set in a child's environment by runSelf with SpawnOptions::stdoutToDevNull:
+// the descriptor its report lines go to.
+constexpr const char* reportDescriptorVariable = "BRINDLEWICK_BENCH_REPORT_FD";
+
+// In a child: sends report lines to the descriptor named in the environment,
+// if any (call first thing).
+void reportToDescriptorFromEnvironment();
+
+struct SpawnOptions
+{
+    // The child's fd 1 is /dev/null and its report lines go through fd 3.
+    bool stdoutToDevNull = false;
+};
+
+ChildResult runSelf(const std::vector<std::string>& args, int deadlineSeconds, const SpawnOptions& options);
+
+// The whole process's CPU time so far (user + system, all threads).
+double processCpuSeconds();
 }

@@ -5,18 +5,23 @@
 #
 # BUILD_DIR defaults to build-bench (a Release build, see README.md).
 # RUNS (default 3) is how many times each variant runs; the table shows the
-# medians. Each benchmark ends by itself within its own deadline; with RUNS=3
-# the flood takes about 5 minutes and the many-clients benchmark about 45 s.
+# medians. CLIENT_SECONDS (default 20) is how long the 8 clients of
+# bench_gui_stream flood. Each benchmark ends by itself within its own
+# deadline; with RUNS=3 the flood takes about 5 minutes, its long-line variant
+# about a minute, the many-clients benchmark (both views) about 45 s and bench_gui_stream
+# about 3 minutes.
 set -euo pipefail
 
 build_dir=${1:-build-bench}
 runs=${RUNS:-3}
+client_seconds=${CLIENT_SECONDS:-20}
 bench_dir="$build_dir/bench/gui"
+targets=(bench_gui_flood bench_gui_many_clients bench_gui_stream)
 
-for target in bench_gui_flood bench_gui_many_clients; do
+for target in "${targets[@]}"; do
     if [[ ! -x "$bench_dir/$target" ]]; then
         echo "missing $bench_dir/$target; build it first:" >&2
-        echo "  cmake -S . -B $build_dir -G Ninja -DCMAKE_BUILD_TYPE=Release && ninja -C $build_dir bench_gui_flood bench_gui_many_clients" >&2
+        echo "  cmake -S . -B $build_dir -G Ninja -DCMAKE_BUILD_TYPE=Release && ninja -C $build_dir gui_benchmarks" >&2
         exit 2
     fi
 done
@@ -28,12 +33,20 @@ summary=$(mktemp)
 trap 'rm -f "$summary"' EXIT
 status=0
 
-for target in bench_gui_flood bench_gui_many_clients; do
+# Each entry: the program and its options.
+runs_to_do=(
+    "bench_gui_flood"
+    "bench_gui_flood --long-lines"
+    "bench_gui_many_clients"
+    "bench_gui_stream --client-seconds=$client_seconds"
+)
+for entry in "${runs_to_do[@]}"; do
+    read -r -a command <<<"$entry"
     echo
-    echo "=== $target --runs=$runs"
+    echo "=== $entry --runs=$runs"
     output=$(mktemp)
     # The benchmark's own report goes to stdout; Qt's messages on stderr are dropped.
-    if ! "$bench_dir/$target" --runs="$runs" 2>/dev/null | tee "$output"; then
+    if ! "$bench_dir/${command[0]}" "${command[@]:1}" --runs="$runs" 2>/dev/null | tee "$output"; then
         status=1
     fi
     grep '^SUMMARY' "$output" | cut -f2- >>"$summary" || true

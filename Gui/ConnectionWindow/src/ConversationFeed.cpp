@@ -7,11 +7,27 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <vector>
 
 namespace
 {
-// One insertion at most; a slice is made of several.
+// One insertion at most; a slice is made of several. A short slice takes
+// short pieces, so that it ends near its time.
 constexpr std::size_t pieceLength = 16 * 1024;
+constexpr std::size_t shortPieceLength = 1024;
+constexpr int shortSliceMs = 6;
+
+// A feed that has not drawn for this long (its window shows the hex view)
+// no longer counts as drawing.
+constexpr qint64 drawingLapseMs = 100;
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
 
 QString markerText(std::uint64_t skipped)
 {
@@ -27,26 +43,77 @@ ConversationFeed::ConversationFeed(std::shared_ptr<Transcript> transcript, Remot
 {
 }
 
+ConversationFeed::~ConversationFeed()
+{
+    setBehind(false);
+}
+
+// Feeds of all windows that are behind and drawing: the GUI thread's drawing
+// time per round of slices is shared among them rather than multiplied.
+std::vector<const ConversationFeed*>& ConversationFeed::feedsBehind()
+{
+    static std::vector<const ConversationFeed*> feeds;
+    return feeds;
+}
+
+void ConversationFeed::setBehind(bool now)
+{
+    std::vector<const ConversationFeed*>& feeds = feedsBehind();
+    if (now && !behind)
+        feeds.push_back(this);
+    else if (!now && behind)
+        feeds.erase(std::find(feeds.begin(), feeds.end(), this));
+    behind = now;
+    lastDrawMs = monotonicMs();
+}
+
+int ConversationFeed::drawingFeeds()
+{
+    const qint64 now = monotonicMs();
+    return static_cast<int>(std::count_if(feedsBehind().begin(), feedsBehind().end(),
+                                          [now](const ConversationFeed* feed) { return now - feed->lastDrawMs < drawingLapseMs; }));
+}
+
 bool ConversationFeed::isCaughtUp() const
 {
     return chunkIndex >= transcript->chunkCount();
 }
 
+// Laying out what was inserted costs more than inserting it, and happens when
+// a batch ends: the batch is closed every piece, so that the slice's clock
+// sees the layout too. Small chunks still share one batch. A jump ahead
+// happens at most once a slice: at line rate the transcript outgrows the
+// threshold again while the tail is drawn. While several windows are behind,
+// each gets its share of the slice.
 bool ConversationFeed::drawFor(int sliceMs)
 {
     QElapsedTimer slice;
     slice.start();
+    setBehind(!isCaughtUp());
+    sliceMs = std::max(1, sliceMs / std::max(1, drawingFeeds()));
+    piece = sliceMs < shortSliceMs ? shortPieceLength : pieceLength;
+    bool jumped = false;
+    std::size_t batched = 0;
     viewer->beginBatch();
     while (!isCaughtUp() && slice.elapsed() < sliceMs) {
         const Chunk current = transcript->chunk(chunkIndex);
         const std::uint64_t drawnTo = current.offset + offsetInChunk;
         const std::uint64_t size = transcript->size();
-        if (size - drawnTo > skipThreshold)
+        if (!jumped && size - drawnTo > skipThreshold) {
             skipTo(size - tailLength);
-        else
-            drawPiece();
+            jumped = true;
+            batched = piece;
+        } else {
+            batched += drawPiece();
+        }
+        if (batched >= piece) {
+            viewer->endBatch();
+            viewer->beginBatch();
+            batched = 0;
+        }
     }
     viewer->endBatch();
+    setBehind(!isCaughtUp());
     if (isCaughtUp())
         markerOpen = false;
     return isCaughtUp();
@@ -78,7 +145,7 @@ void ConversationFeed::skipTo(std::uint64_t offset)
     }
 }
 
-void ConversationFeed::drawPiece()
+std::size_t ConversationFeed::drawPiece()
 {
     const Chunk current = transcript->chunk(chunkIndex);
     if (offsetInChunk == 0) {
@@ -86,13 +153,14 @@ void ConversationFeed::drawPiece()
                            previousTimeUs < 0 ? -1 : current.timeUs - previousTimeUs);
         previousTimeUs = current.timeUs;
     }
-    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(current.length - offsetInChunk, pieceLength));
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(current.length - offsetInChunk, piece));
     transcript->read(current.offset + offsetInChunk, length, buffer);
     viewer->appendBytes(buffer.data(), buffer.size());
     offsetInChunk += buffer.size();
     drawnSinceMarker += buffer.size();
     if (offsetInChunk >= current.length || buffer.empty())
         finishChunk();
+    return buffer.size();
 }
 
 void ConversationFeed::finishChunk()

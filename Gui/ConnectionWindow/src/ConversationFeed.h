@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class RemoteLocalDataViewer;
 class Transcript;
@@ -20,10 +21,14 @@ class ConversationFeed
 public:
     // Behind by more than this, the feed jumps ahead.
     static constexpr std::uint64_t defaultSkipThreshold = 1024 * 1024;
-    // How much of the newest data it draws after a jump.
-    static constexpr std::uint64_t tailLength = 64 * 1024;
+    // How much of the newest data it draws after a jump: some screens full.
+    // Each jump lays this out anew, so it is kept small.
+    static constexpr std::uint64_t tailLength = 16 * 1024;
 
     ConversationFeed(std::shared_ptr<Transcript> transcript, RemoteLocalDataViewer* viewer);
+    ~ConversationFeed();
+    ConversationFeed(const ConversationFeed&) = delete;
+    ConversationFeed& operator=(const ConversationFeed&) = delete;
 
     // Draws for up to sliceMs; returns true when everything is drawn.
     bool drawFor(int sliceMs);
@@ -39,13 +44,21 @@ public:
     std::uint64_t getSkippedBytes() const { return skippedInAll; }
 
 private:
+    static std::vector<const ConversationFeed*>& feedsBehind();
+    static int drawingFeeds();
+    void setBehind(bool now);
     void skipTo(std::uint64_t offset);
-    void drawPiece();
+    // Returns the bytes it drew.
+    std::size_t drawPiece();
     void finishChunk();
 
     std::shared_ptr<Transcript> transcript;
     RemoteLocalDataViewer* viewer;
     std::uint64_t skipThreshold = defaultSkipThreshold;
+    // Counted among the feeds that are behind (GUI thread only).
+    bool behind = false;
+    qint64 lastDrawMs = 0;
+    std::size_t piece = 0;
 
     // Where drawing goes on: the chunk and how far into it.
     std::size_t chunkIndex = 0;
