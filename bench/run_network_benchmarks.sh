@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the network benchmarks (Release, in build-bench/) and runs all three
+# Builds the network benchmarks (Release, in build-bench/) and runs all four
 # one after another, then prints a summary table. Arguments are passed to
 # every benchmark, e.g. --log=discard or --runs=5.
 # Run it on an otherwise idle machine: the figures are only as good as that.
@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${BRINDLEWICK_BENCH_BUILD_DIR:-build-bench}
-benchmarks=(bench_receive_throughput bench_accept_rate bench_idle_memory)
+benchmarks=(bench_receive_throughput bench_accept_rate bench_idle_memory bench_send_file)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C "$build" -j2 "${benchmarks[@]}"

@@ -5,8 +5,13 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -14,6 +19,8 @@ namespace asio = boost::asio;
 
 namespace
 {
+const std::string connectionResetReason = "connection reset by the server";
+
 void appendDecimal(std::string& text, unsigned int number)
 {
     char digits[12];
@@ -53,6 +60,7 @@ boost::shared_ptr<Session> Session::getInstance(asio::io_context& ioService)
 Session::Session(asio::io_context& ioService)
     : strand(asio::make_strand(ioService))
     , socket(strand)
+    , pieceTimer(strand)
 {
     Log::line("Session created...");
 }
@@ -168,7 +176,8 @@ void Session::endReading(const boost::system::error_code& error)
 {
     readEnded = true;
     readEndedByPeer = error == asio::error::eof;
-    if (!readEndedByPeer)
+    // Also when the sending side was closed before: nothing can pass any more.
+    if (!readEndedByPeer || !sendRefusal.empty())
         releaseSocket();
     readSignal(std::string());
 }
@@ -184,7 +193,7 @@ void Session::releaseSocket()
 
 bool Session::canSend() const
 {
-    return socketUsable.load();
+    return socketUsable.load() && !sendingEnded.load();
 }
 
 void Session::pauseReading()
@@ -203,41 +212,257 @@ void Session::resumeReading()
     });
 }
 
+Session::FileHandle::FileHandle(FileHandle&& other) noexcept
+    : fd(other.fd)
+{
+    other.fd = -1;
+}
+
+Session::FileHandle::~FileHandle()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
 std::uint64_t Session::send(std::string text)
 {
     const std::uint64_t id = ++lastSendId;
-    asio::post(strand, [self = shared_from_this(), id, text = std::move(text)]() mutable {
-        self->outgoing.push_back({id, std::move(text)});
-        if (self->outgoing.size() == 1)
-            self->writeNext();
-    });
+    Outgoing item{Outgoing::Kind::Bytes, id};
+    item.data = std::move(text);
+    enqueue(std::move(item));
     return id;
 }
 
-// One write at a time: concurrent writes of large texts would interleave their bytes.
-void Session::writeNext()
+std::uint64_t Session::sendInPieces(std::string bytes, std::size_t pieceSize, std::chrono::milliseconds delay)
 {
-    asio::async_write(socket, asio::buffer(outgoing.front().data),
+    if (pieceSize == 0)
+        return 0;
+    const std::uint64_t id = ++lastSendId;
+    Outgoing item{Outgoing::Kind::Pieces, id};
+    item.data = std::move(bytes);
+    item.pieceSize = pieceSize;
+    item.delay = std::max(delay, std::chrono::milliseconds(0));
+    enqueue(std::move(item));
+    return id;
+}
+
+std::uint64_t Session::sendFile(std::string header, const std::string& path)
+{
+    const std::uint64_t id = ++lastSendId;
+    Outgoing item{Outgoing::Kind::File, id};
+    item.data = std::move(header);
+    item.path = path;
+    enqueue(std::move(item));
+    return id;
+}
+
+void Session::closeSending()
+{
+    sendingEnded.store(true);
+    enqueue(Outgoing{Outgoing::Kind::CloseSending, 0});
+}
+
+void Session::resetConnection()
+{
+    sendingEnded.store(true);
+    asio::post(strand, [self = shared_from_this()] { self->abortConnection(); });
+}
+
+void Session::enqueue(Outgoing item)
+{
+    asio::post(strand, [self = shared_from_this(), item = std::move(item)]() mutable {
+        self->outgoing.push_back(std::move(item));
+        self->pump();
+    });
+}
+
+// Strand only. Starts queued sends one after the other until one has to wait
+// for a write or a pause: writes of large texts at the same time would
+// interleave their bytes.
+void Session::pump()
+{
+    while (!outgoing.empty() && !frontBusy) {
+        if (!sendRefusal.empty())
+            finishFront(sendRefusal);
+        else
+            startFront();
+    }
+}
+
+void Session::startFront()
+{
+    Outgoing& item = outgoing.front();
+    switch (item.kind) {
+    case Outgoing::Kind::Bytes:
+        writeFront(item.data.data(), item.data.size());
+        break;
+    case Outgoing::Kind::Pieces:
+        writeNextPiece();
+        break;
+    case Outgoing::Kind::File:
+        if (!openFrontFile())
+            return;
+        if (item.data.empty())
+            sendNextFileBlock();
+        else
+            writeFront(item.data.data(), item.data.size());
+        break;
+    case Outgoing::Kind::CloseSending:
+        shutDownSending();
+        break;
+    }
+}
+
+void Session::writeFront(const char* bytes, std::size_t size)
+{
+    frontBusy = true;
+    outgoing.front().lastWriteSize = size;
+    asio::async_write(socket, asio::buffer(bytes, size),
                       [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
-                          self->sendDone(error);
+                          self->frontWritten(error);
                       });
 }
 
-void Session::sendDone(const boost::system::error_code& error)
+void Session::frontWritten(const boost::system::error_code& error)
 {
+    frontBusy = false;
+    if (error || !sendRefusal.empty()) {
+        // The client has ended its sending and cannot take more either.
+        if (error && readEndedByPeer)
+            releaseSocket();
+        finishFront(sendRefusal.empty() ? error.message() : sendRefusal);
+        pump();
+        return;
+    }
+    Outgoing& item = outgoing.front();
+    switch (item.kind) {
+    case Outgoing::Kind::Pieces:
+        item.position += item.lastWriteSize;
+        if (item.position >= item.data.size()) {
+            finishFront(std::string());
+        } else if (item.delay.count() > 0) {
+            frontBusy = true;
+            pieceTimer.expires_after(item.delay);
+            pieceTimer.async_wait([self = shared_from_this()](const boost::system::error_code& waitError) {
+                self->pieceDelayOver(waitError);
+            });
+        } else {
+            writeNextPiece();
+        }
+        break;
+    case Outgoing::Kind::File:
+        reportSentData(item.id, item.data);
+        sendNextFileBlock();
+        break;
+    default:
+        finishFront(std::string());
+        break;
+    }
+    pump();
+}
+
+void Session::writeNextPiece()
+{
+    Outgoing& item = outgoing.front();
+    const std::size_t size = std::min<std::uint64_t>(item.pieceSize, item.data.size() - item.position);
+    writeFront(item.data.data() + item.position, size);
+}
+
+void Session::pieceDelayOver(const boost::system::error_code& error)
+{
+    frontBusy = false;
+    if (error || !sendRefusal.empty())
+        finishFront(sendRefusal.empty() ? error.message() : sendRefusal);
+    else
+        writeNextPiece();
+    pump();
+}
+
+// Non-blocking, so that a named pipe cannot hold up the IO thread.
+bool Session::openFrontFile()
+{
+    Outgoing& item = outgoing.front();
+    item.file.fd = ::open(item.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (item.file.fd < 0) {
+        finishFront(std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// One block is read while none is being written: the file is never held in
+// memory beyond the block that is going out.
+void Session::sendNextFileBlock()
+{
+    Outgoing& item = outgoing.front();
+    item.data.resize(fileBlockSize);
+    ssize_t count;
+    do {
+        count = ::pread(item.file.fd, &item.data[0], fileBlockSize, static_cast<off_t>(item.position));
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) {
+        finishFront(std::strerror(errno));
+        return;
+    }
+    if (count == 0) {
+        finishFront(std::string());
+        return;
+    }
+    item.data.resize(static_cast<std::size_t>(count));
+    item.position += static_cast<std::uint64_t>(count);
+    writeFront(item.data.data(), item.data.size());
+}
+
+void Session::shutDownSending()
+{
+    boost::system::error_code error;
+    socket.shutdown(asio::ip::tcp::socket::shutdown_send, error);
+    if (error)
+        Log::line("closing the sending side failed: ", error.message());
+    else
+        Log::line("sending closed.");
+    sendRefusal = "sending was closed";
+    finishFront(std::string());
+    // Nothing can pass either way any more.
+    if (readEndedByPeer)
+        releaseSocket();
+}
+
+// Strand only. The socket closes with a zero linger time, so the kernel
+// drops what it still holds and answers the client with a reset.
+void Session::abortConnection()
+{
+    if (sendRefusal == connectionResetReason)
+        return;
+    sendRefusal = connectionResetReason;
+    if (socket.is_open()) {
+        boost::system::error_code ignored;
+        socket.set_option(asio::socket_base::linger(true, 0), ignored);
+    }
+    releaseSocket();
+    pieceTimer.cancel();
+    Log::line("connection reset.");
+    // A parked read has no wait to be cancelled: its end is reported here.
+    if (readParked) {
+        readParked = false;
+        endReading(asio::error::operation_aborted);
+    }
+    pump();
+}
+
+// Strand only: logs and reports how the front send ended, and drops it.
+void Session::finishFront(const std::string& error)
+{
+    const Outgoing::Kind kind = outgoing.front().kind;
     const std::uint64_t id = outgoing.front().id;
     outgoing.pop_front();
-    if (error) {
-        Log::line("send failed: ", error.message());
-        // The client has ended its sending and cannot take more either.
-        if (readEndedByPeer)
-            releaseSocket();
-    } else {
+    if (kind == Outgoing::Kind::CloseSending)
+        return;
+    if (error.empty())
         Log::line("sendDone.");
-    }
-    reportSendResult(id, error ? error.message() : std::string());
-    if (!outgoing.empty())
-        writeNext();
+    else
+        Log::line("send failed: ", error);
+    reportSendResult(id, error);
 }
 
 // A listener that throws must not stop the queued writes, nor the IO thread.
@@ -252,14 +477,27 @@ void Session::reportSendResult(std::uint64_t id, const std::string& error)
     }
 }
 
+void Session::reportSentData(std::uint64_t id, const std::string& bytes)
+{
+    try {
+        sentDataSignal(id, bytes);
+    } catch (const std::exception& e) {
+        Log::line("sent data listener failed: ", e.what());
+    } catch (...) {
+        Log::line("sent data listener failed with an unknown exception");
+    }
+}
+
 void Session::close()
 {
     readSignal.disconnect_all_slots();
     sendResultSignal.disconnect_all_slots();
+    sentDataSignal.disconnect_all_slots();
     socketUsable.store(false);
     asio::post(strand, [self = shared_from_this()] {
         boost::system::error_code ignored;
         self->socket.close(ignored);
+        self->pieceTimer.cancel();
     });
 }
 

@@ -2,12 +2,14 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -28,6 +30,8 @@ class Session : public boost::enable_shared_from_this<Session>
 public:
     // The most one read takes from the socket, and so the largest chunk.
     static constexpr std::size_t maxChunkSize = 1000000;
+    // A file is sent in blocks of this size, one block in memory at a time.
+    static constexpr std::size_t fileBlockSize = 256 * 1024;
 
     static boost::shared_ptr<Session> getInstance(boost::asio::io_context& ioService);
 
@@ -50,8 +54,26 @@ public:
     // Queues data for writing and returns its number among this Session's
     // sends (1, 2, 3, ...); its outcome is reported on sendResultSignal.
     std::uint64_t send(std::string data);
+    // Sends bytes as writes of pieceSize bytes with delay between them, queued
+    // in order with the other sends; one result once the last piece went out.
+    // A pieceSize of 0 is refused: returns 0 and sends nothing.
+    std::uint64_t sendInPieces(std::string bytes, std::size_t pieceSize, std::chrono::milliseconds delay);
+    // Sends header (may be empty), then the file's bytes up to its end,
+    // streamed in blocks of fileBlockSize. The file is opened when the send's
+    // turn comes; every block written is reported on sentDataSignal, the
+    // header as a block of its own. A file that cannot be opened or read
+    // ends the send with the system's reason.
+    std::uint64_t sendFile(std::string header, const std::string& path);
+    // Once the sends queued before have gone out, shuts down the sending
+    // side: the client reads the end of the stream. Reading goes on. Sends
+    // queued later fail with "sending was closed".
+    void closeSending();
+    // Abortive close: the client sees a reset. Queued sends fail with
+    // "connection reset by the server"; reading ends.
+    void resetConnection();
     void close();
-    // False once the socket was closed or given back.
+    // False once the socket was closed or given back, or its sending side
+    // closed or reset.
     bool canSend() const;
     std::string getEndpointString() const;
 
@@ -67,6 +89,9 @@ public:
     // Emitted on the strand once a write has ended: the send's number and the
     // empty string when all of it was written, otherwise the error.
     boost::signals2::signal<void(std::uint64_t id, const std::string& error)> sendResultSignal;
+    // Emitted on the strand for every block of a sendFile once it has been
+    // written: the send's number and the block.
+    boost::signals2::signal<void(std::uint64_t id, const std::string& bytes)> sentDataSignal;
 
 private:
     void readNext();
@@ -74,9 +99,21 @@ private:
     std::size_t readWaitingBytes(boost::system::error_code& error);
     void handleRead(const boost::system::error_code& error, std::size_t bytesRead);
     void endReading(const boost::system::error_code& error);
-    void writeNext();
-    void sendDone(const boost::system::error_code& error);
+    struct Outgoing;
+    void enqueue(Outgoing item);
+    void pump();
+    void startFront();
+    void writeFront(const char* bytes, std::size_t size);
+    void frontWritten(const boost::system::error_code& error);
+    void writeNextPiece();
+    void pieceDelayOver(const boost::system::error_code& error);
+    bool openFrontFile();
+    void sendNextFileBlock();
+    void shutDownSending();
+    void abortConnection();
+    void finishFront(const std::string& error);
     void reportSendResult(std::uint64_t id, const std::string& error);
+    void reportSentData(std::uint64_t id, const std::string& bytes);
     void releaseSocket();
 
     boost::asio::strand<boost::asio::io_context::executor_type> strand;
@@ -84,14 +121,46 @@ private:
     boost::asio::ip::tcp::endpoint acceptedEndpoint;
     std::string endpointText;
 
+    // A descriptor of a file being sent, closed with it.
+    class FileHandle
+    {
+    public:
+        FileHandle() = default;
+        FileHandle(FileHandle&& other) noexcept;
+        FileHandle& operator=(FileHandle&&) = delete;
+        ~FileHandle();
+        int fd = -1;
+    };
+
     // Strand-only state. A list rather than a deque: most connections never
     // send, and an empty deque already allocates.
     struct Outgoing
     {
+        enum class Kind { Bytes, Pieces, File, CloseSending };
+        Outgoing(Kind kind, std::uint64_t id)
+            : kind(kind)
+            , id(id)
+        {
+        }
+        Kind kind;
         std::uint64_t id;
+        // Bytes and Pieces: what is sent. File: the header, then each block.
         std::string data;
+        std::size_t pieceSize = 0;
+        std::chrono::milliseconds delay{0};
+        // Pieces: bytes written so far. File: where the next block starts.
+        std::uint64_t position = 0;
+        std::size_t lastWriteSize = 0;
+        std::string path;
+        FileHandle file;
     };
     std::list<Outgoing> outgoing;
+    // An operation of the front item (a write, a pause between pieces) is
+    // under way; its handler goes on from there.
+    bool frontBusy = false;
+    // Set once the sending side was shut down or reset: why every later send fails.
+    std::string sendRefusal;
+    boost::asio::steady_timer pieceTimer;
     bool readParked = false;
     bool readEnded = false;
     // Reading ended with the end of the stream: the client ended its sending.
@@ -99,6 +168,7 @@ private:
 
     std::atomic<bool> readPaused{false};
     std::atomic<bool> socketUsable{true};
+    std::atomic<bool> sendingEnded{false};
     std::atomic<std::uint64_t> lastSendId{0};
 
     // The read buffer, strand-only. A read goes straight into it and the same

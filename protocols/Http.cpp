@@ -22,25 +22,12 @@ std::string Http::frame(std::string body)
 std::string Http::frameResponse(const std::string& codeAndReason, const AttributeList& headerLines,
                                  const std::string& body) const
 {
-    std::ostringstream header;
-    header << "HTTP/1.0 " << codeAndReason << crlf;
-    for (const auto& [name, value] : headerLines)
-        header << name << ": " << value << crlf;
-    header << "Content-Length: " << body.size() << crlf;
-    header << crlf;
-    return header.str() + body;
+    return headerFor(codeAndReason, headerLines, body.size()) + body;
 }
 
 void Http::setStatus(std::string codeAndReason)
 {
     status = std::move(codeAndReason);
-}
-
-bool Http::setCloseAfterResponse(bool close)
-{
-    const bool previous = closeAfterResponse;
-    closeAfterResponse = close;
-    return previous;
 }
 
 void Http::setAttributes(AttributeList newAttributes)
@@ -53,9 +40,40 @@ void Http::readHandler(const std::string& data)
     readDataSignal(data);
 }
 
+std::string Http::frameHeader(std::uint64_t bodyLength)
+{
+    return headerFor(status, attributes, bodyLength);
+}
+
 std::string Http::prepareHeader(AttributeList headerLines, const std::string& body)
 {
-    std::string response = frameResponse(status, headerLines, body);
-    response.resize(response.size() - body.size());
-    return response;
+    return headerFor(status, headerLines, body.size());
+}
+
+std::string Http::headerFor(const std::string& codeAndReason, const AttributeList& headerLines,
+                            std::uint64_t bodyLength) const
+{
+    std::ostringstream header;
+    header << "HTTP/1.0 " << codeAndReason << crlf;
+    for (const auto& [name, value] : headerLines)
+        header << name << ": " << value << crlf;
+    header << "Content-Length: " << bodyLength << crlf;
+    header << crlf;
+    return header.str();
+}
+
+bool Http::setCloseAfterResponse(bool close)
+{
+    return closeAfterResponse.exchange(close);
+}
+
+bool Http::getCloseAfterResponse() const
+{
+    return closeAfterResponse.load();
+}
+
+void Http::responseQueued()
+{
+    if (closeAfterResponse.load())
+        closeSending();
 }

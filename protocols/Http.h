@@ -2,6 +2,8 @@
 
 #include "ProtocolBase.h"
 
+#include <atomic>
+
 // Sends every text as one complete HTTP/1.0 response whose header lines are
 // the connection's attribute list. Received data is reported unparsed.
 class Http : public ProtocolBase
@@ -13,6 +15,7 @@ public:
 
     bool hasAttributes() override;
     std::string frame(std::string body) override;
+    std::string frameHeader(std::uint64_t bodyLength) override;
     void setAttributes(AttributeList attributes) override;
     void readHandler(const std::string& data) override;
 
@@ -25,14 +28,20 @@ public:
     // The code and reason of the status line that frame writes, "200 OK" at first.
     void setStatus(std::string codeAndReason);
     const std::string& getStatus() const { return status; }
-    // Whether the user wants the connection's sending closed after each
-    // response; returns the previous choice.
+    // When on, every response is followed by closeSending: the HTTP/1.0 way
+    // of ending a response. Off for a new connection. Returns the previous choice.
     bool setCloseAfterResponse(bool close);
-    bool getCloseAfterResponse() const { return closeAfterResponse; }
+    bool getCloseAfterResponse() const;
+
+protected:
+    void responseQueued() override;
 
 private:
+    std::string headerFor(const std::string& codeAndReason, const AttributeList& headerLines,
+                          std::uint64_t bodyLength) const;
+
+    std::atomic<bool> closeAfterResponse{false};
     // GUI thread only: set by the attributes editor and the window, read by frame.
     AttributeList attributes;
     std::string status = "200 OK";
-    bool closeAfterResponse = false;
 };

@@ -4,7 +4,34 @@
 
 #include <boost/bind/bind.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <utility>
+
+namespace
+{
+// The size of the readable regular file at path, or false with the reason.
+bool readableFileSize(const std::string& path, std::uint64_t& size, std::string& error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct stat status {};
+    const bool statted = ::fstat(fd, &status) == 0;
+    error = statted ? "" : std::strerror(errno);
+    ::close(fd);
+    if (statted && !S_ISREG(status.st_mode))
+        error = "not a regular file";
+    size = static_cast<std::uint64_t>(status.st_size);
+    return error.empty();
+}
+}
 
 ProtocolBase::ProtocolBase(boost::shared_ptr<Session> session)
     : session(std::move(session))
@@ -25,6 +52,14 @@ void ProtocolBase::subscribeToSession()
     session->sendResultSignal.connect(
         ResultSlot(&ProtocolBase::onSendResult, this, boost::placeholders::_1, boost::placeholders::_2)
             .track(shared_from_this()));
+    session->sentDataSignal.connect(
+        ResultSlot(&ProtocolBase::onSentData, this, boost::placeholders::_1, boost::placeholders::_2)
+            .track(shared_from_this()));
+}
+
+void ProtocolBase::onSentData(std::uint64_t id, const std::string& bytes)
+{
+    sentDataSignal(id, bytes);
 }
 
 void ProtocolBase::onSendResult(std::uint64_t id, const std::string& error)
@@ -49,7 +84,47 @@ std::string ProtocolBase::frame(std::string body)
 
 std::uint64_t ProtocolBase::sendFramed(std::string bytes)
 {
-    return session->send(std::move(bytes));
+    const std::uint64_t id = session->send(std::move(bytes));
+    responseQueued();
+    return id;
+}
+
+std::uint64_t ProtocolBase::sendInPieces(std::string body, std::size_t pieceSize, std::chrono::milliseconds delay)
+{
+    if (pieceSize == 0)
+        return 0;
+    const std::uint64_t id = session->sendInPieces(frame(std::move(body)), pieceSize, delay);
+    responseQueued();
+    return id;
+}
+
+std::uint64_t ProtocolBase::sendFile(const std::string& path, std::string& error)
+{
+    std::uint64_t size = 0;
+    if (!readableFileSize(path, size, error))
+        return 0;
+    const std::uint64_t id = session->sendFile(frameHeader(size), path);
+    responseQueued();
+    return id;
+}
+
+std::string ProtocolBase::frameHeader(std::uint64_t)
+{
+    return std::string();
+}
+
+void ProtocolBase::responseQueued()
+{
+}
+
+void ProtocolBase::closeSending()
+{
+    session->closeSending();
+}
+
+void ProtocolBase::resetConnection()
+{
+    session->resetConnection();
 }
 
 std::string ProtocolBase::send(std::string data)

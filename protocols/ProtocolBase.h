@@ -4,6 +4,8 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -37,8 +39,25 @@ public:
     std::uint64_t sendFramed(std::string bytes);
     // Frames data and sends it; returns the bytes sent.
     virtual std::string send(std::string data);
-    // False once the connection's socket was closed or given back: nothing
-    // sent would reach the client.
+    // Frames body like send and sends the result as writes of pieceSize
+    // bytes with delay between them; returns the send's number, or 0 (and
+    // sends nothing) for a pieceSize of 0.
+    std::uint64_t sendInPieces(std::string body, std::size_t pieceSize, std::chrono::milliseconds delay);
+    // Sends frameHeader(file size) and then the file, streamed; every block
+    // written is reported on sentDataSignal. Returns the send's number, or 0
+    // with error set to the reason (and nothing sent) when path is not a
+    // readable regular file.
+    std::uint64_t sendFile(const std::string& path, std::string& error);
+    // What goes on the wire before a body of bodyLength bytes sent from a
+    // file: nothing, or for HTTP the response's header.
+    virtual std::string frameHeader(std::uint64_t bodyLength);
+    // Once what was sent before has gone out, ends the sending side: the
+    // client reads the end of the stream and may still send.
+    void closeSending();
+    // Closes at once so that the client sees a reset; queued sends fail.
+    void resetConnection();
+    // False once the connection's socket was closed or given back, or its
+    // sending side closed or reset: nothing sent would reach the client.
     bool canSend() const;
     virtual void setAttributes(AttributeList attributes);
     virtual void readHandler(const std::string& data) = 0;
@@ -61,9 +80,17 @@ public:
     // Emitted on an IO thread once a send has ended: its number and the
     // empty string when it was written whole, otherwise the error.
     boost::signals2::signal<void(std::uint64_t id, const std::string& error)> sendResultSignal;
+    // Emitted on an IO thread for every block of a sendFile once it has been
+    // written, the header included: the send's number and the block.
+    boost::signals2::signal<void(std::uint64_t id, const std::string& bytes)> sentDataSignal;
+
+protected:
+    // Called after every response was queued (sendFramed, sendInPieces, sendFile).
+    virtual void responseQueued();
 
 private:
     void onSendResult(std::uint64_t id, const std::string& error);
+    void onSentData(std::uint64_t id, const std::string& bytes);
 
     boost::shared_ptr<Session> session;
 };

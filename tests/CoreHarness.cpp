@@ -1,5 +1,6 @@
 #include "CoreHarness.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace TestSupport
@@ -52,6 +53,27 @@ bool ChunkRecorder::waitForBytes(std::size_t n, std::chrono::milliseconds timeou
 bool ChunkRecorder::waitForEnd(std::chrono::milliseconds timeout)
 {
     return waitUntil([&] { return endCount() > 0; }, timeout);
+}
+
+SentDataRecorder::SentDataRecorder(ProtocolBase& protocol)
+{
+    protocol.sentDataSignal.connect([this](std::uint64_t, const std::string& block) {
+        std::lock_guard<std::mutex> lock(mutex);
+        sent += block;
+        largest = std::max(largest, block.size());
+    });
+}
+
+std::string SentDataRecorder::bytes()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return sent;
+}
+
+std::size_t SentDataRecorder::largestBlock()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return largest;
 }
 
 CoreHarness::CoreHarness()

@@ -40,6 +40,21 @@ private:
     int ends = 0;
 };
 
+// Every block one protocol reported on sentDataSignal, concatenated.
+class SentDataRecorder
+{
+public:
+    explicit SentDataRecorder(ProtocolBase& protocol);
+
+    std::string bytes();
+    std::size_t largestBlock();
+
+private:
+    std::mutex mutex;
+    std::string sent;
+    std::size_t largest = 0;
+};
+
 // A Core listening on a port the system picks, whose newProtocolSignal
 // listener keeps every protocol with a recorder subscribed to it. Owns the log
 // capture, so that it outlives the IO threads. Closes every kept protocol and

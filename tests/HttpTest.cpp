@@ -137,3 +137,29 @@ TEST_F(HttpFraming, RequestsAreReportedUnparsed)
     ASSERT_TRUE(recorder->waitForBytes(request.size()));
     EXPECT_EQ(recorder->data(), request);
 }
+
+TEST_F(HttpFraming, PiecesAndFilesAreWholeResponsesThatCanEndTheStream)
+{
+    protocol->setAttributes({{"Content-Type", "application/octet-stream"}});
+    const std::string header = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: 3\r\n\r\n";
+    EXPECT_EQ(protocol->frameHeader(3), header);
+    protocol->sendInPieces("abc", 2, 1ms);
+    EXPECT_EQ(client.read(header.size() + 3), header + "abc");
+
+    auto& http = dynamic_cast<Http&>(*protocol);
+    EXPECT_FALSE(http.getCloseAfterResponse());
+    http.setCloseAfterResponse(true);
+    SentDataRecorder sentData(*protocol);
+    const std::string contents = patternBytes(2 * 1024 * 1024 + 3, 31);
+    TemporaryFile file(contents);
+    std::string error;
+    EXPECT_NE(protocol->sendFile(file.path(), error), 0u);
+    const std::string expected =
+        "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: 2097155\r\n\r\n" + contents;
+    std::string received;
+    EXPECT_TRUE(client.readUntilClosed(received, 30s));
+    EXPECT_TRUE(received == expected);
+    EXPECT_TRUE(waitUntil([&] { return sentData.bytes().size() == expected.size(); }));
+    EXPECT_TRUE(sentData.bytes() == expected);
+    EXPECT_FALSE(protocol->canSend());
+}

@@ -11,8 +11,12 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -503,4 +507,132 @@ TEST(SessionSendResults, ResetClientReleasesTheSocketAndSendsFail)
     EXPECT_FALSE(results.all().front().second.empty());
     EXPECT_TRUE(h.log.waitForLineStartingWith("send failed: "));
     EXPECT_EQ(h.log.countLines("sendDone."), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Ending the sending side, resets, pieces and files
+
+namespace
+{
+using Results = std::vector<std::pair<std::uint64_t, std::string>>;
+
+// More than the server's send buffer and the client's fixed receive buffer
+// hold together: a send of it stays under way while the client reads nothing.
+constexpr std::size_t moreThanTheBuffersHold = 16 * MB;
+
+// A client whose receive buffer is fixed, so that the kernel cannot grow it.
+bool connectWithSmallWindow(TestClient& client, unsigned short port)
+{
+    return client.open(64 * 1024) && client.connectOpened(port);
+}
+}
+
+TEST(SessionSending, ClosedSendingEndsTheStreamWhileTheClientIsStillHeard)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto protocol = h.protocol(0);
+    SendResults results(*protocol);
+
+    EXPECT_EQ(protocol->sendFramed("reply"), 1u);
+    protocol->closeSending();
+    EXPECT_FALSE(protocol->canSend());
+    EXPECT_EQ(protocol->sendFramed("late"), 2u);
+    std::string received;
+    ASSERT_TRUE(client.readUntilClosed(received));
+    EXPECT_EQ(received, "reply");
+    ASSERT_TRUE(results.waitFor(2));
+    EXPECT_EQ(results.all(), (Results{{1, ""}, {2, "sending was closed"}}));
+
+    ASSERT_TRUE(client.write("still here"));
+    ASSERT_TRUE(h.recorder(0)->waitForBytes(10));
+    EXPECT_EQ(h.recorder(0)->data(), "still here");
+    protocol->closeSending();
+    client.shutdownWrite();
+    ASSERT_TRUE(h.recorder(0)->waitForEnd());
+    EXPECT_EQ(h.log.countLines("sending closed."), 1);
+    EXPECT_EQ(h.log.countLines("send failed: sending was closed"), 1);
+}
+
+TEST(SessionSending, ResetReachesTheClientAndFailsTheQueuedSends)
+{
+    CoreHarness h;
+    TestClient client;
+    ASSERT_TRUE(connectWithSmallWindow(client, h.listen()));
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto protocol = h.protocol(0);
+    SendResults results(*protocol);
+
+    protocol->sendFramed(patternBytes(moreThanTheBuffersHold, 21));
+    protocol->sendInPieces("queued", 2, 1ms);
+    protocol->resetConnection();
+    EXPECT_FALSE(protocol->canSend());
+    EXPECT_EQ(readToEnd(client.handle()), ECONNRESET);
+    ASSERT_TRUE(results.waitFor(2));
+    const std::string reason = "connection reset by the server";
+    EXPECT_EQ(results.all(), (Results{{1, reason}, {2, reason}}));
+    ASSERT_TRUE(h.recorder(0)->waitForEnd());
+    EXPECT_EQ(h.log.countLines("connection reset."), 1);
+}
+
+TEST(SessionSending, PiecesArriveWholeInOrderAndNoSoonerThanTheirDelays)
+{
+    CoreHarness h;
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto protocol = h.protocol(0);
+    SendResults results(*protocol);
+
+    EXPECT_EQ(protocol->sendInPieces("refused", 0, 1ms), 0u);
+    const std::string text = patternBytes(20, 22);
+    constexpr auto delay = 30ms;
+    constexpr int pieces = 7; // of 3 bytes, the last of 2
+    // Taken before the first piece can leave: a lower bound that scheduling cannot break.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(protocol->sendInPieces(text, 3, delay), 1u);
+    EXPECT_EQ(protocol->sendFramed("after"), 2u);
+    EXPECT_EQ(client.read(text.size()), text);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, (pieces - 1) * delay);
+    EXPECT_EQ(client.read(5), "after");
+    ASSERT_TRUE(results.waitFor(2));
+    EXPECT_EQ(results.all(), (Results{{1, ""}, {2, ""}}));
+}
+
+TEST(SessionSending, FilesArriveByteForByteAndUnreadableOnesSendNothing)
+{
+    CoreHarness h;
+    TestClient client;
+    ASSERT_TRUE(connectWithSmallWindow(client, h.listen()));
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto protocol = h.protocol(0);
+    SendResults results(*protocol);
+    SentDataRecorder sentData(*protocol);
+    const std::string contents = patternBytes(3 * MB + 5, 23);
+    TemporaryFile file(contents);
+
+    std::string error;
+    EXPECT_EQ(protocol->sendFile(file.directory() + "/missing", error), 0u);
+    EXPECT_EQ(error, "No such file or directory");
+    EXPECT_EQ(protocol->sendFile(file.directory(), error), 0u);
+    EXPECT_EQ(error, "not a regular file");
+    EXPECT_EQ(protocol->sendFile(file.path(), error), 1u);
+    EXPECT_EQ(error, "");
+    EXPECT_TRUE(client.read(contents.size(), 30s) == contents);
+    ASSERT_TRUE(results.waitFor(1));
+    EXPECT_TRUE(sentData.bytes() == contents);
+    EXPECT_LE(sentData.largestBlock(), Session::fileBlockSize);
+
+    // A file that is gone when its turn comes fails with the system's reason.
+    const std::string first = patternBytes(moreThanTheBuffersHold, 24);
+    protocol->sendFramed(first);
+    TemporaryFile vanishing("never sent");
+    EXPECT_EQ(protocol->sendFile(vanishing.path(), error), 3u);
+    ::unlink(vanishing.path().c_str());
+    protocol->sendFramed("end");
+    EXPECT_TRUE(client.read(first.size() + 3, 30s) == first + "end");
+    ASSERT_TRUE(results.waitFor(4));
+    EXPECT_EQ(results.all()[2], std::make_pair(std::uint64_t(3), std::string("No such file or directory")));
+    EXPECT_EQ(h.log.countLines("send failed: No such file or directory"), 1);
+    EXPECT_TRUE(sentData.bytes() == contents);
 }

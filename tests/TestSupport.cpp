@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 
 namespace TestSupport
@@ -398,5 +399,41 @@ int threadCount()
         ::closedir(dir);
     }
     return count;
+}
+TemporaryFile::TemporaryFile(const std::string& contents)
+{
+    char pattern[] = "/tmp/brindlewick-test-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+        return;
+    directoryPath = pattern;
+    filePath = directoryPath + "/file";
+    std::ofstream(filePath, std::ios::binary).write(contents.data(), static_cast<std::streamsize>(contents.size()));
+}
+
+TemporaryFile::~TemporaryFile()
+{
+    if (directoryPath.empty())
+        return;
+    ::unlink(filePath.c_str());
+    ::rmdir(directoryPath.c_str());
+}
+
+int readToEnd(int fd, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::vector<char> buffer(65536);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return -1;
+        pollfd readable{fd, POLLIN, 0};
+        if (::poll(&readable, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        const ssize_t count = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (count == 0)
+            return 0;
+        if (count < 0 && errno != EINTR && errno != EAGAIN)
+            return errno;
+    }
 }
 }

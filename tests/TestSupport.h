@@ -129,6 +129,30 @@ private:
     bool lowered = false;
 };
 
+// A file with the given contents in a directory of its own, both removed
+// when it goes out of scope.
+class TemporaryFile
+{
+public:
+    explicit TemporaryFile(const std::string& contents);
+    ~TemporaryFile();
+
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    const std::string& path() const { return filePath; }
+    const std::string& directory() const { return directoryPath; }
+
+private:
+    std::string directoryPath;
+    std::string filePath;
+};
+
+// Reads and drops what arrives until the stream ends. Returns 0 for the end
+// of the stream, the errno of a failed read (ECONNRESET for a reset), or -1
+// when the deadline passed.
+int readToEnd(int fd, std::chrono::milliseconds timeout = 20s);
+
 // Number of threads of this process.
 int threadCount();
 

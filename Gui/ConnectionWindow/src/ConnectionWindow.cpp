@@ -430,7 +430,6 @@ void ConnectionWindow::onSendButtonClick()
     sendReplyBytes(protocol->frame(encoded.bytes));
     textEdit_2->clear();
     showSendError(QString());
-    closeSendingIfAsked();
 }
 
 void ConnectionWindow::sendReplyBytes(std::string framed)
@@ -449,17 +448,7 @@ bool ConnectionWindow::sendSavedReply(const SavedReply& reply)
     }
     sendReplyBytes(http ? http->frameResponse(reply.status, reply.headers, encoded.bytes)
                         : protocol->frame(encoded.bytes));
-    closeSendingIfAsked();
     return true;
-}
-
-void ConnectionWindow::closeSendingIfAsked()
-{
-    if (!http || !http->getCloseAfterResponse())
-        return;
-    // TODO(close after response): call protocol->closeSending() here once
-    // ProtocolBase has it (Session::closeSending); until then the box only
-    // records the choice and the connection stays open.
 }
 
 void ConnectionWindow::onSendSavedClick()

@@ -99,7 +99,6 @@ private:
     void sendReplyBytes(std::string framed);
     bool sendSavedReply(const SavedReply& reply);
     const SavedReply* chosenSavedReply() const;
-    void closeSendingIfAsked();
     void rememberAutoReply();
     void answerNewChunks();
     void requestUpdate();
