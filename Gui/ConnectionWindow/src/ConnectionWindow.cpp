@@ -16,6 +16,7 @@
 #include "Transcript.h"
 #include "TranscriptSaver.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -36,6 +37,12 @@ constexpr int drawSliceMs = 12;
 constexpr qint64 frameIntervalMs = 4;
 // While the transcript's file cannot be written, how often to try again.
 constexpr int storageRetryMs = 1000;
+
+QEvent::Type updateEventType()
+{
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
 
 qint64 monotonicMs()
 {
@@ -268,10 +275,21 @@ void ConnectionWindow::closeSession()
     protocol->close();
 }
 
-// IO thread, under the recorder's lock.
+// IO thread, under the recorder's lock. A plain event rather than a queued
+// functor: the event is made and read inside Qt, whose event queue is the
+// hand-off, and carries nothing of ours across threads. Qt drops it if the
+// window is gone by the time it would be delivered.
 void ConnectionWindow::requestUpdate()
 {
-    QMetaObject::invokeMethod(this, [this] { catchUp(); }, Qt::QueuedConnection);
+    QCoreApplication::postEvent(this, new QEvent(updateEventType()));
+}
+
+bool ConnectionWindow::event(QEvent* event)
+{
+    if (event->type() != updateEventType())
+        return QWidget::event(event);
+    catchUp();
+    return true;
 }
 
 void ConnectionWindow::catchUp()

@@ -90,6 +90,8 @@ public slots:
 protected:
     // Ctrl+Return in the input sends.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Takes the update requests posted from the IO threads.
+    bool event(QEvent* event) override;
 
 private:
     void setupSendingControls();
