@@ -52,10 +52,8 @@ public:
     void endChunk();
     // A paragraph of its own that is not data: a marker, an event.
     void appendNote(const QString& text);
-    // Changes the text of the last note, if it is still the last paragraph
-    // but for what was drawn after it; returns false if there is none.
-    bool hasNote() const { return lastNotePosition >= 0; }
-    // Removes everything after the last note and rewrites it.
+    // Removes everything after the last note and rewrites it (or adds a note
+    // if there is none).
     void rewriteLastNote(const QString& text);
 
     const QTextCharFormat& getRemoteFormat() const { return formats[0]; }
