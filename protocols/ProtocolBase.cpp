@@ -91,9 +91,15 @@ std::uint64_t ProtocolBase::sendFramed(std::string bytes)
 
 std::uint64_t ProtocolBase::sendInPieces(std::string body, std::size_t pieceSize, std::chrono::milliseconds delay)
 {
+    return pieceSize == 0 ? 0 : sendFramedInPieces(frame(std::move(body)), pieceSize, delay);
+}
+
+std::uint64_t ProtocolBase::sendFramedInPieces(std::string bytes, std::size_t pieceSize,
+                                               std::chrono::milliseconds delay)
+{
     if (pieceSize == 0)
         return 0;
-    const std::uint64_t id = session->sendInPieces(frame(std::move(body)), pieceSize, delay);
+    const std::uint64_t id = session->sendInPieces(std::move(bytes), pieceSize, delay);
     responseQueued();
     return id;
 }

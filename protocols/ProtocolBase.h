@@ -43,6 +43,8 @@ public:
     // bytes with delay between them; returns the send's number, or 0 (and
     // sends nothing) for a pieceSize of 0.
     std::uint64_t sendInPieces(std::string body, std::size_t pieceSize, std::chrono::milliseconds delay);
+    // The same for bytes that are already framed.
+    std::uint64_t sendFramedInPieces(std::string bytes, std::size_t pieceSize, std::chrono::milliseconds delay);
     // Sends frameHeader(file size) and then the file, streamed; every block
     // written is reported on sentDataSignal. Returns the send's number, or 0
     // with error set to the reason (and nothing sent) when path is not a

@@ -13,6 +13,9 @@
 #include <QInputDialog>
 #include <QSettings>
 
+#include <algorithm>
+#include <cerrno>
+
 using namespace GuiTest;
 using TestSupport::TestClient;
 
@@ -33,6 +36,26 @@ std::string httpResponse(const std::string& status, const std::string& contentTy
 {
     return "HTTP/1.0 " + status + "\r\nContent-Type: " + contentType +
            "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// Every byte the transcript holds as sent, in its order.
+std::string sentBytes(const Transcript& transcript)
+{
+    std::string all, piece;
+    for (std::size_t i = 0; i < transcript.chunkCount(); ++i) {
+        const Chunk chunk = transcript.chunk(i);
+        if (chunk.direction != Direction::Sent)
+            continue;
+        transcript.read(chunk.offset, chunk.length, piece);
+        all += piece;
+    }
+    return all;
+}
+
+bool showsNote(ConnectionWindow* window, const QString& start)
+{
+    const QStringList blocks = blockTexts(window->textEdit->document());
+    return std::any_of(blocks.begin(), blocks.end(), [&](const QString& block) { return block.startsWith(start); });
 }
 
 std::uint64_t sentChunks(ConnectionWindow* window)
@@ -63,6 +86,7 @@ private slots:
     void typedInputIsSentByteExactOrNotAtAll();
     void httpStatusSavedRepliesAndAutoReply();
     void damagedStoreFallsBackToDefaults();
+    void fileFaultsAndPiecesReachTheClientAndShowAsEvents();
 };
 
 void SendingTests::typedInputIsSentByteExactOrNotAtAll()
@@ -221,6 +245,65 @@ void SendingTests::damagedStoreFallsBackToDefaults()
     window->savedRepliesBox->setCurrentIndex(0);
     window->sendSavedButton->click();
     QCOMPARE(client.read(2, readTimeout), std::string("ok"));
+}
+
+// A file goes out whole and a reply typed meanwhile after it, on the wire and
+// in the transcript; pieces, Close Sending and Reset reach the client, each
+// shows in the conversation, and bad choices send nothing.
+void SendingTests::fileFaultsAndPiecesReachTheClientAndShowAsEvents()
+{
+    App app;
+    // A small receive window keeps the file in flight while the reply is typed.
+    TestClient client;
+    QVERIFY(client.open(4096) && client.connectOpened(app.startListening()));
+    QVERIFY(client.write("hi"));
+    ConnectionWindow* window = app.waitForWindow(client.localPort());
+    QVERIFY(window);
+
+    // More than the kernel's buffers hold: the file is still going out when
+    // the reply typed after it is taken.
+    const std::string contents = TestSupport::patternBytes(6 * 1024 * 1024 + 7, 3);
+    TestSupport::TemporaryFile file(contents);
+    QVERIFY(!window->sendFile(QString::fromStdString(file.directory() + "/missing")));
+    QVERIFY(window->sendErrorLabel->text().endsWith("missing: No such file or directory"));
+    QVERIFY(window->sendFile(QString::fromStdString(file.path())));
+    type(window, "after", 0);
+    window->sendButton->click();
+    QCoreApplication::sendPostedEvents();
+    const std::string expected = contents + "after";
+    QCOMPARE(client.read(expected.size(), readTimeout), expected);
+    QTRY_VERIFY_WITH_TIMEOUT(showsNote(window, "[Sent the file "), timeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(sentBytes(window->getTranscript()).size(), expected.size(), timeoutMs);
+    QVERIFY(sentBytes(window->getTranscript()) == expected);
+
+    window->piecesBox->setChecked(true);
+    window->pieceSizeBox->setValue(0);
+    type(window, "abcdefgh", 0);
+    window->sendButton->click();
+    QCOMPARE(window->sendErrorLabel->text(), QString("Send in pieces: a piece must be at least 1 byte"));
+    QCOMPARE(window->textEdit_2->toPlainText(), QString("abcdefgh"));
+    window->pieceSizeBox->setValue(3);
+    window->pieceDelayBox->setValue(5);
+    window->sendButton->click();
+    QCOMPARE(client.read(8, readTimeout), std::string("abcdefgh"));
+    QTRY_VERIFY_WITH_TIMEOUT(showsNote(window, "[Sent in 3 pieces of up to 3 bytes, 5 ms apart]"), timeoutMs);
+
+    // After Close Sending the client reads the end, and what it sends still shows.
+    window->closeSendingButton->click();
+    QCOMPARE(TestSupport::readToEnd(client.handle()), 0);
+    QVERIFY(showsNote(window, "[This side closed its sending"));
+    QVERIFY(!window->sendButton->isEnabled() && !window->sendFileButton->isEnabled());
+    QVERIFY(window->resetButton->isEnabled());
+    QVERIFY(client.write("still here"));
+    QTRY_VERIFY_WITH_TIMEOUT(hasBlock(window->textEdit->document(), "still here", remoteColor()), timeoutMs);
+
+    TestClient second(app.boundPort());
+    ConnectionWindow* other = app.waitForWindow(second.localPort());
+    QVERIFY(other);
+    other->resetButton->click();
+    QCOMPARE(TestSupport::readToEnd(second.handle()), ECONNRESET);
+    QVERIFY(showsNote(other, "[This side reset the connection]"));
+    QVERIFY(!other->resetButton->isEnabled() && !other->sendButton->isEnabled());
 }
 
 BRINDLEWICK_GUI_TEST_MAIN(SendingTests)

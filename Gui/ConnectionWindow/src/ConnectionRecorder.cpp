@@ -5,6 +5,8 @@
 #include "ProtocolBase.h"
 #include "Transcript.h"
 
+#include <algorithm>
+
 ConnectionRecorder::ConnectionRecorder(boost::weak_ptr<ProtocolBase> protocol,
                                        std::shared_ptr<Transcript> transcript)
     : protocol(std::move(protocol))
@@ -64,8 +66,43 @@ void ConnectionRecorder::recordChunk(const std::string& data)
 void ConnectionRecorder::onSendResult(std::uint64_t id, const std::string& error)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    events.sendResults.emplace_back(id, error);
+    lastFinishedSend = std::max(lastFinishedSend, id);
+    std::size_t chunk = noChunk;
+    const auto reply = repliesToRecord.find(id);
+    if (reply != repliesToRecord.end()) {
+        chunk = appendSent(reply->second);
+        repliesToRecord.erase(reply);
+    }
+    const auto file = lastChunkOfSend.find(id);
+    if (file != lastChunkOfSend.end()) {
+        chunk = file->second;
+        lastChunkOfSend.erase(file);
+    }
+    events.sendResults.push_back(SendResult{id, error, chunk});
     requestUpdate();
+}
+
+void ConnectionRecorder::onSentData(std::uint64_t id, const std::string& bytes)
+{
+    Log::line("onSentFileData: ", bytes.size());
+    std::lock_guard<std::mutex> lock(mutex);
+    lastChunkOfSend[id] = appendSent(bytes);
+    requestUpdate();
+}
+
+std::size_t ConnectionRecorder::recordWhenWritten(std::uint64_t id, std::string bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (id <= lastFinishedSend)
+        return appendSent(bytes);
+    repliesToRecord.emplace(id, std::move(bytes));
+    return noChunk;
+}
+
+// Called with the lock held.
+std::size_t ConnectionRecorder::appendSent(const std::string& bytes)
+{
+    return transcript->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
 }
 
 ConnectionRecorder::Events ConnectionRecorder::takeEvents()

@@ -20,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLocale>
@@ -126,6 +127,10 @@ void ConnectionWindow::connectProtocol()
         ResultSlot(&ConnectionRecorder::onSendResult, recorder.get(), boost::placeholders::_1,
                    boost::placeholders::_2)
             .track_foreign(recorder));
+    sentDataConnection = protocol->sentDataSignal.connect(
+        ResultSlot(&ConnectionRecorder::onSentData, recorder.get(), boost::placeholders::_1,
+                   boost::placeholders::_2)
+            .track_foreign(recorder));
 }
 
 ConnectionWindow::~ConnectionWindow()
@@ -133,6 +138,7 @@ ConnectionWindow::~ConnectionWindow()
     recorder->detach();
     readConnection.disconnect();
     sendResultConnection.disconnect();
+    sentDataConnection.disconnect();
     protocol->close();
     Log::line("Connection window destroyed");
     emit onWindowDestroying(windowId);
@@ -203,6 +209,11 @@ void ConnectionWindow::setupSendingControls()
     connect(sendSavedButton, &QPushButton::clicked, this, &ConnectionWindow::onSendSavedClick);
     connect(saveReplyButton, &QPushButton::clicked, this, &ConnectionWindow::onSaveAsReply);
     connect(deleteReplyButton, &QPushButton::clicked, this, &ConnectionWindow::onDeleteReply);
+    connect(sendFileButton, &QPushButton::clicked, this, &ConnectionWindow::onSendFileClick);
+    connect(closeSendingButton, &QPushButton::clicked, this, &ConnectionWindow::onCloseSendingClick);
+    connect(resetButton, &QPushButton::clicked, this, &ConnectionWindow::onResetClick);
+    connect(piecesBox, &QCheckBox::toggled, this, [this] { showSendError(QString()); });
+    connect(pieceSizeBox, qOverload<int>(&QSpinBox::valueChanged), this, [this] { showSendError(QString()); });
     connect(autoReplyBox, &QCheckBox::toggled, this, [this](bool on) {
         if (on)
             answeredChunks = receivedChunks(*transcript);
@@ -225,9 +236,8 @@ void ConnectionWindow::fillSavedReplies()
         savedRepliesBox->addItem(Latin1::toQString(reply.name));
     savedRepliesBox->setCurrentIndex(savedRepliesBox->findText(chosen));
     fillingSavedReplies = false;
-    const bool any = savedRepliesBox->count() > 0;
-    sendSavedButton->setEnabled(any && textEdit_2->isEnabled());
-    deleteReplyButton->setEnabled(any);
+    deleteReplyButton->setEnabled(savedRepliesBox->count() > 0);
+    updateSendingEnabled();
 }
 
 void ConnectionWindow::rememberAutoReply()
@@ -303,8 +313,8 @@ void ConnectionWindow::takeEvents()
 {
     const ConnectionRecorder::Events events = recorder->takeEvents();
     ended = ended || events.ended;
-    for (const auto& [id, error] : events.sendResults)
-        showSendResult(id, error);
+    for (const ConnectionRecorder::SendResult& result : events.sendResults)
+        showSendResult(result);
     if (events.readingPaused && !readingPaused) {
         readingPaused = true;
         showState(QStringLiteral("Reading from this client is paused: the transcript file cannot be written "
@@ -402,25 +412,37 @@ void ConnectionWindow::retryStorage()
 void ConnectionWindow::markInactive()
 {
     inactiveShown = true;
-    if (!protocol->canSend()) {
-        sendButton->setEnabled(false);
-        sendSavedButton->setEnabled(false);
-        textEdit_2->setEnabled(false);
-    }
+    updateSendingEnabled();
     emit onWindowInactive(windowId);
+}
+
+void ConnectionWindow::updateSendingEnabled()
+{
+    const bool canSend = protocol->canSend();
+    for (QWidget* control : {static_cast<QWidget*>(sendButton), static_cast<QWidget*>(textEdit_2),
+                             static_cast<QWidget*>(sendFileButton), static_cast<QWidget*>(closeSendingButton)})
+        control->setEnabled(canSend);
+    sendSavedButton->setEnabled(canSend && savedRepliesBox->count() > 0);
+    // A reset is still possible while the socket is open, after Close Sending too.
+    resetButton->setEnabled(!connectionReset && (!ended || canSend));
 }
 
 void ConnectionWindow::onReadLocalDataSlot(QString data)
 {
-    const std::string bytes = Latin1::toBytes(data);
+    std::string bytes = Latin1::toBytes(data);
     std::string line("onReadLocalDataSlot:");
     appendEscaped(line, bytes.data(), bytes.size());
     Log::writeLine(line);
-    const std::size_t chunk = transcript->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
-    if (!sendIdsToRecord.empty()) {
-        chunkOfSend[sendIdsToRecord.front()] = chunk;
-        sendIdsToRecord.pop_front();
+    if (repliesToRecord.empty()) {
+        transcript->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
+        scheduleDraw();
+        return;
     }
+    const ReplyToRecord reply = repliesToRecord.front();
+    repliesToRecord.pop_front();
+    sends[reply.id].chunk =
+        reply.whenWritten ? recorder->recordWhenWritten(reply.id, std::move(bytes))
+                          : transcript->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
     scheduleDraw();
 }
 
@@ -436,25 +458,51 @@ void ConnectionWindow::onSendButtonClick()
         showSendError(QString::fromStdString(encoded.error));
         return;
     }
-    if (http) {
-        const std::string status = Latin1::toBytes(statusBox->currentText());
-        const std::string problem = HttpStatus::problem(status);
-        if (!problem.empty()) {
-            showSendError(Latin1::toQString(problem));
-            return;
-        }
-        http->setStatus(status);
-    }
-    sendReplyBytes(protocol->frame(encoded.bytes));
+    if (!applyHttpStatus() || !sendReplyBytes(protocol->frame(encoded.bytes)))
+        return;
     textEdit_2->clear();
     showSendError(QString());
 }
 
-void ConnectionWindow::sendReplyBytes(std::string framed)
+bool ConnectionWindow::applyHttpStatus()
 {
+    if (!http)
+        return true;
+    const std::string status = Latin1::toBytes(statusBox->currentText());
+    const std::string problem = HttpStatus::problem(status);
+    if (!problem.empty()) {
+        showSendError(Latin1::toQString(problem));
+        return false;
+    }
+    http->setStatus(status);
+    return true;
+}
+
+bool ConnectionWindow::sendReplyBytes(std::string framed)
+{
+    const bool inPieces = piecesBox->isChecked();
+    const int pieceSize = pieceSizeBox->value();
+    if (inPieces && pieceSize <= 0) {
+        showSendError(QStringLiteral("Send in pieces: a piece must be at least 1 byte"));
+        return false;
+    }
     Log::line("emitting onSendLocalDataSignal");
     emit onSendLocalDataSignal(Latin1::toQString(framed));
-    sendIdsToRecord.push_back(protocol->sendFramed(std::move(framed)));
+    SendRecord record;
+    std::uint64_t id = 0;
+    if (inPieces) {
+        const int delayMs = pieceDelayBox->value();
+        const std::size_t pieces = (framed.size() + pieceSize - 1) / pieceSize;
+        record.piecesNote =
+            QStringLiteral("[Sent in %1 pieces of up to %2 bytes, %3 ms apart]").arg(pieces).arg(pieceSize).arg(delayMs);
+        id = protocol->sendFramedInPieces(std::move(framed), static_cast<std::size_t>(pieceSize),
+                                          std::chrono::milliseconds(delayMs));
+    } else {
+        id = protocol->sendFramed(std::move(framed));
+    }
+    sends[id] = record;
+    repliesToRecord.push_back(ReplyToRecord{id, filesInFlight > 0});
+    return true;
 }
 
 bool ConnectionWindow::sendSavedReply(const SavedReply& reply)
@@ -464,9 +512,8 @@ bool ConnectionWindow::sendSavedReply(const SavedReply& reply)
         showSendError(QString::fromStdString(encoded.error));
         return false;
     }
-    sendReplyBytes(http ? http->frameResponse(reply.status, reply.headers, encoded.bytes)
-                        : protocol->frame(encoded.bytes));
-    return true;
+    return sendReplyBytes(http ? http->frameResponse(reply.status, reply.headers, encoded.bytes)
+                               : protocol->frame(encoded.bytes));
 }
 
 void ConnectionWindow::onSendSavedClick()
@@ -509,24 +556,86 @@ void ConnectionWindow::onDeleteReply()
     ReplyLibrary::shared().removeReply(Latin1::toBytes(savedRepliesBox->currentText()));
 }
 
-void ConnectionWindow::showSendResult(std::uint64_t id, const std::string& error)
+void ConnectionWindow::showSendResult(const ConnectionRecorder::SendResult& result)
 {
-    const auto sent = chunkOfSend.find(id);
-    if (sent == chunkOfSend.end())
+    const auto sent = sends.find(result.id);
+    if (sent == sends.end())
         return;
-    const std::size_t chunk = sent->second;
-    chunkOfSend.erase(sent);
-    if (error.empty())
-        return;
-    const QString reason = QString::fromStdString(error);
-    feed->addChunkNote(chunk, QStringLiteral("[The reply above was not sent: %1]").arg(reason));
-    if (hexView)
-        hexView->setChunkNote(chunk, QStringLiteral("not sent: %1").arg(reason));
-    if (!protocol->canSend()) {
-        sendButton->setEnabled(false);
-        sendSavedButton->setEnabled(false);
-        textEdit_2->setEnabled(false);
+    const SendRecord record = sent->second;
+    sends.erase(sent);
+    const std::size_t chunk = result.chunk != ConnectionRecorder::noChunk ? result.chunk : record.chunk;
+    const QString reason = QString::fromStdString(result.error);
+    if (!record.fileName.isEmpty()) {
+        --filesInFlight;
+        addNote(chunk, result.error.empty()
+                           ? QStringLiteral("[Sent the file %1: %2 bytes]").arg(record.fileName, grouped(record.fileSize))
+                           : QStringLiteral("[The file %1 was not sent whole: %2]").arg(record.fileName, reason));
+    } else if (!result.error.empty()) {
+        addNote(chunk, QStringLiteral("[The reply above was not sent: %1]").arg(reason));
+    } else if (!record.piecesNote.isEmpty()) {
+        addNote(chunk, record.piecesNote);
     }
+    updateSendingEnabled();
+}
+
+void ConnectionWindow::addNote(std::size_t chunk, const QString& text)
+{
+    if (chunk == ConnectionRecorder::noChunk) {
+        const std::size_t count = transcript->chunkCount();
+        chunk = count > 0 ? count - 1 : ConversationFeed::beforeFirstChunk;
+    }
+    feed->addChunkNote(chunk, text);
+    if (chunk != ConversationFeed::beforeFirstChunk) {
+        hexNotes.emplace_back(chunk, text);
+        if (hexView)
+            hexView->addChunkNote(chunk, text);
+    }
+    scheduleDraw();
+}
+
+bool ConnectionWindow::sendFile(const QString& path)
+{
+    if (!applyHttpStatus())
+        return false;
+    std::string error;
+    const std::uint64_t id = protocol->sendFile(QFile::encodeName(path).toStdString(), error);
+    if (id == 0) {
+        showSendError(QStringLiteral("Couldn't send %1: %2").arg(path, QString::fromStdString(error)));
+        return false;
+    }
+    Log::line("sending file ", QFile::encodeName(path).toStdString());
+    SendRecord& record = sends[id];
+    record.fileName = QFileInfo(path).fileName();
+    record.fileSize = static_cast<std::uint64_t>(QFileInfo(path).size());
+    ++filesInFlight;
+    showSendError(QString());
+    return true;
+}
+
+void ConnectionWindow::onSendFileClick()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Send File"));
+    if (!path.isEmpty())
+        sendFile(path);
+}
+
+void ConnectionWindow::onCloseSendingClick()
+{
+    Log::line("closing sending: ", Latin1::toBytes(windowId));
+    protocol->closeSending();
+    addNote(ConnectionRecorder::noChunk,
+            QStringLiteral("[This side closed its sending: the client reads the end of the stream once "
+                           "everything above has gone out]"));
+    updateSendingEnabled();
+}
+
+void ConnectionWindow::onResetClick()
+{
+    Log::line("resetting connection: ", Latin1::toBytes(windowId));
+    protocol->resetConnection();
+    connectionReset = true;
+    addNote(ConnectionRecorder::noChunk, QStringLiteral("[This side reset the connection]"));
+    updateSendingEnabled();
 }
 
 void ConnectionWindow::setViewMode(ViewMode mode)
@@ -537,6 +646,8 @@ void ConnectionWindow::setViewMode(ViewMode mode)
     if (mode == ViewMode::Hex) {
         if (!hexView) {
             hexView = new HexView(transcript, this);
+            for (const auto& [chunk, text] : hexNotes)
+                hexView->addChunkNote(chunk, text);
             hexView->setShowTimes(timeStampsBox->isChecked());
             gridLayout->addWidget(hexView, 2, 0, 1, 2);
         }

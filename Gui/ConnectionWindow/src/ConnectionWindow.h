@@ -13,11 +13,13 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
+#include "ConnectionRecorder.h"
 #include "Transcript.h"
 
 class AttributesEditor;
-class ConnectionRecorder;
 class ConversationFeed;
 class HexView;
 class Http;
@@ -65,6 +67,9 @@ public:
 
     // Writes the conversation to path; returns an empty string or what went wrong.
     QString saveConversation(const QString& path, SaveFormat format);
+    // Sends the file's bytes as the reply (for HTTP, as the response's body);
+    // false, with the reason beside the input, when it cannot be read.
+    bool sendFile(const QString& path);
 
     // For HTTP connections, the status line's code and reason and the
     // "Close after each response" box; null otherwise.
@@ -86,6 +91,10 @@ public slots:
     // Asks for a name and saves the input as a reply.
     void onSaveAsReply();
     void onDeleteReply();
+    void onSendFileClick();
+    // The server's side of the faults a client must cope with.
+    void onCloseSendingClick();
+    void onResetClick();
 
 protected:
     // Ctrl+Return in the input sends.
@@ -97,8 +106,16 @@ private:
     void setupSendingControls();
     void fillSavedReplies();
     void showSendError(const QString& text);
-    // Hands framed bytes to the connection and to the transcript.
-    void sendReplyBytes(std::string framed);
+    // Takes the status line from the status box into the protocol; false,
+    // with the reason shown, when it is not a valid one.
+    bool applyHttpStatus();
+    // Hands framed bytes to the connection (in pieces when so chosen) and to
+    // the transcript; false, with the reason shown, when the choice of pieces
+    // is not valid.
+    bool sendReplyBytes(std::string framed);
+    // A note after the chunk, in both views; after the newest for noChunk.
+    void addNote(std::size_t chunk, const QString& text);
+    void updateSendingEnabled();
     bool sendSavedReply(const SavedReply& reply);
     const SavedReply* chosenSavedReply() const;
     void rememberAutoReply();
@@ -108,7 +125,7 @@ private:
     void scheduleDraw();
     void drawSlice();
     void takeEvents();
-    void showSendResult(std::uint64_t id, const std::string& error);
+    void showSendResult(const ConnectionRecorder::SendResult& result);
     void showCounts();
     void showState(const QString& text);
     void retryStorage();
@@ -124,6 +141,7 @@ private:
     ViewMode viewMode = ViewMode::Text;
     boost::signals2::connection readConnection;
     boost::signals2::connection sendResultConnection;
+    boost::signals2::connection sentDataConnection;
 
     // Drawing is paced: the next slice comes through this timer, so that
     // other events get their turn, and small chunks that arrive close together
@@ -132,9 +150,27 @@ private:
     qint64 lastDrawMs = -1;
     QTimer storageRetry;
 
-    // Replies handed to the connection, by write id, until their result comes.
-    std::deque<std::uint64_t> sendIdsToRecord;
-    std::map<std::uint64_t, std::size_t> chunkOfSend;
+    // A send handed to the connection, until its result comes.
+    struct SendRecord
+    {
+        std::size_t chunk = ConnectionRecorder::noChunk; // its (last) chunk in the transcript
+        QString fileName;                                // set for a file
+        std::uint64_t fileSize = 0;
+        QString piecesNote;                              // set for a reply sent in pieces
+    };
+    struct ReplyToRecord
+    {
+        std::uint64_t id;
+        // While a file goes out, a reply is recorded once written, after the file.
+        bool whenWritten;
+    };
+    // Replies whose text is on its way to onReadLocalDataSlot.
+    std::deque<ReplyToRecord> repliesToRecord;
+    std::map<std::uint64_t, SendRecord> sends;
+    int filesInFlight = 0;
+    bool connectionReset = false;
+    // Every note, for the hex view when it is made.
+    std::vector<std::pair<std::size_t, QString>> hexNotes;
     bool ended = false;
     bool inactiveShown = false;
     bool readingPaused = false;

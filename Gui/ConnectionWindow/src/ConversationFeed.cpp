@@ -166,9 +166,10 @@ std::size_t ConversationFeed::drawPiece()
 void ConversationFeed::finishChunk()
 {
     viewer->endChunk();
-    const auto note = chunkNotes.constFind(chunkIndex);
-    if (note != chunkNotes.cend())
-        viewer->appendNote(*note);
+    const auto notes = chunkNotes.constFind(chunkIndex);
+    if (notes != chunkNotes.cend())
+        for (const QString& note : *notes)
+            viewer->appendNote(note);
     for (const QString& late : std::as_const(lateNotes))
         viewer->appendNote(late);
     lateNotes.clear();
@@ -178,17 +179,28 @@ void ConversationFeed::finishChunk()
 
 void ConversationFeed::addChunkNote(std::size_t index, const QString& note)
 {
-    chunkNotes.insert(index, note);
+    if (index == beforeFirstChunk) {
+        leadingNotes.append(note);
+        if (chunkIndex == 0 && offsetInChunk == 0)
+            appendNoteNow(note);
+        return;
+    }
+    chunkNotes[index].append(note);
     // Shown at once when its chunk is drawn already, or after the chunk being
     // drawn; otherwise with its chunk.
     if (index < chunkIndex && offsetInChunk > 0) {
         lateNotes.append(note);
     } else if (index < chunkIndex) {
-        viewer->beginBatch();
-        viewer->appendNote(note);
-        viewer->endBatch();
-        markerOpen = false;
+        appendNoteNow(note);
     }
+}
+
+void ConversationFeed::appendNoteNow(const QString& note)
+{
+    viewer->beginBatch();
+    viewer->appendNote(note);
+    viewer->endBatch();
+    markerOpen = false;
 }
 
 void ConversationFeed::redraw()
@@ -200,7 +212,10 @@ void ConversationFeed::redraw()
     const std::uint64_t size = transcript->size();
     chunkIndex = 0;
     offsetInChunk = 0;
-    if (size > tailLength) {
+    if (size <= tailLength) {
+        for (const QString& note : std::as_const(leadingNotes))
+            appendNoteNow(note);
+    } else {
         viewer->beginBatch();
         const std::uint64_t from = size - tailLength;
         chunkIndex = transcript->chunkAt(from);

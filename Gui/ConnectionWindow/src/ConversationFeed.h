@@ -36,8 +36,9 @@ public:
     void redraw();
     bool isCaughtUp() const;
 
-    // A note shown after a chunk (a reply that did not go out), now and when
-    // the view is drawn anew.
+    static constexpr std::size_t beforeFirstChunk = static_cast<std::size_t>(-1);
+    // A note shown after a chunk (a reply that did not go out, an event), or
+    // before every chunk, now and when the view is drawn anew.
     void addChunkNote(std::size_t chunkIndex, const QString& note);
 
     void setSkipThreshold(std::uint64_t bytes) { skipThreshold = bytes; }
@@ -51,6 +52,7 @@ private:
     // Returns the bytes it drew.
     std::size_t drawPiece();
     void finishChunk();
+    void appendNoteNow(const QString& note);
 
     std::shared_ptr<Transcript> transcript;
     RemoteLocalDataViewer* viewer;
@@ -71,7 +73,8 @@ private:
     std::uint64_t drawnSinceMarker = 0;
     std::uint64_t skippedInAll = 0;
 
-    QMap<std::size_t, QString> chunkNotes;
+    QMap<std::size_t, QStringList> chunkNotes;
+    QStringList leadingNotes;
     QStringList lateNotes;
     std::string buffer;
 };

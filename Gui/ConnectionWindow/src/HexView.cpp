@@ -59,9 +59,10 @@ void HexView::setShowTimes(bool show)
     viewport()->update();
 }
 
-void HexView::setChunkNote(std::size_t chunkIndex, const QString& note)
+void HexView::addChunkNote(std::size_t chunkIndex, const QString& note)
 {
-    notes.insert(chunkIndex, note);
+    QString& notesOfChunk = notes[chunkIndex];
+    notesOfChunk += (notesOfChunk.isEmpty() ? QString() : QStringLiteral("  ")) + note;
     viewport()->update();
 }
 

@@ -25,7 +25,7 @@ public:
     // Takes in the chunks that arrived since the last call.
     void refresh();
     void setShowTimes(bool show);
-    void setChunkNote(std::size_t chunkIndex, const QString& note);
+    void addChunkNote(std::size_t chunkIndex, const QString& note);
 
     std::uint64_t rowCount() const { return totalRows; }
     QString rowText(std::uint64_t row) const;
