@@ -21,6 +21,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QIcon>
+#include <QPalette>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLocale>
@@ -70,6 +72,15 @@ const char* const commonStatuses[] = {
     "408 Request Timeout", "413 Payload Too Large", "429 Too Many Requests", "500 Internal Server Error",
     "502 Bad Gateway", "503 Service Unavailable"};
 
+// Decoded once: every window shows it, and decoding it per window cost as
+// much as laying the window out.
+// Never destroyed: pixmaps must not outlive the application object.
+const QIcon& sendIcon()
+{
+    static const QIcon* icon = new QIcon(QStringLiteral(":/Icons/Upload.png"));
+    return *icon;
+}
+
 std::size_t receivedChunks(const Transcript& transcript)
 {
     return transcript.totals().chunks[static_cast<int>(Direction::Received)];
@@ -102,9 +113,18 @@ ConnectionWindow::ConnectionWindow(QWidget* parent, boost::shared_ptr<ProtocolBa
 
     const QString endpoint = Latin1::toQString(protocol->getEndpointString());
     this->windowId = windowId.isEmpty() ? endpoint : windowId;
-    setWindowTitle("Connection from: " + endpoint);
+    title = "Connection from: " + endpoint;
+    sendButton->setIcon(sendIcon());
+    QPalette errorPalette = sendErrorLabel->palette();
+    errorPalette.setColor(QPalette::WindowText, QColor(0xb0, 0x00, 0x00));
+    sendErrorLabel->setPalette(errorPalette);
     showCounts();
     connectProtocol();
+}
+
+void ConnectionWindow::showTitle()
+{
+    setWindowTitle(title);
 }
 
 void ConnectionWindow::setTranscriptLimits(const TranscriptLimits& limits)

@@ -50,6 +50,12 @@ public:
     void start();
     void closeSession();
     QString getWindowId() const;
+    // Sets the window title ("Connection from: " and the endpoint). The owner
+    // calls it once the window is shown: while it is shown the sub-window
+    // around it measures its title on every size query, over a hundred times,
+    // which cost as much as the rest of making the window.
+    void showTitle();
+    QString getTitle() const { return title; }
     void setupProtocolAttributesWidget(boost::shared_ptr<ProtocolBase> protocol);
 
     // The memory budget and file of the transcripts of windows made from now on.
@@ -134,6 +140,7 @@ private:
 
     boost::shared_ptr<ProtocolBase> protocol;
     QString windowId;
+    QString title;
     std::shared_ptr<Transcript> transcript;
     std::shared_ptr<ConnectionRecorder> recorder;
     std::unique_ptr<ConversationFeed> feed;

@@ -60,7 +60,7 @@ private:
     void createWindow(boost::shared_ptr<ProtocolBase> protocol);
     void showWindow(QMdiSubWindow* subWindow);
     void holdListRepaints(bool hold);
-    void addRow(const QString& id, QMdiSubWindow* subWindow);
+    void addRow(const QString& id, QMdiSubWindow* subWindow, const QString& title);
     void setRowTitle(int row, const QString& title);
     // The row of an identifier, or -1.
     int rowOf(const QString& id) const;

@@ -8,6 +8,7 @@
 #include "Log.h"
 #include "ReplyLibrary.h"
 #include "SettingsReader.h"
+#include "TitleBarIconCache.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -30,6 +31,7 @@ MainWindow::MainWindow(boost::shared_ptr<Core> core)
     : QMainWindow(nullptr)
     , core(std::move(core))
 {
+    TitleBarIconCache::install();
     setupUi(this);
     setupToolbar();
     connectionWindowManager.reset(new ConnectionWindowManager(mdiArea, treeView));
