@@ -430,9 +430,8 @@ void ConnectionWindow::updateSendingEnabled()
 void ConnectionWindow::onReadLocalDataSlot(QString data)
 {
     std::string bytes = Latin1::toBytes(data);
-    std::string line("onReadLocalDataSlot:");
-    appendEscaped(line, bytes.data(), bytes.size());
-    Log::writeLine(line);
+    static const std::string logPrefix = "onReadLocalDataSlot:";
+    Log::writeLine(logPrefix, bytes.data(), bytes.size(), appendEscaped);
     if (repliesToRecord.empty()) {
         transcript->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
         scheduleDraw();
