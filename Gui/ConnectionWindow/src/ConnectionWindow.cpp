@@ -36,6 +36,9 @@ constexpr int drawSliceMs = 12;
 // Drawing starts at most this often: chunks that arrive closer together are
 // drawn together, with one layout and one repaint.
 constexpr qint64 frameIntervalMs = 4;
+// Drawing starts at most this often while the conversation jumps ahead.
+constexpr int floodFrameIntervalMs = 30;
+constexpr qint64 countsIntervalMs = 250;
 // While the transcript's file cannot be written, how often to try again.
 constexpr int storageRetryMs = 1000;
 
@@ -340,11 +343,13 @@ void ConnectionWindow::drawSlice()
         hexView->refresh();
     else
         caughtUp = feed->drawFor(drawSliceMs);
-    showCounts();
+    scheduleCounts();
     if (!caughtUp) {
         // Comes back through a zero timer, not a posted call: Qt's event loop
-        // delivers all posted events before it looks at its timers.
-        drawTimer.start(0);
+        // delivers all posted events before it looks at its timers. While the
+        // data comes faster than it can be drawn, some thirty frames a second
+        // show its newest part, and the rest of the time goes to reading it.
+        drawTimer.start(feed->jumpedInLastSlice() ? floodFrameIntervalMs : 0);
         return;
     }
     answerNewChunks();
@@ -378,8 +383,27 @@ bool ConnectionWindow::isViewCaughtUp() const
     return viewMode == ViewMode::Hex || feed->isCaughtUp();
 }
 
+// A new text makes the label and the widgets under it paint again: at most
+// every countsIntervalMs, the latest counts.
+void ConnectionWindow::scheduleCounts()
+{
+    if (countsPending)
+        return;
+    const qint64 sinceLast = lastCountsMs < 0 ? countsIntervalMs : monotonicMs() - lastCountsMs;
+    if (sinceLast >= countsIntervalMs) {
+        showCounts();
+        return;
+    }
+    countsPending = true;
+    QTimer::singleShot(static_cast<int>(countsIntervalMs - sinceLast), this, [this] {
+        countsPending = false;
+        showCounts();
+    });
+}
+
 void ConnectionWindow::showCounts()
 {
+    lastCountsMs = monotonicMs();
     const TranscriptTotals totals = transcript->totals();
     const int received = static_cast<int>(Direction::Received);
     const int sent = static_cast<int>(Direction::Sent);

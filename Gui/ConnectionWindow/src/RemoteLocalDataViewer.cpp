@@ -69,6 +69,9 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     });
     connect(bar, &QScrollBar::valueChanged, this,
             [this, bar](int value) { followEnd = value >= bar->maximum(); });
+
+    paintTimer.setSingleShot(true);
+    connect(&paintTimer, &QTimer::timeout, this, &RemoteLocalDataViewer::paintFrame);
 }
 
 void RemoteLocalDataViewer::clearConversation()
@@ -84,8 +87,38 @@ void RemoteLocalDataViewer::clearConversation()
 
 void RemoteLocalDataViewer::beginBatch()
 {
-    if (batchDepth++ == 0)
-        cursor.beginEditBlock();
+    if (batchDepth++ > 0)
+        return;
+    holdPaintsUntilNextFrame();
+    cursor.beginEditBlock();
+}
+
+// A batch soon after the last paint is painted with the next frame, together
+// with whatever comes until then.
+void RemoteLocalDataViewer::holdPaintsUntilNextFrame()
+{
+    if (paintTimer.isActive())
+        return;
+    if (!paintClock.isValid() || paintClock.elapsed() >= paintIntervalMs) {
+        paintClock.start();
+        return;
+    }
+    setPaintsHeld(true);
+    paintTimer.start(static_cast<int>(paintIntervalMs - paintClock.elapsed()));
+}
+
+void RemoteLocalDataViewer::paintFrame()
+{
+    paintClock.start();
+    setPaintsHeld(false);
+}
+
+// Only what new text changes: the text and the scroll bar. Holding the whole
+// widget would paint its frame, and the widgets under it, every frame too.
+void RemoteLocalDataViewer::setPaintsHeld(bool held)
+{
+    viewport()->setUpdatesEnabled(!held);
+    verticalScrollBar()->setUpdatesEnabled(!held);
 }
 
 void RemoteLocalDataViewer::endBatch()
