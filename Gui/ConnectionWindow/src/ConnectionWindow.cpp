@@ -305,8 +305,13 @@ bool ConnectionWindow::event(QEvent* event)
     return true;
 }
 
+// While a slice is due, the recorder's news wait for it: the recorder posts
+// nothing more until they are taken, so chunks that arrive in between cost
+// the GUI thread nothing.
 void ConnectionWindow::catchUp()
 {
+    if (drawTimer.isActive())
+        return;
     takeEvents();
     answerNewChunks();
     scheduleDraw();
@@ -338,6 +343,8 @@ void ConnectionWindow::scheduleDraw()
 void ConnectionWindow::drawSlice()
 {
     lastDrawMs = monotonicMs();
+    takeEvents();
+    answerNewChunks();
     bool caughtUp = true;
     if (viewMode == ViewMode::Hex)
         hexView->refresh();
