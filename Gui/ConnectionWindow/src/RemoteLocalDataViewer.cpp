@@ -4,6 +4,7 @@
 #include "Log.h"
 
 #include <QScrollBar>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -69,6 +70,12 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     });
     connect(bar, &QScrollBar::valueChanged, this,
             [this, bar](int value) { followEnd = value >= bar->maximum(); });
+
+    // The scroll bar changes with every frame while the view follows the end.
+    // Fusion paints every pixel of it, so that the widgets under it need not
+    // be painted first; other styles may leave some to them.
+    if (bar->style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0)
+        bar->setAttribute(Qt::WA_OpaquePaintEvent);
 
     paintTimer.setSingleShot(true);
     connect(&paintTimer, &QTimer::timeout, this, &RemoteLocalDataViewer::paintFrame);
