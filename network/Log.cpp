@@ -1,9 +1,11 @@
 #include "Log.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <iostream>
 #include <mutex>
@@ -15,10 +17,31 @@ namespace
 {
 // How long the writer lets the lines of a burst gather before writing them.
 constexpr std::chrono::milliseconds gatherTime(2);
-// A buffer that grew beyond this during a flood is given back afterwards.
+// Buffers that grew beyond this during a flood are kept while lines keep
+// coming (growing them again for every batch cost page faults and copies) and
+// given back once the writer has had nothing to do for releaseAfter.
 constexpr std::size_t keptCapacity = 256 * 1024;
+constexpr std::chrono::milliseconds releaseAfter(500);
+// The writer formats bytes this many at a time, and writes its output once it
+// holds this much: the formatted text of a large chunk is never held whole.
+constexpr std::size_t formatPiece = 64 * 1024;
+constexpr std::size_t outputPiece = 256 * 1024;
 
 thread_local bool nonBlockingThread = false;
+
+// What precedes each line in the queue: its text, then its bytes, follow.
+struct Entry
+{
+    std::size_t textLength;
+    std::size_t byteCount;
+    ByteFormat format;
+};
+
+void shrink(std::string& buffer)
+{
+    if (buffer.capacity() > keptCapacity)
+        std::string().swap(buffer);
+}
 
 // The queue and its writer thread. Made on first use and never destroyed: IO
 // threads may still log while the process exits, so the writer stays; every
@@ -32,14 +55,17 @@ public:
         thread.detach();
     }
 
-    void push(const std::string& text)
+    void push(const char* text, std::size_t textLength, const char* data, std::size_t size, ByteFormat format)
     {
+        const Entry entry{textLength, size, format};
         std::unique_lock<std::mutex> lock(mutex);
         if (!nonBlockingThread)
             roomAvailable.wait(lock, [this] { return queuedBytes < queueLimit; });
         // One buffer for all queued lines: no allocation per line once it has grown.
-        queue.append(text);
-        queue += '\n';
+        queue.append(reinterpret_cast<const char*>(&entry), sizeof entry);
+        queue.append(text, textLength);
+        if (size > 0)
+            queue.append(data, size);
         queuedBytes = queue.size() + writingBytes;
         ++queuedCount;
         if (writerWaiting || queuedBytes >= queueLimit / 2)
@@ -62,7 +88,12 @@ private:
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             writerWaiting = true;
-            linesAvailable.wait(lock, [this] { return !queue.empty(); });
+            if (!linesAvailable.wait_for(lock, releaseAfter, [this] { return !queue.empty(); })) {
+                shrink(queue);
+                shrink(writing);
+                shrink(output);
+                linesAvailable.wait(lock, [this] { return !queue.empty(); });
+            }
             writerWaiting = false;
             // Waking this thread for every line cost the threads that log
             // more than the lines themselves: once woken it lets the lines of
@@ -73,14 +104,11 @@ private:
             writingBytes = writing.size();
             const std::uint64_t taken = queuedCount;
             lock.unlock();
-            std::cout.write(writing.data(), static_cast<std::streamsize>(writing.size()));
-            std::cout.flush();
+            writeEntries();
             lock.lock();
             // Room is made only once the lines are out: the limit bounds
             // everything not yet written.
             writing.clear();
-            if (writing.capacity() > keptCapacity)
-                std::string().swap(writing);
             writingBytes = 0;
             queuedBytes = queue.size();
             writtenCount = taken;
@@ -89,12 +117,43 @@ private:
         }
     }
 
+    // Writer thread, without the lock: the lines taken from the queue.
+    void writeEntries()
+    {
+        for (std::size_t at = 0; at < writing.size();) {
+            Entry entry;
+            std::memcpy(&entry, writing.data() + at, sizeof entry);
+            at += sizeof entry;
+            output.append(writing, at, entry.textLength);
+            at += entry.textLength;
+            for (std::size_t done = 0; done < entry.byteCount;) {
+                const std::size_t piece = std::min(formatPiece, entry.byteCount - done);
+                entry.format(output, writing.data() + at + done, piece);
+                done += piece;
+                if (output.size() >= outputPiece)
+                    writeOutput();
+            }
+            at += entry.byteCount;
+            output += '\n';
+            if (output.size() >= outputPiece)
+                writeOutput();
+        }
+        writeOutput();
+        std::cout.flush();
+    }
+
+    void writeOutput()
+    {
+        std::cout.write(output.data(), static_cast<std::streamsize>(output.size()));
+        output.clear();
+    }
+
     std::mutex mutex;
     std::condition_variable linesAvailable;
     std::condition_variable roomAvailable;
     std::condition_variable allWritten;
-    // Whole lines, each ending in a newline: those queued, and those the
-    // writer is writing (its buffer is swapped with the queue's).
+    // Whole lines, each an Entry, its text and its bytes: those queued, and
+    // those the writer is writing (its buffer is swapped with the queue's).
     std::string queue;
     std::string writing;
     std::size_t writingBytes = 0;
@@ -104,6 +163,8 @@ private:
     std::uint64_t writtenCount = 0;
     bool writerWaiting = false;
     int flushWaiters = 0;
+    // The writer's own: formatted text on its way to standard output.
+    std::string output;
     std::thread thread;
 };
 
@@ -120,7 +181,12 @@ Writer& writer()
 
 void writeLine(const std::string& text)
 {
-    writer().push(text);
+    writer().push(text.data(), text.size(), nullptr, 0, nullptr);
+}
+
+void writeLine(const std::string& text, const char* data, std::size_t size, ByteFormat format)
+{
+    writer().push(text.data(), text.size(), data, size, format);
 }
 
 void setNonBlockingThread()

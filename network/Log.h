@@ -13,12 +13,23 @@
 // full pipe) holds up nobody until the queue is full.
 namespace Log
 {
-// The most bytes of lines waiting for the writer. At the limit a thread that
-// logs waits for room, which slows the IO threads and so pushes back on
-// clients, except a thread marked by setNonBlockingThread.
+// The most bytes of lines waiting for the writer (for a line with bytes, the
+// bytes as given, not their formatted text). At the limit a thread that logs
+// waits for room, which slows the IO threads and so pushes back on clients,
+// except a thread marked by setNonBlockingThread.
 constexpr std::size_t queueLimit = 8 * 1024 * 1024;
 
 void writeLine(const std::string& text);
+
+// Appends the text that stands for size bytes at data.
+using ByteFormat = void (*)(std::string& out, const char* data, std::size_t size);
+
+// One line: text followed by the bytes as format writes them. The bytes are
+// copied into the queue as they are and formatted by the writer thread, in
+// pieces, so that the thread that logs a large chunk of received data does
+// not pay for its formatting, and the formatted text is never held whole.
+// format must give the same text for the bytes whatever the pieces.
+void writeLine(const std::string& text, const char* data, std::size_t size, ByteFormat format);
 
 // Marks the calling thread (the GUI thread) as one that must never wait: its
 // lines go into the queue even beyond queueLimit. They are few and short.

@@ -2,6 +2,7 @@
 // more holds up only threads that log past the queue's limit, never the GUI
 // thread, and nothing is lost or mixed.
 
+#include "ByteEscaper.h"
 #include "Log.h"
 #include "TestSupport.h"
 
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 using namespace TestSupport;
 
@@ -115,4 +117,48 @@ TEST(Log, StuckOutputHoldsUpOnlyThreadsPastTheLimit)
         expected += std::to_string(i) + big + "\n";
     expected += "last\n";
     EXPECT_TRUE(output.text() == expected) << "lines lost, reordered or mixed";
+}
+
+// Bytes handed over raw are escaped by the writer, in pieces, into lines that
+// are the same as escaping them whole, and that lines of other threads never
+// split.
+TEST(Log, BytesEscapedByTheWriterMakeWholeLines)
+{
+    std::string bytes;
+    while (bytes.size() < 300 * 1024)
+        for (int byte = 0; byte < 256; ++byte)
+            bytes += static_cast<char>(byte);
+    std::string escaped = "bytes:";
+    appendEscaped(escaped, bytes.data(), bytes.size());
+
+    StuckOutput output;
+    output.open();
+    constexpr int chunks = 12;
+    constexpr int others = 300;
+    {
+        JoiningThread io([&] {
+            for (int i = 0; i < chunks; ++i)
+                Log::writeLine("bytes:", bytes.data(), bytes.size(), appendEscaped);
+        });
+        for (int i = 0; i < others; ++i)
+            Log::line("other ", i);
+    }
+    Log::flush();
+
+    int chunkLines = 0;
+    int nextOther = 0;
+    const std::string text = output.text();
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = text.substr(at, end - at);
+        if (line == "other " + std::to_string(nextOther))
+            ++nextOther;
+        else
+            ASSERT_TRUE(line == escaped) << "a line split or changed at byte " << at;
+        chunkLines += line == escaped;
+        at = end + 1;
+    }
+    EXPECT_EQ(chunkLines, chunks);
+    EXPECT_EQ(nextOther, others);
 }

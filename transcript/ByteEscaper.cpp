@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace
 {
 struct Escape
@@ -38,38 +42,62 @@ constexpr EscapeTable makeTable(bool breakLines)
 constexpr EscapeTable inlineTable = makeTable(false);
 constexpr EscapeTable lineTable = makeTable(true);
 
-constexpr std::uint64_t everyByte = 0x0101010101010101;
-constexpr std::uint64_t highBits = 0x8080808080808080;
-
-// True when some byte of word is below limit (at most 0x80), for words whose
-// bytes are all below 0x80.
-constexpr bool hasByteBelow(std::uint64_t word, std::uint8_t limit)
+char* escapeOne(const EscapeTable& table, unsigned char byte, char* next)
 {
-    return ((word - everyByte * limit) & ~word & highBits) != 0;
+    const Escape& escape = table[byte];
+    if (escape.length == 0) {
+        *next++ = static_cast<char>(byte);
+        return next;
+    }
+    std::memcpy(next, escape.text, 4);
+    return next + escape.length;
 }
 
-// True when none of the eight bytes needs escaping in either table: all are
-// printable ASCII (0x20-0x7E) other than the backslash. Most text passes
-// eight bytes at a time this way.
-constexpr bool isPlainAscii(std::uint64_t word)
+#if defined(__SSE2__)
+// One bit per byte of the sixteen that needs escaping in either table: below
+// 0x20, 0x7F-0x9F, or the backslash.
+unsigned escapeMask(__m128i bytes)
 {
-    return (word & highBits) == 0 && !hasByteBelow(word, 0x20) && !hasByteBelow(word ^ (everyByte * 0x7f), 1)
-           && !hasByteBelow(word ^ (everyByte * '\\'), 1);
+    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(0x1f)), bytes);
+    const __m128i fromDelete = _mm_sub_epi8(bytes, _mm_set1_epi8(0x7f));
+    const __m128i high = _mm_cmpeq_epi8(_mm_min_epu8(fromDelete, _mm_set1_epi8(0x20)), fromDelete);
+    const __m128i backslash = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(low, high), backslash)));
 }
 
+// Sixteen bytes at a time: each group is stored whole, and the output moves
+// on past the plain bytes before the first one that needs escaping. Storing
+// sixteen bytes at once stays within the room, which is four characters for
+// every byte not yet escaped.
 char* escapeBytes(const EscapeTable& table, const char* data, std::size_t size, char* next)
 {
-    for (const char* byte = data; byte != data + size; ++byte) {
-        const Escape& escape = table[static_cast<unsigned char>(*byte)];
-        if (escape.length == 0) {
-            *next++ = *byte;
-        } else {
-            std::memcpy(next, escape.text, 4);
-            next += escape.length;
+    const char* const end = data + size;
+    while (end - data >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(next), bytes);
+        const unsigned mask = escapeMask(bytes);
+        if (mask == 0) {
+            data += 16;
+            next += 16;
+            continue;
         }
+        const int plain = __builtin_ctz(mask);
+        data += plain;
+        next += plain;
+        next = escapeOne(table, static_cast<unsigned char>(*data++), next);
     }
+    while (data != end)
+        next = escapeOne(table, static_cast<unsigned char>(*data++), next);
     return next;
 }
+#else
+char* escapeBytes(const EscapeTable& table, const char* data, std::size_t size, char* next)
+{
+    for (const char* byte = data; byte != data + size; ++byte)
+        next = escapeOne(table, static_cast<unsigned char>(*byte), next);
+    return next;
+}
+#endif
 
 // Writes into a scratch buffer with room for the worst case (four characters
 // a byte), then appends what was used: no append call per byte, and no
@@ -83,19 +111,7 @@ void appendWith(const EscapeTable& table, std::string& out, const char* data, st
     char* const scratch = room.data();
     while (size > 0) {
         const std::size_t part = size < slice ? size : slice;
-        char* next = scratch;
-        std::size_t at = 0;
-        for (; at + 8 <= part; at += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, data + at, 8);
-            if (isPlainAscii(word)) {
-                std::memcpy(next, data + at, 8);
-                next += 8;
-            } else {
-                next = escapeBytes(table, data + at, 8, next);
-            }
-        }
-        next = escapeBytes(table, data + at, part - at, next);
+        const char* const next = escapeBytes(table, data, part, scratch);
         out.append(scratch, static_cast<std::size_t>(next - scratch));
         data += part;
         size -= part;

@@ -42,14 +42,13 @@ void ConnectionRecorder::onReadData(const std::string& data)
 }
 
 // The log copy escapes control bytes: a client must not be able to drive the
-// user's terminal or split a log line.
+// user's terminal or split a log line. The log's writer thread does the
+// escaping, so reading goes on meanwhile.
 void ConnectionRecorder::recordChunk(const std::string& data)
 {
     Log::line("emitting onReadRemoteDataSignal");
-    thread_local std::string logLine;
-    logLine.assign("onReadRemoteDataSlot:");
-    appendEscaped(logLine, data.data(), data.size());
-    Log::writeLine(logLine);
+    static const std::string logPrefix = "onReadRemoteDataSlot:";
+    Log::writeLine(logPrefix, data.data(), data.size(), appendEscaped);
 
     transcript->append(Direction::Received, data.data(), data.size(), Transcript::nowUs());
     std::lock_guard<std::mutex> lock(mutex);

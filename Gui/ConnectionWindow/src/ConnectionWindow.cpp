@@ -38,6 +38,9 @@ constexpr int drawSliceMs = 12;
 // Drawing starts at most this often: chunks that arrive closer together are
 // drawn together, with one layout and one repaint.
 constexpr qint64 frameIntervalMs = 4;
+// Drawing starts at most this often while the conversation jumps ahead.
+constexpr int floodFrameIntervalMs = 30;
+constexpr qint64 countsIntervalMs = 250;
 // While the transcript's file cannot be written, how often to try again.
 constexpr int storageRetryMs = 1000;
 
@@ -322,8 +325,13 @@ bool ConnectionWindow::event(QEvent* event)
     return true;
 }
 
+// While a slice is due, the recorder's news wait for it: the recorder posts
+// nothing more until they are taken, so chunks that arrive in between cost
+// the GUI thread nothing.
 void ConnectionWindow::catchUp()
 {
+    if (drawTimer.isActive())
+        return;
     takeEvents();
     answerNewChunks();
     scheduleDraw();
@@ -355,16 +363,20 @@ void ConnectionWindow::scheduleDraw()
 void ConnectionWindow::drawSlice()
 {
     lastDrawMs = monotonicMs();
+    takeEvents();
+    answerNewChunks();
     bool caughtUp = true;
     if (viewMode == ViewMode::Hex)
         hexView->refresh();
     else
         caughtUp = feed->drawFor(drawSliceMs);
-    showCounts();
+    scheduleCounts();
     if (!caughtUp) {
         // Comes back through a zero timer, not a posted call: Qt's event loop
-        // delivers all posted events before it looks at its timers.
-        drawTimer.start(0);
+        // delivers all posted events before it looks at its timers. While the
+        // data comes faster than it can be drawn, some thirty frames a second
+        // show its newest part, and the rest of the time goes to reading it.
+        drawTimer.start(feed->jumpedInLastSlice() ? floodFrameIntervalMs : 0);
         return;
     }
     answerNewChunks();
@@ -398,8 +410,27 @@ bool ConnectionWindow::isViewCaughtUp() const
     return viewMode == ViewMode::Hex || feed->isCaughtUp();
 }
 
+// A new text makes the label and the widgets under it paint again: at most
+// every countsIntervalMs, the latest counts.
+void ConnectionWindow::scheduleCounts()
+{
+    if (countsPending)
+        return;
+    const qint64 sinceLast = lastCountsMs < 0 ? countsIntervalMs : monotonicMs() - lastCountsMs;
+    if (sinceLast >= countsIntervalMs) {
+        showCounts();
+        return;
+    }
+    countsPending = true;
+    QTimer::singleShot(static_cast<int>(countsIntervalMs - sinceLast), this, [this] {
+        countsPending = false;
+        showCounts();
+    });
+}
+
 void ConnectionWindow::showCounts()
 {
+    lastCountsMs = monotonicMs();
     const TranscriptTotals totals = transcript->totals();
     const int received = static_cast<int>(Direction::Received);
     const int sent = static_cast<int>(Direction::Sent);
@@ -450,9 +481,8 @@ void ConnectionWindow::updateSendingEnabled()
 void ConnectionWindow::onReadLocalDataSlot(QString data)
 {
     std::string bytes = Latin1::toBytes(data);
-    std::string line("onReadLocalDataSlot:");
-    appendEscaped(line, bytes.data(), bytes.size());
-    Log::writeLine(line);
+    static const std::string logPrefix = "onReadLocalDataSlot:";
+    Log::writeLine(logPrefix, bytes.data(), bytes.size(), appendEscaped);
     if (repliesToRecord.empty()) {
         transcript->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
         scheduleDraw();

@@ -133,6 +133,7 @@ private:
     void takeEvents();
     void showSendResult(const ConnectionRecorder::SendResult& result);
     void showCounts();
+    void scheduleCounts();
     void showState(const QString& text);
     void retryStorage();
     void markInactive();
@@ -155,6 +156,9 @@ private:
     // share one layout and one repaint.
     QTimer drawTimer;
     qint64 lastDrawMs = -1;
+    // The counts change with every chunk but are redrawn a few times a second.
+    qint64 lastCountsMs = -1;
+    bool countsPending = false;
     QTimer storageRetry;
 
     // A send handed to the connection, until its result comes.

@@ -83,8 +83,8 @@ bool ConversationFeed::isCaughtUp() const
 // a batch ends: the batch is closed every piece, so that the slice's clock
 // sees the layout too. Small chunks still share one batch. A jump ahead
 // happens at most once a slice: at line rate the transcript outgrows the
-// threshold again while the tail is drawn. While several windows are behind,
-// each gets its share of the slice.
+// threshold again while the tail is drawn, so the slice ends with the tail.
+// While several windows are behind, each gets its share of the slice.
 bool ConversationFeed::drawFor(int sliceMs)
 {
     QElapsedTimer slice;
@@ -93,15 +93,19 @@ bool ConversationFeed::drawFor(int sliceMs)
     sliceMs = std::max(1, sliceMs / std::max(1, drawingFeeds()));
     piece = sliceMs < shortSliceMs ? shortPieceLength : pieceLength;
     bool jumped = false;
+    std::uint64_t tailEnd = 0;
     std::size_t batched = 0;
     viewer->beginBatch();
     while (!isCaughtUp() && slice.elapsed() < sliceMs) {
         const Chunk current = transcript->chunk(chunkIndex);
         const std::uint64_t drawnTo = current.offset + offsetInChunk;
         const std::uint64_t size = transcript->size();
+        if (jumped && drawnTo >= tailEnd)
+            break;
         if (!jumped && size - drawnTo > skipThreshold) {
             skipTo(size - tailLength);
             jumped = true;
+            tailEnd = size;
             batched = piece;
         } else {
             batched += drawPiece();
@@ -113,6 +117,7 @@ bool ConversationFeed::drawFor(int sliceMs)
         }
     }
     viewer->endBatch();
+    lastSliceJumped = jumped;
     setBehind(!isCaughtUp());
     if (isCaughtUp())
         markerOpen = false;

@@ -30,8 +30,12 @@ public:
     ConversationFeed(const ConversationFeed&) = delete;
     ConversationFeed& operator=(const ConversationFeed&) = delete;
 
-    // Draws for up to sliceMs; returns true when everything is drawn.
+    // Draws for up to sliceMs; returns true when everything is drawn. A slice
+    // that jumps ahead ends once it has drawn the newest data as it was then.
     bool drawFor(int sliceMs);
+    // Whether the last slice jumped ahead: the data comes faster than it can
+    // be drawn, and drawing more often would only show more of what is skipped.
+    bool jumpedInLastSlice() const { return lastSliceJumped; }
     // Draws the view anew from the newest data, as after a change of style.
     void redraw();
     bool isCaughtUp() const;
@@ -59,6 +63,7 @@ private:
     std::uint64_t skipThreshold = defaultSkipThreshold;
     // Counted among the feeds that are behind (GUI thread only).
     bool behind = false;
+    bool lastSliceJumped = false;
     qint64 lastDrawMs = 0;
     std::size_t piece = 0;
 

@@ -4,6 +4,7 @@
 #include "Log.h"
 
 #include <QScrollBar>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -69,6 +70,15 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     });
     connect(bar, &QScrollBar::valueChanged, this,
             [this, bar](int value) { followEnd = value >= bar->maximum(); });
+
+    // The scroll bar changes with every frame while the view follows the end.
+    // Fusion paints every pixel of it, so that the widgets under it need not
+    // be painted first; other styles may leave some to them.
+    if (bar->style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0)
+        bar->setAttribute(Qt::WA_OpaquePaintEvent);
+
+    paintTimer.setSingleShot(true);
+    connect(&paintTimer, &QTimer::timeout, this, &RemoteLocalDataViewer::paintFrame);
 }
 
 void RemoteLocalDataViewer::clearConversation()
@@ -84,8 +94,38 @@ void RemoteLocalDataViewer::clearConversation()
 
 void RemoteLocalDataViewer::beginBatch()
 {
-    if (batchDepth++ == 0)
-        cursor.beginEditBlock();
+    if (batchDepth++ > 0)
+        return;
+    holdPaintsUntilNextFrame();
+    cursor.beginEditBlock();
+}
+
+// A batch soon after the last paint is painted with the next frame, together
+// with whatever comes until then.
+void RemoteLocalDataViewer::holdPaintsUntilNextFrame()
+{
+    if (paintTimer.isActive())
+        return;
+    if (!paintClock.isValid() || paintClock.elapsed() >= paintIntervalMs) {
+        paintClock.start();
+        return;
+    }
+    setPaintsHeld(true);
+    paintTimer.start(static_cast<int>(paintIntervalMs - paintClock.elapsed()));
+}
+
+void RemoteLocalDataViewer::paintFrame()
+{
+    paintClock.start();
+    setPaintsHeld(false);
+}
+
+// Only what new text changes: the text and the scroll bar. Holding the whole
+// widget would paint its frame, and the widgets under it, every frame too.
+void RemoteLocalDataViewer::setPaintsHeld(bool held)
+{
+    viewport()->setUpdatesEnabled(!held);
+    verticalScrollBar()->setUpdatesEnabled(!held);
 }
 
 void RemoteLocalDataViewer::endBatch()

@@ -5,7 +5,9 @@
 #include <QString>
 #include <QTextCharFormat>
 #include <QTextCursor>
+#include <QElapsedTimer>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <cstdint>
 
@@ -40,7 +42,11 @@ public:
     void clearConversation();
 
     // Drawing goes in batches: one layout and one repaint for everything
-    // added between begin and end.
+    // added between begin and end. The view is painted at most every
+    // paintIntervalMs, however often batches come: a screen shows no more,
+    // and a paint (the viewport, the scroll bar and what lies under it) costs
+    // more than adding a few lines.
+    static constexpr int paintIntervalMs = 16;
     void beginBatch();
     void endBatch();
 
@@ -68,6 +74,9 @@ private:
     void appendPlain(const char* data, std::size_t size);
     void appendEscapes(const char* data, std::size_t size);
     void dropOldest();
+    void holdPaintsUntilNextFrame();
+    void paintFrame();
+    void setPaintsHeld(bool held);
 
     Style style = Style::Text;
     bool showTimes = false;
@@ -87,4 +96,8 @@ private:
     int lastNotePosition = -1;
     bool followEnd = true;
     int batchDepth = 0;
+    // Between two paints, updates of the text and its scroll bar are off;
+    // turning them on again paints both once.
+    QTimer paintTimer;
+    QElapsedTimer paintClock;
 };
