@@ -208,17 +208,30 @@ bool TestClient::connectOpened(unsigned short port)
     return true;
 }
 
-bool sendAll(int fd, const std::string& bytes)
+// Never blocks for good: a peer that stops reading makes the send fail
+// once nothing more was taken for `stall`, so that a failing test reports
+// instead of hanging.
+bool sendAll(int fd, const std::string& bytes, std::chrono::milliseconds stall)
 {
     std::size_t done = 0;
+    auto lastProgress = std::chrono::steady_clock::now();
     while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
+        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            done += static_cast<std::size_t>(n);
+            lastProgress = std::chrono::steady_clock::now();
+            continue;
         }
-        done += static_cast<std::size_t>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            lastProgress + stall - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 1000)));
     }
     return true;
 }

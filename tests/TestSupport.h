@@ -27,8 +27,9 @@ std::string patternBytes(std::size_t size, std::uint32_t seed);
 // back and released. Another process may take it in between; callers retry.
 unsigned short pickFreePort();
 
-// Sends all of bytes on a connected socket; false on an error.
-bool sendAll(int fd, const std::string& bytes);
+// Sends all of bytes on a connected socket; false on an error or when the
+// peer took nothing for `stall`.
+bool sendAll(int fd, const std::string& bytes, std::chrono::milliseconds stall = 30s);
 
 // Captures everything written to std::cout while it exists. Install it before
 // the threads that log are started and destroy it after they have ended.
