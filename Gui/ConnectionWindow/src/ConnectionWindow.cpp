@@ -30,6 +30,8 @@
 
 #include <boost/bind/bind.hpp>
 
+#include <algorithm>
+
 namespace
 {
 // How long one slice of drawing may hold the GUI thread before other events
@@ -379,7 +381,6 @@ void ConnectionWindow::drawSlice()
         drawTimer.start(feed->jumpedInLastSlice() ? floodFrameIntervalMs : 0);
         return;
     }
-    answerNewChunks();
     if (ended && !inactiveShown)
         markInactive();
 }
@@ -551,7 +552,7 @@ bool ConnectionWindow::sendReplyBytes(std::string framed)
         id = protocol->sendFramed(std::move(framed));
     }
     sends[id] = record;
-    repliesToRecord.push_back(ReplyToRecord{id, filesInFlight > 0});
+    repliesToRecord.push_back(ReplyToRecord{id, isFileGoingOut()});
     return true;
 }
 
@@ -616,7 +617,6 @@ void ConnectionWindow::showSendResult(const ConnectionRecorder::SendResult& resu
     const std::size_t chunk = result.chunk != ConnectionRecorder::noChunk ? result.chunk : record.chunk;
     const QString reason = QString::fromStdString(result.error);
     if (!record.fileName.isEmpty()) {
-        --filesInFlight;
         addNote(chunk, result.error.empty()
                            ? QStringLiteral("[Sent the file %1: %2 bytes]").arg(record.fileName, grouped(record.fileSize))
                            : QStringLiteral("[The file %1 was not sent whole: %2]").arg(record.fileName, reason));
@@ -626,6 +626,12 @@ void ConnectionWindow::showSendResult(const ConnectionRecorder::SendResult& resu
         addNote(chunk, record.piecesNote);
     }
     updateSendingEnabled();
+}
+
+bool ConnectionWindow::isFileGoingOut() const
+{
+    return std::any_of(sends.cbegin(), sends.cend(),
+                       [](const auto& send) { return !send.second.fileName.isEmpty(); });
 }
 
 void ConnectionWindow::addNote(std::size_t chunk, const QString& text)
@@ -657,7 +663,6 @@ bool ConnectionWindow::sendFile(const QString& path)
     SendRecord& record = sends[id];
     record.fileName = QFileInfo(path).fileName();
     record.fileSize = static_cast<std::uint64_t>(QFileInfo(path).size());
-    ++filesInFlight;
     showSendError(QString());
     return true;
 }

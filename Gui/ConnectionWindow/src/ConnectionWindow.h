@@ -122,6 +122,8 @@ private:
     // A note after the chunk, in both views; after the newest for noChunk.
     void addNote(std::size_t chunk, const QString& text);
     void updateSendingEnabled();
+    // A file send whose result has not come yet.
+    bool isFileGoingOut() const;
     bool sendSavedReply(const SavedReply& reply);
     const SavedReply* chosenSavedReply() const;
     void rememberAutoReply();
@@ -178,7 +180,6 @@ private:
     // Replies whose text is on its way to onReadLocalDataSlot.
     std::deque<ReplyToRecord> repliesToRecord;
     std::map<std::uint64_t, SendRecord> sends;
-    int filesInFlight = 0;
     bool connectionReset = false;
     // Every note, for the hex view when it is made.
     std::vector<std::pair<std::size_t, QString>> hexNotes;
