@@ -264,7 +264,10 @@ bool Server::descriptorsToSpare()
         return true;
     const std::uint64_t wanted = descriptorReserve + (acceptingPaused ? resumeHeadroom : 0);
     if (++acceptsSinceCount >= acceptsBetweenCounts || openDescriptorEstimate + wanted + countingMargin >= limit) {
-        openDescriptorEstimate = FileDescriptors::countOpen();
+        // The count's own directory descriptor is in use while it counts, and
+        // counting goes on while paused: reckon with it, so the reserve stays
+        // whole even then.
+        openDescriptorEstimate = FileDescriptors::countOpen() + 1;
         acceptsSinceCount = 0;
     }
     if (openDescriptorEstimate + wanted >= limit)

@@ -207,17 +207,30 @@ ModalAnswerer::ModalAnswerer(Handler handler, int limit, int deadline)
 
 void ModalAnswerer::poll()
 {
+    constexpr int stuckAfterMs = 3000;
     remainingMs -= timer.interval();
-    if (remainingMs <= 0) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal == last) {
+        openAfterAnswerMs += timer.interval();
+        if (openAfterAnswerMs >= stuckAfterMs) {
+            qWarning("a modal widget stayed open after it was answered: rejecting it");
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+            openAfterAnswerMs = 0;
+        }
+        return;
+    }
+    openAfterAnswerMs = 0;
+    if (remainingMs <= 0 || answeredCount >= limit) {
         timer.stop();
         return;
     }
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || modal == last)
+    if (!modal)
         return;
     last = modal;
-    if (++answeredCount >= limit)
-        timer.stop();
+    ++answeredCount;
     handler(modal);
 }
 

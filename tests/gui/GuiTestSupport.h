@@ -111,7 +111,9 @@ private:
 
 // Answers modal widgets from a timer while a modal event loop runs: the first
 // `limit` new modal widgets are each handed once to the handler; without one,
-// message boxes are answered with Ok. Stops after `deadline` ms.
+// message boxes are answered with Ok. Stops after `deadline` ms. A widget
+// still open a while after its answer is rejected with a warning, so that a
+// handler that failed to close it fails the test instead of hanging it.
 class ModalAnswerer : public QObject
 {
 public:
@@ -137,6 +139,7 @@ private:
     int answeredCount = 0;
     int limit;
     int remainingMs;
+    int openAfterAnswerMs = 0;
     QStringList seenTitles;
     QStringList seenTexts;
 };
