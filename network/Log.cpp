@@ -11,6 +11,9 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace Log
 {
 namespace
@@ -37,6 +40,16 @@ struct Entry
     ByteFormat format;
 };
 
+// True when standard output is /dev/null: what is written there is gone
+// unseen, so formatting it would only take time from the threads that read.
+bool stdoutIsDevNull()
+{
+    struct stat out{};
+    struct stat null{};
+    return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat("/dev/null", &null) == 0 && S_ISCHR(out.st_mode) &&
+           S_ISCHR(null.st_mode) && out.st_rdev == null.st_rdev;
+}
+
 void shrink(std::string& buffer)
 {
     if (buffer.capacity() > keptCapacity)
@@ -50,7 +63,8 @@ class Writer
 {
 public:
     Writer()
-        : thread([this] { run(); })
+        : discardedBuffer(stdoutIsDevNull() ? std::cout.rdbuf() : nullptr)
+        , thread([this] { run(); })
     {
         thread.detach();
     }
@@ -120,6 +134,9 @@ private:
     // Writer thread, without the lock: the lines taken from the queue.
     void writeEntries()
     {
+        // Lines written into a stream buffer put in place of standard output's are still written.
+        if (discardedBuffer && std::cout.rdbuf() == discardedBuffer)
+            return;
         for (std::size_t at = 0; at < writing.size();) {
             Entry entry;
             std::memcpy(&entry, writing.data() + at, sizeof entry);
@@ -165,6 +182,8 @@ private:
     int flushWaiters = 0;
     // The writer's own: formatted text on its way to standard output.
     std::string output;
+    // Standard output's stream buffer when that leads to /dev/null, else null.
+    std::streambuf* const discardedBuffer;
     std::thread thread;
 };
 
