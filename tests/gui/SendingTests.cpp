@@ -152,6 +152,12 @@ void SendingTests::httpStatusSavedRepliesAndAutoReply()
     QCOMPARE(window->getStatusBox()->currentText(), QString("200 OK"));
     QCOMPARE(window->getStatusBox()->count(), 17);
 
+    // The rows under the input start folded; new windows unfold them as the
+    // user last left them, and auto-reply unfolds them whatever was left.
+    QVERIFY(!window->moreControls->isVisible());
+    window->moreButton->click();
+    QVERIFY(window->saveReplyButton->isVisible());
+
     window->getStatusBox()->setCurrentText("20 OK");
     type(window, "nope", 0);
     window->sendButton->click();
@@ -174,6 +180,8 @@ void SendingTests::httpStatusSavedRepliesAndAutoReply()
     TestClient second(app.boundPort());
     ConnectionWindow* other = app.waitForWindow(second.localPort());
     QVERIFY(other);
+    QVERIFY(other->moreControls->isVisible());
+    other->moreButton->click();
     QCOMPARE(other->savedRepliesBox->currentText(), QString());
     other->savedRepliesBox->setCurrentIndex(other->savedRepliesBox->findText("teapot"));
     auto* editor = other->findChild<AttributesEditor*>();
@@ -183,6 +191,7 @@ void SendingTests::httpStatusSavedRepliesAndAutoReply()
 
     // Auto-reply answers each chunk, and new windows start with it on.
     other->autoReplyBox->setChecked(true);
+    QVERIFY(other->moreControls->isVisible());
     QVERIFY(second.write("GET /again HTTP/1.0\r\n\r\n"));
     // Auto-replies go out from the event loop: wait for them before reading.
     QTRY_COMPARE_WITH_TIMEOUT(sentChunks(other), std::uint64_t(2), timeoutMs);
@@ -190,7 +199,7 @@ void SendingTests::httpStatusSavedRepliesAndAutoReply()
     TestClient third(app.boundPort());
     QVERIFY(third.write("GET /third HTTP/1.0\r\n\r\n"));
     ConnectionWindow* thirdWindow = app.waitForWindow(third.localPort());
-    QVERIFY(thirdWindow && thirdWindow->autoReplyBox->isChecked());
+    QVERIFY(thirdWindow && thirdWindow->autoReplyBox->isChecked() && thirdWindow->moreControls->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(hasBlock(thirdWindow->textEdit->document(), "HTTP/1.0 418 I'm a teapot", localColor()),
                              timeoutMs);
     QCOMPARE(third.read(teapot.size(), readTimeout), teapot);
@@ -212,6 +221,7 @@ void SendingTests::damagedStoreFallsBackToDefaults()
         QSettings settings;
         settings.setValue("Sending/InputMode", "banana");
         settings.setValue("Sending/LineEnding", 7);
+        settings.setValue("Sending/MoreControls", "maybe");
         settings.setValue("AutoReply/Trigger", "later");
         settings.beginWriteArray("SavedReplies", 3);
         settings.setArrayIndex(0);
@@ -238,7 +248,9 @@ void SendingTests::damagedStoreFallsBackToDefaults()
     QCOMPARE(window->lineEndingBox->currentIndex(), 0);
     QCOMPARE(window->autoReplyTriggerBox->currentIndex(), 0);
     QCOMPARE(window->savedRepliesBox->count(), 1);
+    QVERIFY(!window->moreControls->isVisible());
     const std::string log = app.log.text();
+    QVERIFY(log.find("Ignoring invalid setting MoreControls: maybe") != std::string::npos);
     QVERIFY(log.find("Ignoring invalid setting InputMode: banana") != std::string::npos);
     QVERIFY(log.find("Ignoring invalid saved reply 1: unknown input mode or line ending") != std::string::npos);
     QVERIFY(log.find("Ignoring invalid saved reply 2: Unknown escape \\q at position 1") != std::string::npos);

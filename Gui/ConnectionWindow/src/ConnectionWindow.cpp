@@ -250,6 +250,31 @@ void ConnectionWindow::setupSendingControls()
         if (!fillingSavedReplies && autoReplyBox->isChecked())
             rememberAutoReply();
     });
+    setupMoreControls();
+}
+
+// The rows under the input (saved replies, auto-reply, files, pieces, faults)
+// start folded as the user last left them, and open by themselves while
+// auto-reply is on, so that a window never answers on its own unseen. Folded
+// rows are never laid out or drawn: a burst of new windows costs less.
+void ConnectionWindow::setupMoreControls()
+{
+    const bool shown = ReplyLibrary::shared().moreControlsShown() || autoReplyBox->isChecked();
+    moreButton->setChecked(shown);
+    showMoreControls(shown);
+    connect(moreButton, &QToolButton::toggled, this, &ConnectionWindow::showMoreControls);
+    connect(moreButton, &QToolButton::clicked, this,
+            [](bool shown) { ReplyLibrary::shared().setMoreControlsShown(shown); });
+    connect(autoReplyBox, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            moreButton->setChecked(true);
+    });
+}
+
+void ConnectionWindow::showMoreControls(bool shown)
+{
+    moreButton->setArrowType(shown ? Qt::DownArrow : Qt::RightArrow);
+    moreControls->setVisible(shown);
 }
 
 void ConnectionWindow::fillSavedReplies()

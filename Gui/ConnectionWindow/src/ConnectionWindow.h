@@ -110,6 +110,8 @@ protected:
 
 private:
     void setupSendingControls();
+    void setupMoreControls();
+    void showMoreControls(bool shown);
     void fillSavedReplies();
     void showSendError(const QString& text);
     // Takes the status line from the status box into the protocol; false,

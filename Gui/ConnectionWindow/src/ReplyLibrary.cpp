@@ -74,6 +74,7 @@ void ReplyLibrary::load()
         SettingsReader reader(settings, sendingGroup);
         mode = static_cast<InputMode>(reader.readInt("InputMode", 0, 0, 2));
         ending = static_cast<LineEnding>(reader.readInt("LineEnding", 0, 0, 2));
+        moreShown = reader.readBool("MoreControls", false);
     }
     {
         SettingsReader reader(settings, autoReplyGroup);
@@ -151,6 +152,17 @@ void ReplyLibrary::setSendingDefaults(InputMode newMode, LineEnding newEnding)
     settings.beginGroup(sendingGroup);
     settings.setValue("InputMode", static_cast<int>(mode));
     settings.setValue("LineEnding", static_cast<int>(ending));
+    settings.endGroup();
+}
+
+void ReplyLibrary::setMoreControlsShown(bool shown)
+{
+    if (shown == moreShown)
+        return;
+    moreShown = shown;
+    QSettings settings;
+    settings.beginGroup(sendingGroup);
+    settings.setValue("MoreControls", shown);
     settings.endGroup();
 }
 

@@ -39,6 +39,10 @@ public:
     LineEnding lineEnding() const { return ending; }
     void setSendingDefaults(InputMode mode, LineEnding lineEnding);
 
+    // Whether new windows show the rows under their input unfolded ("Sending").
+    bool moreControlsShown() const { return moreShown; }
+    void setMoreControlsShown(bool shown);
+
     const AutoReplyChoice& autoReply() const { return autoReplyChoice; }
     void setAutoReply(const AutoReplyChoice& choice);
 
@@ -52,5 +56,6 @@ private:
     SavedReplyList list;
     InputMode mode = InputMode::Text;
     LineEnding ending = LineEnding::LF;
+    bool moreShown = false;
     AutoReplyChoice autoReplyChoice;
 };
