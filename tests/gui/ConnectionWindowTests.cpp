@@ -92,9 +92,12 @@ private slots:
     void longConversationKeepsNewestLines();
 };
 
+// Also: in a main window too small for it, the new window is placed and
+// sized inside the area, every part of it in reach.
 void ConnectionWindowTests::clientTextShowsOnDarkYellow()
 {
     App app;
+    app.window->resize(480, 360);
     const unsigned short port = app.startListening();
     QVERIFY(port != 0);
     TestClient client(port);
@@ -102,6 +105,7 @@ void ConnectionWindowTests::clientTextShowsOnDarkYellow()
     QVERIFY(client.write("hello"));
     ConnectionWindow* window = app.waitForWindow(client.localPort());
     QVERIFY(window);
+    QVERIFY(app.window->mdiArea->viewport()->rect().contains(subWindowOf(window)->geometry()));
     QTRY_VERIFY_WITH_TIMEOUT(hasBlock(window->textEdit->document(), "hello", remoteColor()), timeoutMs);
     QCOMPARE(window->windowTitle(), titleFor(client.localPort()));
     QCOMPARE(subWindowOf(window)->windowTitle(), titleFor(client.localPort()));

@@ -99,6 +99,7 @@ void ConnectionWindowManager::createWindow(boost::shared_ptr<ProtocolBase> proto
     connect(window, &ConnectionWindow::onWindowInactive, this, &ConnectionWindowManager::onWindowInactive);
 
     QMdiSubWindow* subWindow = mdiArea->addSubWindow(window);
+    fitIntoArea(subWindow);
     addRow(id, subWindow, window->getTitle());
     showWindow(subWindow);
     window->showTitle();
@@ -106,6 +107,22 @@ void ConnectionWindowManager::createWindow(boost::shared_ptr<ProtocolBase> proto
         emit onFirstSubwindowCreated();
 
     window->start();
+}
+
+// A window larger than the area would be placed partly outside it, out of
+// reach; its contents make do with less room instead.
+void ConnectionWindowManager::fitIntoArea(QMdiSubWindow* subWindow)
+{
+    const QSize room = mdiArea->viewport()->size();
+    if (room.isEmpty())
+        return;
+    const QSize fitting = subWindow->size().boundedTo(room);
+    if (fitting != subWindow->size())
+        subWindow->resize(fitting);
+    const QPoint inside(qBound(0, subWindow->x(), room.width() - fitting.width()),
+                        qBound(0, subWindow->y(), room.height() - fitting.height()));
+    if (inside != subWindow->pos())
+        subWindow->move(inside);
 }
 
 // A new window becomes the active one, unless the keyboard is in the active

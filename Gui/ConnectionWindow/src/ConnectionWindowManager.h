@@ -58,6 +58,7 @@ public slots:
 private:
     void createPendingWindows();
     void createWindow(boost::shared_ptr<ProtocolBase> protocol);
+    void fitIntoArea(QMdiSubWindow* subWindow);
     void showWindow(QMdiSubWindow* subWindow);
     void holdListRepaints(bool hold);
     void addRow(const QString& id, QMdiSubWindow* subWindow, const QString& title);
