@@ -394,6 +394,23 @@ long DescriptorLimit::freeNow()
     return static_cast<long>(FileDescriptors::limit()) - static_cast<long>(FileDescriptors::countOpen());
 }
 
+long DescriptorLimit::openSockets()
+{
+    long count = 0;
+    DIR* directory = ::opendir("/proc/self/fd");
+    if (!directory)
+        return -1;
+    while (const dirent* entry = ::readdir(directory)) {
+        char target[64];
+        const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+        const ssize_t length = ::readlink(path.c_str(), target, sizeof target - 1);
+        if (length > 0 && std::string(target, static_cast<std::size_t>(length)).rfind("socket:", 0) == 0)
+            ++count;
+    }
+    ::closedir(directory);
+    return count;
+}
+
 void DescriptorLimit::restore()
 {
     if (lowered) {
