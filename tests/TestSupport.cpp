@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 
 namespace TestSupport
@@ -366,6 +367,25 @@ std::size_t TestClient::writeUntilStalled(const std::string& data, std::chrono::
     return done;
 }
 
+namespace
+{
+// Entries of a directory under /proc (not "." and ".."), given by their path,
+// for which `counts` says true.
+long countEntries(const char* directoryPath, const std::function<bool(const std::string&)>& counts)
+{
+    long count = 0;
+    DIR* directory = ::opendir(directoryPath);
+    if (!directory)
+        return 0;
+    while (const dirent* entry = ::readdir(directory)) {
+        if (entry->d_name[0] != '.' && counts(std::string(directoryPath) + "/" + entry->d_name))
+            ++count;
+    }
+    ::closedir(directory);
+    return count;
+}
+}
+
 DescriptorLimit::DescriptorLimit()
 {
     haveSaved = ::getrlimit(RLIMIT_NOFILE, &saved) == 0;
@@ -396,19 +416,11 @@ long DescriptorLimit::freeNow()
 
 long DescriptorLimit::openSockets()
 {
-    long count = 0;
-    DIR* directory = ::opendir("/proc/self/fd");
-    if (!directory)
-        return -1;
-    while (const dirent* entry = ::readdir(directory)) {
+    return countEntries("/proc/self/fd", [](const std::string& path) {
         char target[64];
-        const std::string path = std::string("/proc/self/fd/") + entry->d_name;
         const ssize_t length = ::readlink(path.c_str(), target, sizeof target - 1);
-        if (length > 0 && std::string(target, static_cast<std::size_t>(length)).rfind("socket:", 0) == 0)
-            ++count;
-    }
-    ::closedir(directory);
-    return count;
+        return length > 0 && std::string(target, static_cast<std::size_t>(length)).rfind("socket:", 0) == 0;
+    });
 }
 
 void DescriptorLimit::restore()
@@ -421,15 +433,9 @@ void DescriptorLimit::restore()
 
 int threadCount()
 {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(dir))
-            if (entry->d_name[0] != '.')
-                ++count;
-        ::closedir(dir);
-    }
-    return count;
+    return static_cast<int>(countEntries("/proc/self/task", [](const std::string&) { return true; }));
 }
+
 TemporaryFile::TemporaryFile(const std::string& contents)
 {
     char pattern[] = "/tmp/brindlewick-test-XXXXXX";

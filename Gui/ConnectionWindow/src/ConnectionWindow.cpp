@@ -240,8 +240,10 @@ void ConnectionWindow::setupSendingControls()
     connect(piecesBox, &QCheckBox::toggled, this, [this] { showSendError(QString()); });
     connect(pieceSizeBox, qOverload<int>(&QSpinBox::valueChanged), this, [this] { showSendError(QString()); });
     connect(autoReplyBox, &QCheckBox::toggled, this, [this](bool on) {
-        if (on)
+        if (on) {
             answeredChunks = receivedChunks(*transcript);
+            moreButton->setChecked(true); // auto-reply is never on unseen
+        }
         rememberAutoReply();
     });
     connect(autoReplyTriggerBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
@@ -265,10 +267,6 @@ void ConnectionWindow::setupMoreControls()
     connect(moreButton, &QToolButton::toggled, this, &ConnectionWindow::showMoreControls);
     connect(moreButton, &QToolButton::clicked, this,
             [](bool shown) { ReplyLibrary::shared().setMoreControlsShown(shown); });
-    connect(autoReplyBox, &QCheckBox::toggled, this, [this](bool on) {
-        if (on)
-            moreButton->setChecked(true);
-    });
 }
 
 void ConnectionWindow::showMoreControls(bool shown)
