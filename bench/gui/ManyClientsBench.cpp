@@ -199,6 +199,7 @@ int runProgram(const Options& options, int argc, char** argv)
     Clients clients(port, options);
     std::set<ConnectionWindow*> shown;
     int misplaced = 0;
+    int windowsWithWidgets = 0;
     Clock::time_point rowsAt, windowsAt, shownAt;
     bool rowsDone = false, windowsDone = false, finished = false;
     LatenessProbe* probe = nullptr;
@@ -219,15 +220,24 @@ int runProgram(const Options& options, int argc, char** argv)
                 auto* connection = qobject_cast<ConnectionWindow*>(sub->widget());
                 if (!connection || shown.count(connection))
                     continue;
-                QString text = connection->textEdit->toPlainText();
-                if (!text.endsWith('\n'))
+                // A window in sight shows its line; one covered holds it in
+                // its transcript and makes its widgets when uncovered.
+                if (connection->hasWidgets() ? !connection->textEdit->toPlainText().endsWith('\n')
+                                             : !connection->visibleRegion().isEmpty())
+                    continue;
+                std::string line;
+                connection->getTranscript().read(0, 64, line);
+                if (line.empty() || line.back() != '\n')
                     continue; // nothing yet, or the line only in part
-                text.remove('\n');
+                line.pop_back();
                 const QString id = connection->getWindowId();
                 const int index = clients.indexOfPort(static_cast<unsigned short>(id.section(':', -1).toUInt()));
-                if (index < 0 || text != QString("client %1").arg(index))
+                const bool drawnAsReceived = !connection->hasWidgets() ||
+                                             connection->textEdit->toPlainText() == QString::fromStdString(line) + '\n';
+                if (index < 0 || line != "client " + std::to_string(index) || !drawnAsReceived)
                     ++misplaced;
                 shown.insert(connection);
+                windowsWithWidgets += connection->hasWidgets();
             }
         }
         if (rowsDone && windowsDone && static_cast<int>(shown.size()) >= options.clients) {
@@ -255,6 +265,7 @@ int runProgram(const Options& options, int argc, char** argv)
     report("windows", static_cast<std::int64_t>(window->mdiArea->subWindowList().size()));
     report("lines_shown", static_cast<std::int64_t>(shown.size()) - misplaced);
     report("lines_misplaced", static_cast<std::int64_t>(misplaced));
+    report("windows_with_widgets", static_cast<std::int64_t>(windowsWithWidgets));
     report("late_max_ms", percentile(lateness, 100));
     report("late_p99_ms", percentile(lateness, 99));
     report("vm_hwm_bytes", procStatusBytes("VmHWM"));
@@ -373,12 +384,14 @@ bool printProgramRun(int run, const std::string& view, const ChildResult& p, int
 {
     const bool complete = p.ok && p.number("rows") == clients && p.number("windows") == clients
                           && p.number("lines_shown") == clients && p.number("lines_misplaced") == 0;
-    std::printf("run %d %-6s %s rows %.2f s, windows %.2f s, lines shown %.2f s (%d/%d, misplaced %d), connects took "
+    std::printf("run %d %-6s %s rows %.2f s, windows %.2f s, lines shown %.2f s (%d/%d, misplaced %d, %d windows in sight "
+                "made), connects took "
                 "%.2f s, GUI thread CPU %.2f s, late max %.1f ms p99 %.1f ms, all inactive after close %.2f s, teardown %.2f s, VmHWM %.0f "
                 "MiB\n",
                 run, view.c_str(), p.ok ? "ok  " : ("FAILED (" + p.failure + ")").c_str(), p.number("rows_seconds"),
                 p.number("windows_seconds"), p.number("shown_seconds"), static_cast<int>(p.number("lines_shown")),
-                clients, static_cast<int>(p.number("lines_misplaced")), p.number("connect_seconds"),
+                clients, static_cast<int>(p.number("lines_misplaced")), static_cast<int>(p.number("windows_with_widgets")),
+                p.number("connect_seconds"),
                 p.number("gui_cpu_seconds"), p.number("late_max_ms"), p.number("late_p99_ms"), p.number("inactive_seconds"),
                 p.number("teardown_seconds"), p.number("vm_hwm_bytes") / 1048576.0);
     return complete;

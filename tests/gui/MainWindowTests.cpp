@@ -416,18 +416,41 @@ void MainWindowTests::burstOfClientsQueuedThenShown()
     QCOMPARE(manager->rowCount(), 0);
 
     QStringList titles;
+    std::vector<ConnectionWindow*> windows;
     for (int i = 0; i < count; ++i) {
         ConnectionWindow* window = app.waitForWindow(clients[i].localPort());
         QVERIFY(window);
-        QTRY_VERIFY_WITH_TIMEOUT(hasBlock(window->textEdit->document(), QString("client %1").arg(i), remoteColor()),
-                                 timeoutMs);
+        const std::string line = QString("client %1").arg(i).toStdString();
+        std::string received;
+        QTRY_VERIFY_WITH_TIMEOUT(window->getTranscript().read(0, line.size() + 1, received) == line.size(), timeoutMs);
+        QCOMPARE(received, line);
         titles.append(window->windowTitle());
+        windows.push_back(window);
     }
     std::sort(titles.begin(), titles.end());
     QCOMPARE(manager->stringList(), titles);
     QCOMPARE(manager->pendingWindowCount(), 0);
     // The session list is drawn again once the burst is over.
     QVERIFY(app.window->treeView->updatesEnabled());
+
+    // Windows in sight get their widgets once the burst is over; the ones
+    // covered (these windows all fill the area) only when they come to the top,
+    // and then show what came meanwhile, under their own title.
+    const auto inSightHaveWidgets = [&] {
+        return std::all_of(windows.begin(), windows.end(),
+                           [](ConnectionWindow* w) { return w->visibleRegion().isEmpty() || w->hasWidgets(); });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(inSightHaveWidgets(), timeoutMs);
+    const auto covered = std::find_if(windows.begin(), windows.end(), [](ConnectionWindow* w) { return !w->hasWidgets(); });
+    QVERIFY(covered != windows.end());
+    ConnectionWindow* unseen = *covered;
+    const QString unseenTitle = unseen->parentWidget()->windowTitle();
+    app.window->mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(unseen->parentWidget()));
+    QTRY_VERIFY_WITH_TIMEOUT(unseen->hasWidgets(), timeoutMs);
+    const QString line = QString("client %1").arg(covered - windows.begin());
+    QTRY_VERIFY_WITH_TIMEOUT(hasBlock(unseen->textEdit->document(), line, remoteColor()), timeoutMs);
+    QCOMPARE(unseen->parentWidget()->windowTitle(), unseenTitle);
+    QVERIFY(unseen->textEdit_2->isVisible() && unseen->sendButton->isEnabled());
 
     // Quitting closes the connections still waiting for a window too.
     std::vector<TestClient> late(3);

@@ -34,6 +34,8 @@
 
 namespace
 {
+// The size a window opens with, before it is fitted into the area.
+constexpr QSize defaultSize(882, 662);
 // How long one slice of drawing may hold the GUI thread before other events
 // get their turn.
 constexpr int drawSliceMs = 12;
@@ -86,6 +88,21 @@ const QIcon& sendIcon()
     return *icon;
 }
 
+// What a window's form needs at least, with its rows under the input folded,
+// for the windows that have not made theirs yet. Measured once, on a form
+// made for the purpose.
+QSize formMinimumSize()
+{
+    static const QSize size = [] {
+        QWidget form;
+        Ui::ConnectionWindowForm ui;
+        ui.setupUi(&form);
+        ui.moreControls->hide();
+        return form.minimumSizeHint();
+    }();
+    return size;
+}
+
 std::size_t receivedChunks(const Transcript& transcript)
 {
     return transcript.totals().chunks[static_cast<int>(Direction::Received)];
@@ -93,24 +110,14 @@ std::size_t receivedChunks(const Transcript& transcript)
 }
 
 ConnectionWindow::ConnectionWindow(QWidget* parent, boost::shared_ptr<ProtocolBase> protocol,
-                                   const QString& windowId)
+                                   const QString& windowId, Widgets widgets)
     : QWidget(parent)
     , protocol(protocol)
     , transcript(std::make_shared<Transcript>(transcriptLimits()))
     , recorder(std::make_shared<ConnectionRecorder>(protocol, transcript))
 {
-    setupUi(this);
-    setupProtocolAttributesWidget(protocol);
-    feed = std::make_unique<ConversationFeed>(transcript, textEdit);
-
     connect(this, &ConnectionWindow::onSendLocalDataSignal, this, &ConnectionWindow::onReadLocalDataSlot,
             Qt::QueuedConnection);
-    connect(sendButton, &QPushButton::clicked, this, &ConnectionWindow::onSendButtonClick);
-    connect(saveButton, &QPushButton::clicked, this, &ConnectionWindow::onSaveConversation);
-    connect(viewModeBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            [this](int index) { setViewMode(static_cast<ViewMode>(index)); });
-    connect(timeStampsBox, &QCheckBox::toggled, this, &ConnectionWindow::setShowTimes);
-    setupSendingControls();
     drawTimer.setSingleShot(true);
     connect(&drawTimer, &QTimer::timeout, this, &ConnectionWindow::drawSlice);
     storageRetry.setInterval(storageRetryMs);
@@ -119,12 +126,64 @@ ConnectionWindow::ConnectionWindow(QWidget* parent, boost::shared_ptr<ProtocolBa
     const QString endpoint = Latin1::toQString(protocol->getEndpointString());
     this->windowId = windowId.isEmpty() ? endpoint : windowId;
     title = "Connection from: " + endpoint;
+    resize(defaultSize);
+    // A window that may answer by itself is never left unseen.
+    autoReplyOnOpen = ReplyLibrary::shared().autoReply().enabled;
+    if (widgets == Widgets::Now || autoReplyOnOpen)
+        makeWidgets();
+    else
+        setMinimumSize(formMinimumSize());
+    connectProtocol();
+}
+
+void ConnectionWindow::makeWidgets()
+{
+    if (widgetsMade)
+        return;
+    widgetsMade = true;
+    setMinimumSize(0, 0); // from now on the form's layout decides
+    setupUi(this);
+    setupProtocolAttributesWidget(protocol);
+    feed = std::make_unique<ConversationFeed>(transcript, textEdit);
+
+    connect(sendButton, &QPushButton::clicked, this, &ConnectionWindow::onSendButtonClick);
+    connect(saveButton, &QPushButton::clicked, this, &ConnectionWindow::onSaveConversation);
+    connect(viewModeBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this](int index) { setViewMode(static_cast<ViewMode>(index)); });
+    connect(timeStampsBox, &QCheckBox::toggled, this, &ConnectionWindow::setShowTimes);
+    setupSendingControls();
     sendButton->setIcon(sendIcon());
     QPalette errorPalette = sendErrorLabel->palette();
     errorPalette.setColor(QPalette::WindowText, QColor(0xb0, 0x00, 0x00));
     sendErrorLabel->setPalette(errorPalette);
+    showState(stateText);
     showCounts();
-    connectProtocol();
+    if (inactiveShown)
+        updateSendingEnabled();
+    // Children made inside a shown widget would otherwise show only on the
+    // next turn of the event loop.
+    if (isVisible()) {
+        for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (!child->testAttribute(Qt::WA_WState_ExplicitShowHide))
+                child->show();
+        }
+    }
+    scheduleDraw();
+}
+
+// Qt lets a paint event through only where the widget is not covered, so
+// this is the first moment the user may see the window.
+void ConnectionWindow::paintEvent(QPaintEvent* event)
+{
+    if (!widgetsMade)
+        emit seenWithoutWidgets();
+    QWidget::paintEvent(event);
+}
+
+ConversationFeed& ConnectionWindow::getFeed()
+{
+    makeWidgets();
+    return *feed;
 }
 
 void ConnectionWindow::showTitle()
@@ -172,7 +231,7 @@ ConnectionWindow::~ConnectionWindow()
 void ConnectionWindow::start()
 {
     protocol->start();
-    if (autoReplyBox->isChecked() &&
+    if (widgetsMade && autoReplyBox->isChecked() &&
         autoReplyTriggerBox->currentIndex() == static_cast<int>(ReplyLibrary::AutoReplyTrigger::EachConnection)) {
         if (const SavedReply* reply = chosenSavedReply())
             sendSavedReply(*reply);
@@ -218,7 +277,8 @@ void ConnectionWindow::setupSendingControls()
     autoReplyTriggerBox->setCurrentIndex(static_cast<int>(autoReply.trigger));
     fillSavedReplies();
     savedRepliesBox->setCurrentIndex(savedRepliesBox->findText(Latin1::toQString(autoReply.replyName)));
-    autoReplyBox->setChecked(autoReply.enabled);
+    // As the choice was when the connection came, however late the widgets come.
+    autoReplyBox->setChecked(autoReplyOnOpen);
 
     const auto rememberMode = [this] {
         lineEndingBox->setEnabled(inputModeBox->currentIndex() == static_cast<int>(InputMode::Text));
@@ -355,6 +415,12 @@ bool ConnectionWindow::event(QEvent* event)
 // the GUI thread nothing.
 void ConnectionWindow::catchUp()
 {
+    if (!widgetsMade) {
+        takeEvents();
+        if (ended && !inactiveShown)
+            markInactive();
+        return;
+    }
     if (drawTimer.isActive())
         return;
     takeEvents();
@@ -379,7 +445,7 @@ void ConnectionWindow::takeEvents()
 
 void ConnectionWindow::scheduleDraw()
 {
-    if (drawTimer.isActive())
+    if (!widgetsMade || drawTimer.isActive())
         return;
     const qint64 sinceLast = lastDrawMs < 0 ? frameIntervalMs : monotonicMs() - lastDrawMs;
     drawTimer.start(static_cast<int>(qMax<qint64>(0, frameIntervalMs - sinceLast)));
@@ -431,6 +497,8 @@ void ConnectionWindow::answerNewChunks()
 
 bool ConnectionWindow::isViewCaughtUp() const
 {
+    if (!widgetsMade)
+        return false;
     return viewMode == ViewMode::Hex || feed->isCaughtUp();
 }
 
@@ -454,6 +522,8 @@ void ConnectionWindow::scheduleCounts()
 
 void ConnectionWindow::showCounts()
 {
+    if (!widgetsMade)
+        return;
     lastCountsMs = monotonicMs();
     const TranscriptTotals totals = transcript->totals();
     const int received = static_cast<int>(Direction::Received);
@@ -467,6 +537,9 @@ void ConnectionWindow::showCounts()
 
 void ConnectionWindow::showState(const QString& text)
 {
+    stateText = text;
+    if (!widgetsMade)
+        return;
     stateLabel->setText(text);
     stateLabel->setVisible(!text.isEmpty());
 }
@@ -493,6 +566,8 @@ void ConnectionWindow::markInactive()
 
 void ConnectionWindow::updateSendingEnabled()
 {
+    if (!widgetsMade)
+        return;
     const bool canSend = protocol->canSend();
     for (QWidget* control : {static_cast<QWidget*>(sendButton), static_cast<QWidget*>(textEdit_2),
                              static_cast<QWidget*>(sendFileButton), static_cast<QWidget*>(closeSendingButton)})
@@ -674,6 +749,7 @@ void ConnectionWindow::addNote(std::size_t chunk, const QString& text)
 
 bool ConnectionWindow::sendFile(const QString& path)
 {
+    makeWidgets();
     if (!applyHttpStatus())
         return false;
     std::string error;
@@ -718,6 +794,7 @@ void ConnectionWindow::onResetClick()
 
 void ConnectionWindow::setViewMode(ViewMode mode)
 {
+    makeWidgets();
     viewMode = mode;
     if (viewModeBox->currentIndex() != static_cast<int>(mode))
         viewModeBox->setCurrentIndex(static_cast<int>(mode));
@@ -745,6 +822,7 @@ void ConnectionWindow::setViewMode(ViewMode mode)
 
 void ConnectionWindow::setShowTimes(bool show)
 {
+    makeWidgets();
     if (timeStampsBox->isChecked() != show)
         timeStampsBox->setChecked(show);
     textEdit->setShowTimes(show);

@@ -37,11 +37,14 @@ class ConnectionWindow : public QWidget, public Ui::ConnectionWindowForm
 public:
     enum class ViewMode { Text = 0, ControlBytes = 1, Hex = 2 };
     enum class SaveFormat { ReceivedBytes, TranscriptText };
+    // When the window makes its widgets: at once, or once it is first drawn
+    // on screen (see makeWidgets).
+    enum class Widgets { Now, WhenSeen };
 
     // windowId identifies the window to its manager; empty means the
     // connection's endpoint text.
     ConnectionWindow(QWidget* parent, boost::shared_ptr<ProtocolBase> protocol,
-                     const QString& windowId = QString());
+                     const QString& windowId = QString(), Widgets widgets = Widgets::Now);
     ~ConnectionWindow() override;
 
     // Starts the connection reading. The owner connects to this window's
@@ -58,11 +61,20 @@ public:
     QString getTitle() const { return title; }
     void setupProtocolAttributesWidget(boost::shared_ptr<ProtocolBase> protocol);
 
+    // A window made with Widgets::WhenSeen is at first an empty pane: the
+    // connection reads into the transcript, and the title and the session
+    // list follow it, but the form's widgets (some thirty, the costly part
+    // of a window) are made only here, after which the views catch up with
+    // the transcript. Until then the form's members are null. A burst of
+    // clients thus costs little for the windows nobody sees.
+    void makeWidgets();
+    bool hasWidgets() const { return widgetsMade; }
+
     // The memory budget and file of the transcripts of windows made from now on.
     static void setTranscriptLimits(const TranscriptLimits& limits);
 
     const Transcript& getTranscript() const { return *transcript; }
-    ConversationFeed& getFeed() { return *feed; }
+    ConversationFeed& getFeed();
     // The hex view, once it has been shown.
     HexView* getHexView() const { return hexView; }
     void setViewMode(ViewMode mode);
@@ -83,6 +95,8 @@ public:
     QCheckBox* getCloseAfterResponseBox() const { return closeAfterResponseBox; }
 
 signals:
+    // Drawn on screen while it has no widgets yet.
+    void seenWithoutWidgets();
     void onSendLocalDataSignal(QString data);
     void onWindowDestroying(QString windowId);
     void onWindowInactive(QString windowId);
@@ -107,6 +121,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Takes the update requests posted from the IO threads.
     bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void setupSendingControls();
@@ -185,6 +200,9 @@ private:
     bool connectionReset = false;
     // Every note, for the hex view when it is made.
     std::vector<std::pair<std::size_t, QString>> hexNotes;
+    bool widgetsMade = false;
+    // What the state line says; kept while there are no widgets yet.
+    QString stateText;
     bool ended = false;
     bool inactiveShown = false;
     bool readingPaused = false;
@@ -193,6 +211,7 @@ private:
     AttributesEditor* attributesEditor = nullptr;
     QComboBox* statusBox = nullptr;
     QCheckBox* closeAfterResponseBox = nullptr;
+    bool autoReplyOnOpen = false;
     // Received chunks that auto-reply has answered or let pass.
     std::size_t answeredChunks = 0;
     bool fillingSavedReplies = false;

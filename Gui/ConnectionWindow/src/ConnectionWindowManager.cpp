@@ -64,21 +64,44 @@ void ConnectionWindowManager::createConnectionWindow(boost::shared_ptr<ProtocolB
         nextBatch.start();
 }
 
-// Makes at least one window, then more while the slice lasts.
+// Makes at least one window, then more while the slice lasts. Once no
+// connection waits, the widgets of windows that came into sight are made,
+// newest (topmost) first, again within the slice.
 void ConnectionWindowManager::createPendingWindows()
 {
     if (pending.size() > 1 && !listRepaintsHeld)
         holdListRepaints(true);
     QElapsedTimer slice;
     slice.start();
-    do {
+    for (bool first = true; !pending.empty() && (first || slice.elapsed() < batchSliceMs); first = false) {
         boost::shared_ptr<ProtocolBase> protocol = std::move(pending.front());
         pending.pop_front();
         createWindow(std::move(protocol));
-    } while (!pending.empty() && slice.elapsed() < batchSliceMs);
+    }
+    if (pending.empty())
+        makeWidgetsOfSeenWindows(slice);
     if (listRepaintsHeld && (pending.empty() || listRepaintsHeldFor.elapsed() >= listRepaintIntervalMs))
         holdListRepaints(false);
-    if (!pending.empty())
+    if (!pending.empty() || !seenWithoutWidgets.isEmpty())
+        nextBatch.start();
+}
+
+void ConnectionWindowManager::makeWidgetsOfSeenWindows(const QElapsedTimer& slice)
+{
+    while (!seenWithoutWidgets.isEmpty() && slice.elapsed() < batchSliceMs) {
+        const QPointer<ConnectionWindow> window = seenWithoutWidgets.takeLast();
+        // Covered again since it was drawn: it will be drawn again when uncovered.
+        if (window && !window->visibleRegion().isEmpty())
+            window->makeWidgets();
+    }
+}
+
+void ConnectionWindowManager::onSeenWithoutWidgets(ConnectionWindow* window)
+{
+    if (seenWithoutWidgets.contains(window))
+        return;
+    seenWithoutWidgets.append(window);
+    if (!nextBatch.isActive())
         nextBatch.start();
 }
 
@@ -94,7 +117,10 @@ void ConnectionWindowManager::holdListRepaints(bool hold)
 void ConnectionWindowManager::createWindow(boost::shared_ptr<ProtocolBase> protocol)
 {
     const QString id = uniqueIdentifier(Latin1::toQString(protocol->getEndpointString()));
-    auto* window = new ConnectionWindow(mdiArea, protocol, id);
+    // In a burst, a window gets its widgets only once it is seen.
+    const auto widgets = pending.empty() ? ConnectionWindow::Widgets::Now : ConnectionWindow::Widgets::WhenSeen;
+    auto* window = new ConnectionWindow(mdiArea, protocol, id, widgets);
+    connect(window, &ConnectionWindow::seenWithoutWidgets, this, [this, window] { onSeenWithoutWidgets(window); });
     connect(window, &ConnectionWindow::onWindowDestroying, this, &ConnectionWindowManager::onWindowDestroyed);
     connect(window, &ConnectionWindow::onWindowInactive, this, &ConnectionWindowManager::onWindowInactive);
 
@@ -132,7 +158,11 @@ void ConnectionWindowManager::showWindow(QMdiSubWindow* subWindow)
 {
     QMdiSubWindow* active = mdiArea->activeSubWindow();
     QWidget* focus = mdiArea->window()->focusWidget();
-    if (!active || !focus || !active->isAncestorOf(focus)) {
+    // The focus on the frame of a window that has no widgets yet is not the
+    // user's. In a burst only the last window takes the focus: each change of
+    // the active window costs as much again as making one without widgets.
+    const bool userIsTyping = active && focus && active->widget() && active->widget()->isAncestorOf(focus);
+    if (!userIsTyping && pending.empty()) {
         subWindow->show();
         return;
     }

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QItemSelection>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QStringListModel>
@@ -13,6 +14,7 @@
 
 #include <deque>
 
+class ConnectionWindow;
 class ProtocolBase;
 class QMdiArea;
 class QMdiSubWindow;
@@ -24,8 +26,10 @@ class QTreeView;
 //
 // New connections wait in a queue and get their windows a few at a time, each
 // batch within a short time slice, so that a burst of clients never holds the
-// GUI thread for long. A new window does not take the keyboard from the window
-// the user is working in.
+// GUI thread for long. Windows made while more connections wait get their
+// widgets only once the burst is over and they are in sight (see
+// ConnectionWindow::makeWidgets). A new window does not take the keyboard from
+// the window the user is working in.
 class ConnectionWindowManager : public QStringListModel
 {
     Q_OBJECT
@@ -58,6 +62,8 @@ public slots:
 private:
     void createPendingWindows();
     void createWindow(boost::shared_ptr<ProtocolBase> protocol);
+    void makeWidgetsOfSeenWindows(const QElapsedTimer& slice);
+    void onSeenWithoutWidgets(ConnectionWindow* window);
     void fitIntoArea(QMdiSubWindow* subWindow);
     void showWindow(QMdiSubWindow* subWindow);
     void holdListRepaints(bool hold);
@@ -77,6 +83,8 @@ private:
     std::deque<boost::shared_ptr<ProtocolBase>> pending;
     // Brings the next batch after the event loop has run; see createPendingWindows.
     QTimer nextBatch;
+    // Windows drawn on screen before they had widgets, in the order drawn.
+    QList<QPointer<ConnectionWindow>> seenWithoutWidgets;
     // While a burst is worked off, the session list and the tabs are drawn
     // only now and then; see createPendingWindows.
     bool listRepaintsHeld = false;
