@@ -242,7 +242,11 @@ void ConnectionWindowTests::clientThatEndsItsSendingCanStillBeAnswered()
     QVERIFY(app.log.countLinesStartingWith("send failed: ") >= 1);
     QTRY_VERIFY_WITH_TIMEOUT(!window->sendButton->isEnabled(), timeoutMs);
     QVERIFY(!window->textEdit_2->isEnabled());
+    // The note follows the reply it is about, however the result and the reply raced.
+    QTRY_VERIFY_WITH_TIMEOUT(window->isViewCaughtUp(), timeoutMs);
     QVERIFY(hasBlock(window->textEdit->document(), "the answer", localColor()));
+    const QTextBlock note = window->textEdit->document()->find(notSent).block();
+    QCOMPARE(note.previous().text(), QString("too late"));
 }
 
 void ConnectionWindowTests::clientThatClosesAtOnceStillMarkedInactive()

@@ -592,11 +592,19 @@ void ConnectionWindow::onReadLocalDataSlot(QString data)
     sends[reply.id].chunk =
         reply.whenWritten ? recorder->recordWhenWritten(reply.id, std::move(bytes))
                           : transcript->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
+    const auto early = std::find_if(resultsBeforeRecord.begin(), resultsBeforeRecord.end(),
+                                    [&](const auto& result) { return result.id == reply.id; });
+    if (early != resultsBeforeRecord.end()) {
+        const ConnectionRecorder::SendResult result = *early;
+        resultsBeforeRecord.erase(early);
+        showSendResult(result);
+    }
     scheduleDraw();
 }
 
-// The reply goes into the transcript through the queued local-data signal,
-// which is posted before the write can complete: its result always finds it.
+// The reply goes into the transcript through the queued local-data signal.
+// Its result may still come first (through an update posted before the
+// reply), and then waits for it: see showSendResult.
 // Invalid input sends nothing and stays in the input, the error beside it.
 void ConnectionWindow::onSendButtonClick()
 {
@@ -707,6 +715,13 @@ void ConnectionWindow::onDeleteReply()
 
 void ConnectionWindow::showSendResult(const ConnectionRecorder::SendResult& result)
 {
+    // A note about a reply goes after the reply, once it is in the transcript.
+    const bool replyUnrecorded = std::any_of(repliesToRecord.cbegin(), repliesToRecord.cend(),
+                                             [&](const ReplyToRecord& reply) { return reply.id == result.id; });
+    if (replyUnrecorded) {
+        resultsBeforeRecord.push_back(result);
+        return;
+    }
     const auto sent = sends.find(result.id);
     if (sent == sends.end())
         return;

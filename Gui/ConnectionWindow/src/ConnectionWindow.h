@@ -197,6 +197,8 @@ private:
     // Replies whose text is on its way to onReadLocalDataSlot.
     std::deque<ReplyToRecord> repliesToRecord;
     std::map<std::uint64_t, SendRecord> sends;
+    // Results that came before their reply reached onReadLocalDataSlot.
+    std::vector<ConnectionRecorder::SendResult> resultsBeforeRecord;
     bool connectionReset = false;
     // Every note, for the hex view when it is made.
     std::vector<std::pair<std::size_t, QString>> hexNotes;
