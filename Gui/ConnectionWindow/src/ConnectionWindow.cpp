@@ -410,9 +410,9 @@ bool ConnectionWindow::event(QEvent* event)
     return true;
 }
 
-// While a slice is due, the recorder's news wait for it: the recorder posts
-// nothing more until they are taken, so chunks that arrive in between cost
-// the GUI thread nothing.
+// The recorder's news wait for the next slice, which takes them: the
+// recorder posts nothing more until then, so chunks that arrive in between
+// cost the GUI thread nothing.
 void ConnectionWindow::catchUp()
 {
     if (!widgetsMade) {
@@ -421,10 +421,6 @@ void ConnectionWindow::catchUp()
             markInactive();
         return;
     }
-    if (drawTimer.isActive())
-        return;
-    takeEvents();
-    answerNewChunks();
     scheduleDraw();
 }
 

@@ -76,6 +76,11 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     // be painted first; other styles may leave some to them.
     if (bar->style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0)
         bar->setAttribute(Qt::WA_OpaquePaintEvent);
+    // The scroll bar sits in a container of the scroll area's own, which
+    // draws nothing: left see-through, every frame drew the window, the
+    // splitter and the group box under it too.
+    if (QWidget* container = bar->parentWidget(); container && container != this)
+        container->setAutoFillBackground(true);
 
     paintTimer.setSingleShot(true);
     connect(&paintTimer, &QTimer::timeout, this, &RemoteLocalDataViewer::paintFrame);
