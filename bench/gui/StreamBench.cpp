@@ -47,6 +47,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <numeric>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -427,6 +428,7 @@ int runPush(const Options& o, int argc, char** argv)
     // caused itself, whatever else ran on the machine.
     report("busy_max_ms", floodBusy.empty() ? 0.0 : percentile(floodBusy, 100));
     report("busy_p99_ms", floodBusy.empty() ? 0.0 : percentile(floodBusy, 99));
+    report("gui_cpu_seconds", std::accumulate(floodBusy.begin(), floodBusy.end(), 0.0) / 1000);
 
     report("push_seconds", seconds(sendEnd - sendStart));
     report("shown_after_ms", seconds(shownAt - sendEnd) * 1000);
@@ -856,10 +858,10 @@ bool drivePush(const Options& o)
         const ChildResult& p = program.results.back();
         const ChildResult& b = plain.results.back();
         std::printf("run %d push: program %.3f s (shown %.1f ms after, late max %.1f (at %.2f s) p99 %.1f ms, GUI busy "
-                    "max %.1f p99 %.1f ms, VmHWM %.0f MiB, CPU %.2f s, skipped %.0f MiB) | plain %.3f s (CPU %.2f s) | "
+                    "max %.1f p99 %.1f ms, VmHWM %.0f MiB, CPU %.2f s (GUI thread %.2f s), skipped %.0f MiB) | plain %.3f s (CPU %.2f s) | "
                     "idle VmHWM %.0f MiB\n",
                     run, p.number("push_seconds"), p.number("shown_after_ms"), p.number("late_max_ms"),
-                    p.number("late_max_at_s"), p.number("late_p99_ms"), p.number("busy_max_ms"), p.number("busy_p99_ms"), mib(p.number("vm_hwm_bytes")), p.number("process_cpu_seconds"),
+                    p.number("late_max_at_s"), p.number("late_p99_ms"), p.number("busy_max_ms"), p.number("busy_p99_ms"), mib(p.number("vm_hwm_bytes")), p.number("process_cpu_seconds"), p.number("gui_cpu_seconds"),
                     mib(p.number("skipped_bytes")), b.number("push_seconds"), b.number("process_cpu_seconds"),
                     mib(idle.results.back().number("vm_hwm_bytes")));
         std::fflush(stdout);
