@@ -42,8 +42,9 @@ constexpr int drawSliceMs = 12;
 // Drawing starts at most this often: chunks that arrive closer together are
 // drawn together, with one layout and one repaint.
 constexpr qint64 frameIntervalMs = 4;
-// Drawing starts at most this often while the conversation jumps ahead.
-constexpr int floodFrameIntervalMs = 30;
+// Drawing starts at most this often while the conversation jumps ahead: a
+// flood is unreadable anyway, and each frame takes time from reading it.
+constexpr int floodFrameIntervalMs = 50;
 constexpr qint64 countsIntervalMs = 250;
 // While the transcript's file cannot be written, how often to try again.
 constexpr int storageRetryMs = 1000;

@@ -21,9 +21,10 @@ class ConversationFeed
 public:
     // Behind by more than this, the feed jumps ahead.
     static constexpr std::uint64_t defaultSkipThreshold = 1024 * 1024;
-    // How much of the newest data it draws after a jump: some screens full.
-    // Each jump lays this out anew, so it is kept small.
-    static constexpr std::uint64_t tailLength = 16 * 1024;
+    // How much of the newest data it draws after a jump: about a screen
+    // full. Each jump lays this out anew, on the GUI thread that shares the
+    // machine with the threads reading, so it is kept small.
+    static constexpr std::uint64_t tailLength = 4 * 1024;
 
     ConversationFeed(std::shared_ptr<Transcript> transcript, RemoteLocalDataViewer* viewer);
     ~ConversationFeed();
