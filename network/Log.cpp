@@ -71,6 +71,10 @@ public:
 
     void push(const char* text, std::size_t textLength, const char* data, std::size_t size, ByteFormat format)
     {
+        // Not even queued: copying every byte received into the queue cost
+        // the reading threads as much as a tenth of their time.
+        if (isDiscarding())
+            return;
         const Entry entry{textLength, size, format};
         std::unique_lock<std::mutex> lock(mutex);
         if (!nonBlockingThread)
@@ -131,11 +135,14 @@ private:
         }
     }
 
+    // Lines written into a stream buffer put in place of standard output's
+    // are still written. (That is done before the threads that log start.)
+    bool isDiscarding() const { return discardedBuffer && std::cout.rdbuf() == discardedBuffer; }
+
     // Writer thread, without the lock: the lines taken from the queue.
     void writeEntries()
     {
-        // Lines written into a stream buffer put in place of standard output's are still written.
-        if (discardedBuffer && std::cout.rdbuf() == discardedBuffer)
+        if (isDiscarding())
             return;
         for (std::size_t at = 0; at < writing.size();) {
             Entry entry;
