@@ -407,23 +407,10 @@ bool ConnectionWindow::event(QEvent* event)
 {
     if (event->type() != updateEventType())
         return QWidget::event(event);
-    catchUp();
+    scheduleDraw();
     return true;
 }
 
-// The recorder's news wait for the next slice, which takes them: the
-// recorder posts nothing more until then, so chunks that arrive in between
-// cost the GUI thread nothing.
-void ConnectionWindow::catchUp()
-{
-    if (!widgetsMade) {
-        takeEvents();
-        if (ended && !inactiveShown)
-            markInactive();
-        return;
-    }
-    scheduleDraw();
-}
 
 void ConnectionWindow::takeEvents()
 {
@@ -440,9 +427,12 @@ void ConnectionWindow::takeEvents()
     }
 }
 
+// The recorder's news wait for the next slice, which takes them: the
+// recorder posts nothing more until then, so chunks that arrive in between
+// cost the GUI thread nothing, also in a window that has no widgets yet.
 void ConnectionWindow::scheduleDraw()
 {
-    if (!widgetsMade || drawTimer.isActive())
+    if (drawTimer.isActive())
         return;
     const qint64 sinceLast = lastDrawMs < 0 ? frameIntervalMs : monotonicMs() - lastDrawMs;
     drawTimer.start(static_cast<int>(qMax<qint64>(0, frameIntervalMs - sinceLast)));
@@ -452,6 +442,12 @@ void ConnectionWindow::drawSlice()
 {
     lastDrawMs = monotonicMs();
     takeEvents();
+    if (!widgetsMade) {
+        // Nothing to draw yet: only the end of the connection shows, in the title.
+        if (ended && !inactiveShown)
+            markInactive();
+        return;
+    }
     answerNewChunks();
     bool caughtUp = true;
     if (viewMode == ViewMode::Hex)

@@ -146,7 +146,6 @@ private:
     void rememberAutoReply();
     void answerNewChunks();
     void requestUpdate();
-    void catchUp();
     void scheduleDraw();
     void drawSlice();
     void takeEvents();
