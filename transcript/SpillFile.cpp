@@ -48,25 +48,25 @@ int SpillFile::open()
     return 0;
 }
 
-int SpillFile::write(const char* data, std::size_t size, std::uint64_t offset)
+SpillFile::WriteResult SpillFile::write(const char* data, std::size_t size, std::uint64_t offset)
 {
     if (fd < 0) {
         if (const int error = open())
-            return error;
+            return WriteResult{0, error};
     }
-    while (size > 0) {
-        const ssize_t written = ::pwrite(fd, data, std::min(size, writePiece), static_cast<off_t>(offset));
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t written = ::pwrite(fd, data + done, std::min(size - done, writePiece),
+                                         static_cast<off_t>(offset + done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
-            return errno;
+            return WriteResult{done, errno};
         if (written == 0)
-            return ENOSPC;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-        offset += static_cast<std::uint64_t>(written);
+            return WriteResult{done, ENOSPC};
+        done += static_cast<std::size_t>(written);
     }
-    return 0;
+    return WriteResult{done, 0};
 }
 
 std::size_t SpillFile::read(char* data, std::size_t size, std::uint64_t offset) const

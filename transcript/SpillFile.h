@@ -21,8 +21,14 @@ public:
     SpillFile(const SpillFile&) = delete;
     SpillFile& operator=(const SpillFile&) = delete;
 
-    // 0, or the errno of what failed (creating the file, or writing).
-    int write(const char* data, std::size_t size, std::uint64_t offset);
+    struct WriteResult
+    {
+        std::size_t written; // the bytes now in the file, from offset on
+        int error;           // 0, or the errno of what failed (creating the file, or writing)
+    };
+    // Writes all of data unless something fails; then written says how much
+    // went in before.
+    WriteResult write(const char* data, std::size_t size, std::uint64_t offset);
     // The count of bytes read: fewer than size only when reading fails.
     std::size_t read(char* data, std::size_t size, std::uint64_t offset) const;
 

@@ -44,35 +44,54 @@ std::size_t Transcript::append(Direction direction, const char* data, std::size_
     if (size == 0)
         return chunkCount();
     std::lock_guard<std::mutex> appendLock(appendMutex);
-    bool overBudget = false;
-    std::size_t chunkIndex = 0;
+    bool storageWorks = false;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
-        chunkIndex = index.size();
-        copyIn(data, size);
-        const std::uint64_t directionFlag = direction == Direction::Sent ? directionBit : 0;
-        index.push_back(IndexEntry{committedSize | directionFlag, timeUs});
-        // Only now does a reader see the new bytes.
-        committedSize += size;
-        const auto side = static_cast<std::size_t>(direction);
-        sums.bytes[side] += size;
-        ++sums.chunks[side];
-        overBudget = !failed && committedSize > limits.memoryBudget;
+        storageWorks = !failed;
+        if (!spilling && committedSize + size > limits.memoryBudget)
+            spilling = true;
     }
-    if (overBudget)
-        storeBlocks();
+    // Nothing new is written while older bytes wait in memory for the file.
+    const bool direct = spilling && storageWorks && storeMemory();
+    const std::size_t stored = direct ? storeDirectly(data, size) : 0;
+
+    std::lock_guard<std::mutex> lock(stateMutex);
+    if (stored < size)
+        copyIn(data + stored, size - stored, committedSize + stored);
+    const std::size_t chunkIndex = index.size();
+    const std::uint64_t directionFlag = direction == Direction::Sent ? directionBit : 0;
+    index.push_back(IndexEntry{committedSize | directionFlag, timeUs});
+    // Only now does a reader see the new bytes.
+    committedSize += size;
+    const auto side = static_cast<std::size_t>(direction);
+    sums.bytes[side] += size;
+    ++sums.chunks[side];
     return chunkIndex;
 }
 
-void Transcript::copyIn(const char* data, std::size_t size)
+// Writes a new chunk to the file at its place; returns how much went in.
+// Called with appendMutex held and no byte waiting in memory.
+std::size_t Transcript::storeDirectly(const char* data, std::size_t size)
 {
-    std::uint64_t position = committedSize;
+    const SpillFile::WriteResult result = file.write(data, size, committedSize);
+    std::lock_guard<std::mutex> lock(stateMutex);
+    fileEnd += result.written;
+    memoryStart = fileEnd;
+    if (result.error != 0)
+        recordFailure(result.error);
+    return result.written;
+}
+
+// Copies bytes that start at transcript offset position (the end of what is
+// in memory) into the blocks. Called with stateMutex held.
+void Transcript::copyIn(const char* data, std::size_t size, std::uint64_t position)
+{
     while (size > 0) {
-        const std::uint64_t blockIndex = position / limits.blockSize;
-        const std::size_t within = static_cast<std::size_t>(position % limits.blockSize);
+        const std::size_t blockIndex = static_cast<std::size_t>((position - memoryStart) / limits.blockSize);
+        const std::size_t within = static_cast<std::size_t>((position - memoryStart) % limits.blockSize);
         const std::size_t part = std::min(size, limits.blockSize - within);
         ensureBlockRoom(blockIndex, within, within + part);
-        std::memcpy(blocks[blockIndex - firstMemoryBlock].get() + within, data, part);
+        std::memcpy(blocks[blockIndex].get() + within, data, part);
         data += part;
         size -= part;
         position += part;
@@ -81,19 +100,16 @@ void Transcript::copyIn(const char* data, std::size_t size)
 
 // Makes block blockIndex (the last one in memory, holding used bytes, or the
 // next one) hold at least end bytes.
-void Transcript::ensureBlockRoom(std::uint64_t blockIndex, std::size_t used, std::size_t end)
+void Transcript::ensureBlockRoom(std::size_t blockIndex, std::size_t used, std::size_t end)
 {
-    const bool isNew = blockIndex - firstMemoryBlock == blocks.size();
+    const bool isNew = blockIndex == blocks.size();
     if (!isNew && end <= lastBlockCapacity)
         return;
     std::size_t capacity = limits.blockSize;
-    if (blockIndex == 0)
-        capacity = std::min(limits.blockSize, firstBlockCapacity(end, lastBlockCapacity));
-    std::unique_ptr<char[]> block;
-    if (capacity == limits.blockSize && spareBlock)
-        block = std::move(spareBlock);
-    else // deliberately not zero-filled: untouched pages of a large block cost no resident memory
-        block.reset(new char[capacity]);
+    if (blockIndex == 0 && memoryStart == 0)
+        capacity = std::min(limits.blockSize, firstBlockCapacity(end, isNew ? 0 : lastBlockCapacity));
+    // Deliberately not zero-filled: untouched pages of a large block cost no resident memory.
+    std::unique_ptr<char[]> block(new char[capacity]);
     if (isNew) {
         blocks.push_back(std::move(block));
     } else {
@@ -103,39 +119,37 @@ void Transcript::ensureBlockRoom(std::uint64_t blockIndex, std::size_t used, std
     lastBlockCapacity = capacity;
 }
 
-// Once the transcript is larger than the memory budget, every block is
-// written to the file as soon as it is full, while its bytes are still in the
-// processor's cache (writing it only when it is dropped, a whole budget later,
-// costs twice the memory traffic); the oldest written blocks are then dropped from
-// memory down to the budget.
-bool Transcript::storeBlocks()
+// Writes every byte waiting in memory to the file, oldest first, and frees
+// each block once it is all there. Called with appendMutex held, so that the
+// bytes being written stay put while readers copy from them too.
+bool Transcript::storeMemory()
 {
     for (;;) {
-        const char* block = nullptr;
+        const char* from = nullptr;
+        std::size_t length = 0;
+        std::uint64_t at = 0;
         {
             std::lock_guard<std::mutex> lock(stateMutex);
-            const bool nextIsFull = (writtenBlocks + 1) * limits.blockSize <= committedSize;
-            if (committedSize <= limits.memoryBudget || !nextIsFull)
-                break;
-            block = blocks[writtenBlocks - firstMemoryBlock].get();
+            if (blocks.empty())
+                return true;
+            const std::uint64_t blockEnd = std::min(memoryStart + limits.blockSize, committedSize);
+            if (fileEnd == blockEnd) {
+                blocks.pop_front();
+                memoryStart = blocks.empty() ? fileEnd : blockEnd;
+                continue;
+            }
+            at = fileEnd;
+            from = blocks.front().get() + (fileEnd - memoryStart);
+            length = static_cast<std::size_t>(blockEnd - fileEnd);
         }
-        // A full block no longer changes and stays in memory until written:
-        // readers may copy from it meanwhile.
-        const int error = file.write(block, limits.blockSize, writtenBlocks * limits.blockSize);
-        if (error != 0) {
-            std::lock_guard<std::mutex> lock(stateMutex);
-            recordFailure(error);
+        const SpillFile::WriteResult result = file.write(from, length, at);
+        std::lock_guard<std::mutex> lock(stateMutex);
+        fileEnd += result.written;
+        if (result.error != 0) {
+            recordFailure(result.error);
             return false;
         }
-        ++writtenBlocks;
     }
-    std::lock_guard<std::mutex> lock(stateMutex);
-    while (committedSize - memoryStart() > limits.memoryBudget && firstMemoryBlock < writtenBlocks) {
-        spareBlock = std::move(blocks.front());
-        blocks.pop_front();
-        ++firstMemoryBlock;
-    }
-    return true;
 }
 
 void Transcript::recordFailure(int error)
@@ -147,7 +161,7 @@ void Transcript::recordFailure(int error)
 bool Transcript::retryStorage()
 {
     std::lock_guard<std::mutex> appendLock(appendMutex);
-    if (!storeBlocks())
+    if (!storeMemory())
         return false;
     std::lock_guard<std::mutex> lock(stateMutex);
     failed = false;
@@ -194,14 +208,9 @@ std::uint64_t Transcript::offsetOf(std::size_t at) const
     return index[at].offsetAndDirection & ~directionBit;
 }
 
-std::uint64_t Transcript::memoryStart() const
-{
-    return firstMemoryBlock * limits.blockSize;
-}
-
 std::size_t Transcript::read(std::uint64_t offset, std::size_t length, std::string& out) const
 {
-    std::uint64_t fileEnd = 0;
+    std::uint64_t fromFileUntil = 0;
     std::size_t count = 0;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
@@ -212,18 +221,18 @@ std::size_t Transcript::read(std::uint64_t offset, std::size_t length, std::stri
         count = static_cast<std::size_t>(std::min<std::uint64_t>(length, committedSize - offset));
         out.resize(count);
         const std::uint64_t end = offset + count;
-        fileEnd = std::min(end, memoryStart());
-        for (std::uint64_t position = std::max(offset, fileEnd); position < end;) {
-            const std::uint64_t blockIndex = position / limits.blockSize;
-            const std::size_t within = static_cast<std::size_t>(position % limits.blockSize);
+        fromFileUntil = std::min(end, fileEnd);
+        for (std::uint64_t position = std::max(offset, fromFileUntil); position < end;) {
+            const std::size_t blockIndex = static_cast<std::size_t>((position - memoryStart) / limits.blockSize);
+            const std::size_t within = static_cast<std::size_t>((position - memoryStart) % limits.blockSize);
             const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(end - position, limits.blockSize - within));
-            std::memcpy(&out[position - offset], blocks[blockIndex - firstMemoryBlock].get() + within, part);
+            std::memcpy(&out[position - offset], blocks[blockIndex].get() + within, part);
             position += part;
         }
     }
     // What is in the file never changes again, so it is read without the lock.
-    if (offset < fileEnd) {
-        const std::size_t wanted = static_cast<std::size_t>(fileEnd - offset);
+    if (offset < fromFileUntil) {
+        const std::size_t wanted = static_cast<std::size_t>(fromFileUntil - offset);
         const std::size_t got = file.read(out.data(), wanted, offset);
         if (got < wanted) {
             out.resize(got);
@@ -254,5 +263,5 @@ std::string Transcript::storageError() const
 std::uint64_t Transcript::bytesInMemory() const
 {
     std::lock_guard<std::mutex> lock(stateMutex);
-    return committedSize - memoryStart();
+    return committedSize - memoryStart;
 }

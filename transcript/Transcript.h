@@ -22,7 +22,7 @@ struct Chunk
 
 struct TranscriptLimits
 {
-    std::size_t memoryBudget = 32 * 1024 * 1024; // bytes held in memory before older blocks move to the file
+    std::size_t memoryBudget = 32 * 1024 * 1024; // bytes held in memory before all move to the file
     std::size_t blockSize = 1024 * 1024;
     std::string spillDirectory; // empty: $TMPDIR or /tmp
 };
@@ -34,11 +34,11 @@ struct TranscriptTotals
 };
 
 // Every byte of one TCP conversation, both directions, in the order they
-// passed. Recent bytes live in memory in fixed-size blocks. Once the
-// transcript outgrows the memory budget, each full block is also written to an
-// unlinked temporary file at its transcript offset, and the oldest blocks
-// leave memory so that no more than the budget stays; they are read back from
-// the file.
+// passed. A conversation that stays within the memory budget lives in memory.
+// Once it outgrows the budget, everything moves to an unlinked temporary file
+// and every later chunk is written straight there, as a program that only
+// saves a stream to a file would: one copy per byte, and no memory held. The
+// page cache keeps the newest bytes cheap to read back.
 //
 // Appends may come from any thread and are serialised; readers on other
 // threads never see half a chunk. Writing to the file happens on the
@@ -54,9 +54,9 @@ public:
 
     static std::int64_t nowUs();
 
-    // Size 0 is ignored. Never loses bytes: when the file cannot take a block
-    // (disk full, EFBIG...), the block stays in memory, storageFailed() turns
-    // true and no further block is written until retryStorage().
+    // Size 0 is ignored. Never loses bytes: when the file cannot take them
+    // (disk full, EFBIG...), they stay in memory, storageFailed() turns true
+    // and nothing more is written to the file until retryStorage().
     // Returns the new chunk's index (for size 0, chunkCount()).
     std::size_t append(Direction direction, const char* data, std::size_t size, std::int64_t timeUs);
 
@@ -76,8 +76,8 @@ public:
 
     bool storageFailed() const;
     std::string storageError() const; // e.g. "No space left on device"
-    // Writes the waiting blocks again, on the calling thread; true when none
-    // waits any more.
+    // Writes what waits in memory to the file, on the calling thread; true
+    // when nothing waits any more.
     bool retryStorage();
 
     std::uint64_t bytesInMemory() const; // data bytes held in memory blocks
@@ -90,35 +90,33 @@ private:
         std::int64_t timeUs;
     };
 
-    void copyIn(const char* data, std::size_t size);
-    void ensureBlockRoom(std::uint64_t blockIndex, std::size_t used, std::size_t end);
-    bool storeBlocks();
+    std::size_t storeDirectly(const char* data, std::size_t size);
+    void copyIn(const char* data, std::size_t size, std::uint64_t position);
+    void ensureBlockRoom(std::size_t blockIndex, std::size_t used, std::size_t end);
+    bool storeMemory();
     void recordFailure(int error);
     std::uint64_t offsetOf(std::size_t index) const;
-    std::uint64_t memoryStart() const;
 
     const TranscriptLimits limits;
     SpillFile file; // written under appendMutex; what is written is read without a lock
 
-    // Serialises appenders and the writing of blocks to the file: a block being
-    // written is neither changed nor freed meanwhile.
+    // Serialises appenders and the writing to the file: bytes being written
+    // are neither changed nor freed meanwhile.
     std::mutex appendMutex;
-    // Blocks 0 .. writtenBlocks - 1 are in the file (the newest of them may
-    // still be in memory too). Used under appendMutex only.
-    std::uint64_t writtenBlocks = 0;
+    bool spilling = false; // the transcript has outgrown the budget; under appendMutex only
 
     // Guards everything below.
     mutable std::mutex stateMutex;
     std::deque<IndexEntry> index;
-    // Blocks firstMemoryBlock, firstMemoryBlock + 1, ... ; the ones before are in the file.
+    // Bytes 0 .. fileEnd - 1 are in the file; every later one is in memory.
+    std::uint64_t fileEnd = 0;
+    // blocks[i] holds the bytes from memoryStart + i * blockSize on, at most
+    // blockSize of them; memoryStart <= fileEnd, and equal when no block is held.
     std::deque<std::unique_ptr<char[]>> blocks;
-    std::uint64_t firstMemoryBlock = 0;
+    std::uint64_t memoryStart = 0;
     // The first block starts small and grows up to blockSize, so that a short
     // conversation costs little; every later block has the full size.
     std::size_t lastBlockCapacity = 0;
-    // The last block dropped from memory, kept for the next new block: a
-    // steady stream then reuses memory instead of faulting in fresh pages.
-    std::unique_ptr<char[]> spareBlock;
     std::uint64_t committedSize = 0;
     TranscriptTotals sums;
     bool failed = false;
