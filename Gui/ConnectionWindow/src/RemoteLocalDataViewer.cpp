@@ -54,6 +54,16 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     timeFormat.setForeground(QBrush(Qt::darkGray));
     noteFormat.setForeground(QBrush(Qt::darkRed));
     noteFormat.setFontItalic(true);
+    // Latin-1 text needs no shaping (the largest single part of laying out
+    // each new line), and a protocol's bytes are better shown without
+    // ligatures or kerning anyway. Nor does it need its direction guessed:
+    // Latin-1 has no right-to-left letters.
+    QFont plain = font();
+    plain.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(plain);
+    QTextOption option = document()->defaultTextOption();
+    option.setTextDirection(Qt::LeftToRight);
+    document()->setDefaultTextOption(option);
     // The transcript is the record; an undo history would only double the memory.
     setUndoRedoEnabled(false);
     setReadOnly(true);
