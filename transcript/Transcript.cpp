@@ -53,11 +53,20 @@ std::size_t Transcript::append(Direction direction, const char* data, std::size_
     }
     // Nothing new is written while older bytes wait in memory for the file.
     const bool direct = spilling && storageWorks && storeMemory();
-    const std::size_t stored = direct ? storeDirectly(data, size) : 0;
+    SpillFile::WriteResult stored{0, 0};
+    if (direct)
+        stored = file.write(data, size, committedSize);
 
     std::lock_guard<std::mutex> lock(stateMutex);
-    if (stored < size)
-        copyIn(data + stored, size - stored, committedSize + stored);
+    if (direct) {
+        // No block is held: what the file did not take starts a new one.
+        fileEnd += stored.written;
+        memoryStart = fileEnd;
+        if (stored.error != 0)
+            recordFailure(stored.error);
+    }
+    if (stored.written < size)
+        copyIn(data + stored.written, size - stored.written, committedSize + stored.written);
     const std::size_t chunkIndex = index.size();
     const std::uint64_t directionFlag = direction == Direction::Sent ? directionBit : 0;
     index.push_back(IndexEntry{committedSize | directionFlag, timeUs});
@@ -67,19 +76,6 @@ std::size_t Transcript::append(Direction direction, const char* data, std::size_
     sums.bytes[side] += size;
     ++sums.chunks[side];
     return chunkIndex;
-}
-
-// Writes a new chunk to the file at its place; returns how much went in.
-// Called with appendMutex held and no byte waiting in memory.
-std::size_t Transcript::storeDirectly(const char* data, std::size_t size)
-{
-    const SpillFile::WriteResult result = file.write(data, size, committedSize);
-    std::lock_guard<std::mutex> lock(stateMutex);
-    fileEnd += result.written;
-    memoryStart = fileEnd;
-    if (result.error != 0)
-        recordFailure(result.error);
-    return result.written;
 }
 
 // Copies bytes that start at transcript offset position (the end of what is

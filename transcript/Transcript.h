@@ -90,7 +90,6 @@ private:
         std::int64_t timeUs;
     };
 
-    std::size_t storeDirectly(const char* data, std::size_t size);
     void copyIn(const char* data, std::size_t size, std::uint64_t position);
     void ensureBlockRoom(std::size_t blockIndex, std::size_t used, std::size_t end);
     bool storeMemory();
@@ -117,6 +116,7 @@ private:
     // The first block starts small and grows up to blockSize, so that a short
     // conversation costs little; every later block has the full size.
     std::size_t lastBlockCapacity = 0;
+    // Changes only under both mutexes, so an appender may read it under appendMutex alone.
     std::uint64_t committedSize = 0;
     TranscriptTotals sums;
     bool failed = false;
