@@ -48,11 +48,12 @@ std::size_t Transcript::append(Direction direction, const char* data, std::size_
     {
         std::lock_guard<std::mutex> lock(stateMutex);
         storageWorks = !failed;
-        if (!spilling && committedSize + size > limits.memoryBudget)
-            spilling = true;
     }
-    // Nothing new is written while older bytes wait in memory for the file.
-    const bool direct = spilling && storageWorks && storeMemory();
+    // The size only grows, so once one append passes the budget every later
+    // one does too. Nothing new is written while older bytes wait in memory
+    // for the file.
+    const bool overBudget = committedSize + size > limits.memoryBudget;
+    const bool direct = overBudget && storageWorks && storeMemory();
     SpillFile::WriteResult stored{0, 0};
     if (direct)
         stored = file.write(data, size, committedSize);
@@ -103,7 +104,7 @@ void Transcript::ensureBlockRoom(std::size_t blockIndex, std::size_t used, std::
         return;
     std::size_t capacity = limits.blockSize;
     if (blockIndex == 0 && memoryStart == 0)
-        capacity = std::min(limits.blockSize, firstBlockCapacity(end, isNew ? 0 : lastBlockCapacity));
+        capacity = std::min(limits.blockSize, firstBlockCapacity(end, lastBlockCapacity));
     // Deliberately not zero-filled: untouched pages of a large block cost no resident memory.
     std::unique_ptr<char[]> block(new char[capacity]);
     if (isNew) {

@@ -102,7 +102,6 @@ private:
     // Serialises appenders and the writing to the file: bytes being written
     // are neither changed nor freed meanwhile.
     std::mutex appendMutex;
-    bool spilling = false; // the transcript has outgrown the budget; under appendMutex only
 
     // Guards everything below.
     mutable std::mutex stateMutex;

@@ -47,7 +47,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <numeric>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -55,6 +54,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>

@@ -411,7 +411,6 @@ bool ConnectionWindow::event(QEvent* event)
     return true;
 }
 
-
 void ConnectionWindow::takeEvents()
 {
     const ConnectionRecorder::Events events = recorder->takeEvents();
