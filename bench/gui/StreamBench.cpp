@@ -684,6 +684,7 @@ int trickleMeasure(Trickler& trickler, ArrivalWatch& watch, QTextEdit* edit, con
     PaintCounter paints(edit->viewport());
     PaintCounter barPaints(edit->verticalScrollBar());
     const double cpuStart = processCpuSeconds();
+    const double guiCpuStart = threadCpuSeconds();
     const auto wallStart = Clock::now();
     bool allSeen = false;
     QTimer poll;
@@ -699,6 +700,7 @@ int trickleMeasure(Trickler& trickler, ArrivalWatch& watch, QTextEdit* edit, con
     QCoreApplication::exec();
     const double wall = seconds(Clock::now() - wallStart);
     const double cpu = processCpuSeconds() - cpuStart;
+    const double guiCpu = threadCpuSeconds() - guiCpuStart;
     trickler.finish();
     if (!allSeen)
         fail("the event loop ended early");
@@ -711,6 +713,7 @@ int trickleMeasure(Trickler& trickler, ArrivalWatch& watch, QTextEdit* edit, con
     report("wall_seconds", wall);
     report("cpu_seconds", cpu - trickler.cpu);
     report("client_cpu_seconds", trickler.cpu);
+    report("gui_cpu_seconds", guiCpu);
     report("viewport_paints", static_cast<std::int64_t>(paints.count));
     report("scroll_bar_paints", static_cast<std::int64_t>(barPaints.count));
     return 0;

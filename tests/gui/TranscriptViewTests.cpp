@@ -46,6 +46,21 @@ std::uint64_t receivedBytes(const ConnectionWindow* window)
     return window->getTranscript().totals().bytes[static_cast<int>(Direction::Received)];
 }
 
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 QByteArray fileContents(const QString& path)
 {
     QFile file(path);
@@ -64,6 +79,7 @@ private slots:
     void viewsShowEveryByteAndSavingKeepsThem();
     void replyDuringALongChunkKeepsItsOwnParagraph();
     void fullDiskPausesReadingAndLosesNothing();
+    void scrollBarPaintsOnlyWhatChanges();
 };
 
 void TranscriptViewTests::viewsShowEveryByteAndSavingKeepsThem()
@@ -219,5 +235,62 @@ void TranscriptViewTests::fullDiskPausesReadingAndLosesNothing()
     QVERIFY(recorded == data);
 }
 
+// Following the end, the scroll bar's range grows with every line while its
+// slider, at its least length, stays at the bottom: the text repaints, the
+// scroll bar need not. Once the slider moves it is painted again, also when
+// that happens while the view holds its paints between frames.
+void TranscriptViewTests::scrollBarPaintsOnlyWhatChanges()
+{
+    RemoteLocalDataViewer viewer;
+    // A scroll bar that appears narrows the text, which is then laid out
+    // anew in steps, moving the slider for a while.
+    viewer.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    viewer.resize(400, 200);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    QScrollBar* bar = viewer.verticalScrollBar();
+    PaintCounter textPaints(viewer.viewport());
+    PaintCounter barPaints(bar);
+    int line = 0;
+    auto addLines = [&](int count) {
+        viewer.beginBatch();
+        for (int i = 0; i < count; ++i, ++line) {
+            const std::string text = "line " + std::to_string(line) + "\n";
+            viewer.beginChunk(Direction::Received, 0, -1);
+            viewer.appendBytes(text.data(), text.size());
+            viewer.endChunk();
+        }
+        viewer.endBatch();
+    };
+    // A line first: the first text of a document is laid out in steps.
+    addLines(1);
+    QTRY_VERIFY_WITH_TIMEOUT(textPaints.count > 0, timeoutMs);
+    // Then until the slider is as short as it gets.
+    addLines(2000);
+    const int textBefore = textPaints.count;
+    QTRY_VERIFY_WITH_TIMEOUT(textPaints.count > textBefore && bar->value() == bar->maximum(), timeoutMs);
+
+    for (int round = 0; round < 5; ++round) {
+        const int textBefore = textPaints.count;
+        const int barBefore = barPaints.count;
+        addLines(3);
+        QTRY_VERIFY_WITH_TIMEOUT(textPaints.count > textBefore, timeoutMs);
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(barPaints.count, barBefore);
+    }
+
+    int barBefore = barPaints.count;
+    bar->setValue(0);
+    QTRY_VERIFY_WITH_TIMEOUT(barPaints.count > barBefore, timeoutMs);
+    // Lines added in one frame and the slider moved before the next: the
+    // scroll bar is painted once the view lets go of it.
+    addLines(1);
+    barBefore = barPaints.count;
+    addLines(1);
+    bar->setValue(bar->maximum() / 2);
+    QTRY_VERIFY_WITH_TIMEOUT(barPaints.count > barBefore, timeoutMs);
+}
+
 BRINDLEWICK_GUI_TEST_MAIN(TranscriptViewTests)
 #include "TranscriptViewTests.moc"
+

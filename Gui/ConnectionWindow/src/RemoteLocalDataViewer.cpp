@@ -2,11 +2,14 @@
 
 #include "HexFormat.h"
 #include "Log.h"
+#include "QuietScrollBar.h"
 
 #include <QScrollBar>
 #include <QStyle>
 #include <QTextBlock>
 #include <QTextDocument>
+
+#include <cstdlib>
 
 namespace
 {
@@ -70,10 +73,12 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     setLineWrapMode(QTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
 
+    scrollBar = new QuietScrollBar(Qt::Vertical, this);
+    setVerticalScrollBar(scrollBar);
+    QScrollBar* bar = scrollBar;
     // Follows the newest line while the user is at the bottom, as a terminal
     // does; the range grows as the layout catches up, which may be later than
     // the insertion that caused it.
-    QScrollBar* bar = verticalScrollBar();
     connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
         if (followEnd)
             bar->setValue(maximum);
@@ -112,6 +117,9 @@ void RemoteLocalDataViewer::beginBatch()
     if (batchDepth++ > 0)
         return;
     holdPaintsUntilNextFrame();
+    // The scroll bar's range grows before the view follows it to the end:
+    // held until both happened, it compares its look once.
+    scrollBar->setHeld(true);
     cursor.beginEditBlock();
 }
 
@@ -121,18 +129,29 @@ void RemoteLocalDataViewer::holdPaintsUntilNextFrame()
 {
     if (paintTimer.isActive())
         return;
-    if (!paintClock.isValid() || paintClock.elapsed() >= paintIntervalMs) {
-        paintClock.start();
+    if (!paintClock.isValid() || paintClock.elapsed() >= frameIntervalMs) {
+        startFrame();
         return;
     }
     setPaintsHeld(true);
-    paintTimer.start(static_cast<int>(paintIntervalMs - paintClock.elapsed()));
+    paintTimer.start(static_cast<int>(frameIntervalMs - paintClock.elapsed()));
 }
 
 void RemoteLocalDataViewer::paintFrame()
 {
-    paintClock.start();
     setPaintsHeld(false);
+    startFrame();
+}
+
+// Text that moved by more than the view's height since the last frame went
+// by too fast to be read in passing: the next frame comes later.
+void RemoteLocalDataViewer::startFrame()
+{
+    paintClock.start();
+    const int scrolledTo = verticalScrollBar()->value();
+    const bool fast = std::abs(scrolledTo - lastFrameScrolledTo) > viewport()->height();
+    frameIntervalMs = fast ? fastScrollPaintIntervalMs : paintIntervalMs;
+    lastFrameScrolledTo = scrolledTo;
 }
 
 // Only what new text changes: the text and the scroll bar. Holding the whole
@@ -140,7 +159,7 @@ void RemoteLocalDataViewer::paintFrame()
 void RemoteLocalDataViewer::setPaintsHeld(bool held)
 {
     viewport()->setUpdatesEnabled(!held);
-    verticalScrollBar()->setUpdatesEnabled(!held);
+    scrollBar->setHeld(held);
 }
 
 void RemoteLocalDataViewer::endBatch()
@@ -150,6 +169,7 @@ void RemoteLocalDataViewer::endBatch()
     cursor.endEditBlock();
     if (document()->characterCount() > maxCharacters)
         dropOldest();
+    scrollBar->setHeld(paintTimer.isActive());
 }
 
 void RemoteLocalDataViewer::beginChunk(Direction direction, std::int64_t timeUs, std::int64_t gapUs)

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+class QuietScrollBar;
+
 // The conversation as text: data from the client on dark yellow, data sent to
 // it on dark gray, each chunk a paragraph of its own, wrapped at the window's
 // width. Either as plain text (a CR LF pair, a lone CR or LF is a line break,
@@ -45,8 +47,10 @@ public:
     // added between begin and end. The view is painted at most every
     // paintIntervalMs, however often batches come: a screen shows no more,
     // and a paint (the viewport, the scroll bar and what lies under it) costs
-    // more than adding a few lines.
+    // more than adding a few lines. While the text moves by more than a
+    // screen a frame, as a terminal's jump scroll does, half as often.
     static constexpr int paintIntervalMs = 16;
+    static constexpr int fastScrollPaintIntervalMs = 33;
     void beginBatch();
     void endBatch();
 
@@ -76,6 +80,7 @@ private:
     void dropOldest();
     void holdPaintsUntilNextFrame();
     void paintFrame();
+    void startFrame();
     void setPaintsHeld(bool held);
 
     Style style = Style::Text;
@@ -98,6 +103,9 @@ private:
     int batchDepth = 0;
     // Between two paints, updates of the text and its scroll bar are off;
     // turning them on again paints both once.
+    QuietScrollBar* scrollBar;
     QTimer paintTimer;
     QElapsedTimer paintClock;
+    int frameIntervalMs = paintIntervalMs;
+    int lastFrameScrolledTo = 0;
 };
