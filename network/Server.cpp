@@ -18,7 +18,6 @@ namespace asio = boost::asio;
 
 namespace
 {
-constexpr int ioThreadCount = 2;
 // After an accept error other than the acceptor being closed (out of file
 // descriptors, a connection aborted in the backlog) the loop waits this long
 // and accepts again; retrying at once would spin.
@@ -75,22 +74,23 @@ void keepChunkSizedBlocksForReuse()
 }
 
 Server::Server()
-    : ioWork(std::make_unique<asio::executor_work_guard<asio::io_context::executor_type>>(
-          ioService.get_executor()))
-    , acceptsSinceCount(acceptsBetweenCounts)
-    , announcementStrand(asio::make_strand(ioService))
+    : acceptsSinceCount(acceptsBetweenCounts)
+    , announcementStrand(asio::make_strand(ioThreads[0].context))
 {
     Log::line("Creating server...");
     keepChunkSizedBlocksForReuse();
     startThreads(ioThreadCount);
+    announcementStrand = asio::make_strand(acceptingContext());
     Log::line("Server created.");
 }
 
 Server::~Server()
 {
     if (!threadsStopped) {
-        ioWork.reset();
-        ioService.stop();
+        for (IoThread& thread : ioThreads) {
+            thread.work.reset();
+            thread.context.stop();
+        }
         threads.join_all();
     }
 }
@@ -100,8 +100,10 @@ void Server::startThreads(int count)
     Log::line("Starting threads...");
     for (int i = 1; i <= count; ++i) {
         Log::line("starting thread ", i);
+        IoThread& thread = ioThreads[static_cast<std::size_t>(i - 1)];
         try {
-            threads.create_thread([this] { runIoThread(); });
+            threads.create_thread([this, &thread] { runIoThread(thread); });
+            thread.started = true;
         } catch (const std::exception&) {
             Log::line("Couldn't create thread nr ", i);
         }
@@ -109,12 +111,33 @@ void Server::startThreads(int count)
     Log::line("Threads started...");
 }
 
+// The listener, its retry timer and its announcements live on the first IO
+// thread that runs.
+asio::io_context& Server::acceptingContext()
+{
+    for (IoThread& thread : ioThreads)
+        if (thread.started)
+            return thread.context;
+    return ioThreads[0].context;
+}
+
+// Called with acceptorMutex held: the IO threads that run, in turn.
+asio::io_context& Server::nextSessionContext()
+{
+    for (std::size_t tried = 0; tried < ioThreads.size(); ++tried) {
+        IoThread& thread = ioThreads[nextSessionThread++ % ioThreads.size()];
+        if (thread.started)
+            return thread.context;
+    }
+    return acceptingContext();
+}
+
 // Nothing thrown by a handler may end an IO thread: log it and run on.
-void Server::runIoThread()
+void Server::runIoThread(IoThread& thread)
 {
     for (;;) {
         try {
-            ioService.run();
+            thread.context.run();
             return;
         } catch (const std::exception& e) {
             Log::line("IO thread caught exception: ", e.what());
@@ -131,7 +154,7 @@ void Server::startListening(unsigned int port)
 
     std::lock_guard<std::mutex> lock(acceptorMutex);
     dropAcceptor();
-    acceptor = boost::make_shared<Acceptor>(ioService);
+    acceptor = boost::make_shared<Acceptor>(acceptingContext());
     acceptor->open(endpoint.protocol());
     acceptor->set_option(Acceptor::reuse_address(true));
     acceptor->bind(endpoint);
@@ -215,7 +238,7 @@ void Server::acceptNext(const AcceptorPtr& listener)
         Log::line("Accepting resumed.");
         setAcceptingPaused(false);
     }
-    boost::shared_ptr<Session> session = Session::getInstance(ioService);
+    boost::shared_ptr<Session> session = Session::getInstance(nextSessionContext());
     listener->async_accept(session->getSocket(), session->getAcceptedEndpoint(),
                            asAcceptLoop([this, listener, session](const boost::system::error_code& error) {
                                handleAccept(listener, session, error);
@@ -302,7 +325,7 @@ void Server::retryAcceptLater(const AcceptorPtr& listener)
 // Called with acceptorMutex held.
 void Server::acceptAfter(const AcceptorPtr& listener, std::chrono::milliseconds delay)
 {
-    retryTimer = boost::make_shared<asio::steady_timer>(ioService, delay);
+    retryTimer = boost::make_shared<asio::steady_timer>(acceptingContext(), delay);
     // Cancelled only when the listener is dropped; acceptNext then ends the loop.
     retryTimer->async_wait([this, listener, timer = retryTimer](const boost::system::error_code&) {
         std::lock_guard<std::mutex> lock(acceptorMutex);
@@ -315,7 +338,8 @@ void Server::acceptAfter(const AcceptorPtr& listener, std::chrono::milliseconds 
 void Server::shutDown()
 {
     Log::line("Shutting down Server...");
-    ioWork.reset();
+    for (IoThread& thread : ioThreads)
+        thread.work.reset();
     stopThreads();
     Log::line("Shutting down Server finished.");
 }
@@ -327,6 +351,8 @@ void Server::stopThreads()
     threads.join_all();
     threadsStopped = true;
     Log::line("Io threads stopped.");
-    ioService.stop();
-    ioService.restart();
+    for (IoThread& thread : ioThreads) {
+        thread.context.stop();
+        thread.context.restart();
+    }
 }

@@ -12,13 +12,21 @@
 #include <boost/signals2/signal.hpp>
 #include <boost/thread/thread.hpp>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
-// Owns the io_context, its two IO threads and the listening acceptor. Accepts
-// clients one after another and announces each one on newSessionSignal.
+// Owns the two IO threads, the io_contexts they run and the listening
+// acceptor. Accepts clients one after another and announces each one on
+// newSessionSignal.
+//
+// Each IO thread runs an io_context of its own, and accepted connections go
+// to the two in turn. A chunk received is then handled by the thread that
+// waited for it: two threads sharing one io_context hand the waiting to each
+// other on every read, two thread wake-ups per chunk, which cost more than
+// reading a short message. Busy connections still spread over both threads.
 //
 // Accepting keeps descriptorReserve file descriptors free for the rest of the
 // program (the windowing system, settings, the sanitizers' runtime): before
@@ -55,9 +63,21 @@ private:
     using Acceptor = boost::asio::ip::tcp::acceptor;
     using AcceptorPtr = boost::shared_ptr<Acceptor>;
 
+    static constexpr int ioThreadCount = 2;
+
+    // An IO thread's io_context. Run by one thread only, which Asio is told.
+    struct IoThread
+    {
+        boost::asio::io_context context{1};
+        boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{context.get_executor()};
+        bool started = false;
+    };
+
     void startThreads(int count);
     void stopThreads();
-    void runIoThread();
+    void runIoThread(IoThread& thread);
+    boost::asio::io_context& acceptingContext();
+    boost::asio::io_context& nextSessionContext();
 
     void acceptNext(const AcceptorPtr& listener);
     void handleAccept(const AcceptorPtr& listener, boost::shared_ptr<Session> session,
@@ -70,8 +90,7 @@ private:
     bool descriptorsToSpare();
     void setAcceptingPaused(bool paused);
 
-    boost::asio::io_context ioService;
-    std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> ioWork;
+    std::array<IoThread, ioThreadCount> ioThreads;
 
     // The acceptor is replaced and closed on the GUI thread while accept
     // handlers on the IO threads issue the next accept on it; the mutex keeps
@@ -85,6 +104,8 @@ private:
     // connections are not subtracted, so it errs towards counting again.
     std::uint64_t openDescriptorEstimate = 0;
     unsigned int acceptsSinceCount = 0;
+    // The IO thread the next connection goes to.
+    unsigned int nextSessionThread = 0;
 
     // Keeps the paused/resumed announcements in the order they happened.
     boost::asio::strand<boost::asio::io_context::executor_type> announcementStrand;
