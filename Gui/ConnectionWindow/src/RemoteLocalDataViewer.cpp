@@ -178,9 +178,7 @@ void RemoteLocalDataViewer::beginChunk(Direction direction, std::int64_t timeUs,
         endChunk();
     chunkDirection = direction;
     chunkOpen = true;
-    cursor.movePosition(QTextCursor::End);
-    if (!document()->isEmpty())
-        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    startParagraph();
     paragraphLength = 0;
     if (showTimes)
         insertRun(timePrefix(timeUs, gapUs), timeFormat);
@@ -274,6 +272,16 @@ void RemoteLocalDataViewer::insertRun(const QString& text, const QTextCharFormat
     paragraphLength += static_cast<int>(text.size());
 }
 
+// Everything goes in at the end, where the cursor stays between insertions;
+// moving it there anyway costs more than the check.
+void RemoteLocalDataViewer::startParagraph()
+{
+    if (!cursor.atEnd())
+        cursor.movePosition(QTextCursor::End);
+    if (!document()->isEmpty())
+        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+}
+
 void RemoteLocalDataViewer::insertBreak()
 {
     cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
@@ -284,9 +292,7 @@ void RemoteLocalDataViewer::appendNote(const QString& text)
 {
     if (chunkOpen)
         endChunk();
-    cursor.movePosition(QTextCursor::End);
-    if (!document()->isEmpty())
-        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    startParagraph();
     lastNotePosition = cursor.position();
     cursor.insertText(text, noteFormat);
     paragraphLength = 0;

@@ -74,6 +74,7 @@ public:
 
 private:
     void insertRun(const QString& text, const QTextCharFormat& format);
+    void startParagraph();
     void insertBreak();
     void appendPlain(const char* data, std::size_t size);
     void appendEscapes(const char* data, std::size_t size);
