@@ -90,6 +90,7 @@ struct Options
                  "usage: bench_gui_stream [--only=push,clients,trickle] [--runs=N] [--push-mib=1024]\n"
                  "                        [--clients=8] [--client-seconds=20] [--max-client-gib=G]\n"
                  "                        [--messages=1000] [--message-gap-us=1000] [--plain-buffer=BYTES]\n"
+                 "                        [--window=1280x860]\n"
                  "  push: one client pushes --push-mib MiB, against a plain receiver writing to a file;\n"
                  "  clients: --clients clients flood for --client-seconds (at most --max-client-gib GiB\n"
                  "  in all, by default a third of the free space of the temporary folder);\n"
@@ -138,7 +139,10 @@ Options parse(int argc, char** argv)
             o.idleMs = std::max(100, number);
         else if (name == "--plain-buffer")
             o.plainBuffer = std::max(4096, number);
-        else if (name == "--edit") {
+        else if (name == "--window") {
+            if (!parseSize(value, o.window))
+                usage();
+        } else if (name == "--edit") {
             if (!parseSize(value, o.edit))
                 usage();
         } else
@@ -934,7 +938,8 @@ bool driveTrickle(const Options& o)
 {
     Series program, bare, idle;
     const std::vector<std::string> common{"--messages=" + std::to_string(o.messages),
-                                          "--message-gap-us=" + std::to_string(o.messageGapUs)};
+                                          "--message-gap-us=" + std::to_string(o.messageGapUs),
+                                          "--window=" + sizeText(o.window)};
     std::string editSize;
     for (int run = 1; run <= o.runs; ++run) {
         std::vector<std::string> args = common;

@@ -9,6 +9,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace
@@ -143,13 +144,14 @@ void RemoteLocalDataViewer::paintFrame()
     startFrame();
 }
 
-// Text that moved by more than the view's height since the last frame went
-// by too fast to be read in passing: the next frame comes later.
+// Text that moved by more than a few lines (or the view's height) since the
+// last frame goes by faster than anyone reads: the next frame comes later.
 void RemoteLocalDataViewer::startFrame()
 {
     paintClock.start();
     const int scrolledTo = verticalScrollBar()->value();
-    const bool fast = std::abs(scrolledTo - lastFrameScrolledTo) > viewport()->height();
+    const int readable = std::min(viewport()->height(), fastScrollLines * fontMetrics().lineSpacing());
+    const bool fast = std::abs(scrolledTo - lastFrameScrolledTo) > readable;
     frameIntervalMs = fast ? fastScrollPaintIntervalMs : paintIntervalMs;
     lastFrameScrolledTo = scrolledTo;
 }

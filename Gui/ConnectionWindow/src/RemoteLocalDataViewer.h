@@ -47,10 +47,12 @@ public:
     // added between begin and end. The view is painted at most every
     // paintIntervalMs, however often batches come: a screen shows no more,
     // and a paint (the viewport, the scroll bar and what lies under it) costs
-    // more than adding a few lines. While the text moves by more than a
-    // screen a frame, as a terminal's jump scroll does, half as often.
+    // more than adding a few lines. While the text moves by more than
+    // fastScrollLines (or a screen) a frame, half as often: nobody reads
+    // that fast, as a terminal's jump scroll knows.
     static constexpr int paintIntervalMs = 16;
     static constexpr int fastScrollPaintIntervalMs = 33;
+    static constexpr int fastScrollLines = 8;
     void beginBatch();
     void endBatch();
 
