@@ -104,8 +104,9 @@ private:
     int lastNotePosition = -1;
     bool followEnd = true;
     int batchDepth = 0;
-    // Between two paints, updates of the text and its scroll bar are off;
-    // turning them on again paints both once.
+    // Between two paints the text's updates are off and its scroll bar is
+    // held; letting go paints the text once, and the scroll bar if its look
+    // changed. The next frame's interval follows how far the last one moved.
     QuietScrollBar* scrollBar;
     QTimer paintTimer;
     QElapsedTimer paintClock;
