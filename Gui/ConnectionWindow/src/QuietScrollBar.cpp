@@ -13,7 +13,7 @@ void QuietScrollBar::setHeld(bool hold)
     held = hold;
     if (!held && changedWhileHeld) {
         changedWhileHeld = false;
-        if (!(currentLook() == painted))
+        if (currentLook() != painted)
             update();
     }
 }
@@ -37,7 +37,7 @@ void QuietScrollBar::sliderChange(SliderChange change)
         changedWhileHeld = true;
         return;
     }
-    if (!(currentLook() == painted))
+    if (currentLook() != painted)
         QScrollBar::sliderChange(change);
 }
 

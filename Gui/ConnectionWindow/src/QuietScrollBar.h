@@ -29,6 +29,7 @@ private:
         {
             return slider == other.slider && atMinimum == other.atMinimum && atMaximum == other.atMaximum;
         }
+        bool operator!=(const Look& other) const { return !(*this == other); }
     };
     Look currentLook() const;
 

@@ -76,26 +76,25 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
 
     scrollBar = new QuietScrollBar(Qt::Vertical, this);
     setVerticalScrollBar(scrollBar);
-    QScrollBar* bar = scrollBar;
     // Follows the newest line while the user is at the bottom, as a terminal
     // does; the range grows as the layout catches up, which may be later than
     // the insertion that caused it.
-    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+    connect(scrollBar, &QScrollBar::rangeChanged, this, [this](int, int maximum) {
         if (followEnd)
-            bar->setValue(maximum);
+            scrollBar->setValue(maximum);
     });
-    connect(bar, &QScrollBar::valueChanged, this,
-            [this, bar](int value) { followEnd = value >= bar->maximum(); });
+    connect(scrollBar, &QScrollBar::valueChanged, this,
+            [this](int value) { followEnd = value >= scrollBar->maximum(); });
 
     // The scroll bar changes with every frame while the view follows the end.
     // Fusion paints every pixel of it, so that the widgets under it need not
     // be painted first; other styles may leave some to them.
-    if (bar->style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0)
-        bar->setAttribute(Qt::WA_OpaquePaintEvent);
+    if (scrollBar->style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) == 0)
+        scrollBar->setAttribute(Qt::WA_OpaquePaintEvent);
     // The scroll bar sits in a container of the scroll area's own, which
     // draws nothing: left see-through, every frame drew the window, the
     // splitter and the group box under it too.
-    if (QWidget* container = bar->parentWidget(); container && container != this)
+    if (QWidget* container = scrollBar->parentWidget(); container && container != this)
         container->setAutoFillBackground(true);
 
     paintTimer.setSingleShot(true);
@@ -118,9 +117,7 @@ void RemoteLocalDataViewer::beginBatch()
     if (batchDepth++ > 0)
         return;
     holdPaintsUntilNextFrame();
-    // The scroll bar's range grows before the view follows it to the end:
-    // held until both happened, it compares its look once.
-    scrollBar->setHeld(true);
+    holdScrollBarWhileBusy();
     cursor.beginEditBlock();
 }
 
@@ -141,6 +138,7 @@ void RemoteLocalDataViewer::holdPaintsUntilNextFrame()
 void RemoteLocalDataViewer::paintFrame()
 {
     setPaintsHeld(false);
+    holdScrollBarWhileBusy();
     startFrame();
 }
 
@@ -149,19 +147,26 @@ void RemoteLocalDataViewer::paintFrame()
 void RemoteLocalDataViewer::startFrame()
 {
     paintClock.start();
-    const int scrolledTo = verticalScrollBar()->value();
+    const int scrolledTo = scrollBar->value();
     const int readable = std::min(viewport()->height(), fastScrollLines * fontMetrics().lineSpacing());
     const bool fast = std::abs(scrolledTo - lastFrameScrolledTo) > readable;
     frameIntervalMs = fast ? fastScrollPaintIntervalMs : paintIntervalMs;
     lastFrameScrolledTo = scrolledTo;
 }
 
-// Only what new text changes: the text and the scroll bar. Holding the whole
-// widget would paint its frame, and the widgets under it, every frame too.
+// Only the text: holding the whole widget would paint its frame, and the
+// widgets under it, every frame too.
 void RemoteLocalDataViewer::setPaintsHeld(bool held)
 {
     viewport()->setUpdatesEnabled(!held);
-    scrollBar->setHeld(held);
+}
+
+// The scroll bar waits while a batch is open (its range grows before the view
+// follows it to the end) and until the next frame; then it compares its look
+// once.
+void RemoteLocalDataViewer::holdScrollBarWhileBusy()
+{
+    scrollBar->setHeld(batchDepth > 0 || paintTimer.isActive());
 }
 
 void RemoteLocalDataViewer::endBatch()
@@ -171,7 +176,7 @@ void RemoteLocalDataViewer::endBatch()
     cursor.endEditBlock();
     if (document()->characterCount() > maxCharacters)
         dropOldest();
-    scrollBar->setHeld(paintTimer.isActive());
+    holdScrollBarWhileBusy();
 }
 
 void RemoteLocalDataViewer::beginChunk(Direction direction, std::int64_t timeUs, std::int64_t gapUs)

@@ -85,6 +85,7 @@ private:
     void paintFrame();
     void startFrame();
     void setPaintsHeld(bool held);
+    void holdScrollBarWhileBusy();
 
     Style style = Style::Text;
     bool showTimes = false;
