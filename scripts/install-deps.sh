@@ -5,7 +5,9 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools
           libboost-dev libboost-thread-dev libgtest-dev
           xvfb xauth netcat-openbsd curl
-          desktop-file-utils appstream dpkg-dev file)
+          desktop-file-utils appstream dpkg-dev file
+          libssl-dev openssl libre2-dev nlohmann-json3-dev pkg-config
+          tshark ncat lintian)
 
 missing=()
 for p in "${packages[@]}"; do
