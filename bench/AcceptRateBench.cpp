@@ -4,6 +4,7 @@
 // accept(2) for a plain blocking accept loop). The runs alternate and each
 // figure is the median of the runs.
 
+#include "AllocatorTuning.h"
 #include "BenchSupport.h"
 
 #include "Core.h"
@@ -251,6 +252,7 @@ void measure(const Settings& settings, const CommonOptions& options)
 
 int main(int argc, char** argv)
 {
+    keepChunkSizedBlocksForReuse(); // as the program's main does
     Settings settings;
     const CommonOptions options = parseOptions(argc, argv, usage, [&](const std::string& name, const std::string& value) {
         if (name == "--connections") {

@@ -7,6 +7,7 @@
 // Each run is a child process of its own, so that no run inherits a heap
 // that an earlier one has already grown; the parent starts no thread.
 
+#include "AllocatorTuning.h"
 #include "BenchSupport.h"
 
 #include "Core.h"
@@ -207,6 +208,7 @@ double perConnection(std::int64_t bytes, const Settings& settings)
 
 int main(int argc, char** argv)
 {
+    keepChunkSizedBlocksForReuse(); // as the program's main does
     Settings settings;
     const CommonOptions options = parseOptions(argc, argv, usage, [&](const std::string& name, const std::string& value) {
         if (name == "--connections") {

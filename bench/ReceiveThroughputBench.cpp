@@ -4,6 +4,7 @@
 // amount from the same sender. The runs alternate and each figure is the
 // median of the runs.
 
+#include "AllocatorTuning.h"
 #include "BenchSupport.h"
 
 #include "Core.h"
@@ -259,6 +260,7 @@ RunResult runOurs(const Settings& settings, const std::vector<char>& payload)
 
 int main(int argc, char** argv)
 {
+    keepChunkSizedBlocksForReuse(); // as the program's main does
     Settings settings;
     const CommonOptions options = parseOptions(argc, argv, usage, [&](const std::string& name, const std::string& value) {
         if (name == "--mib") {

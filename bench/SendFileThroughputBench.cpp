@@ -4,6 +4,7 @@
 // to a connected loopback socket; sendfile(2) is measured as well, for
 // information. The runs alternate and each figure is the median of the runs.
 
+#include "AllocatorTuning.h"
 #include "BenchSupport.h"
 
 #include "Core.h"
@@ -207,6 +208,7 @@ std::uint64_t fileSize(const std::string& path)
 
 int main(int argc, char** argv)
 {
+    keepChunkSizedBlocksForReuse(); // as the program's main does
     std::uint64_t size = 1024ull << 20;
     std::string givenPath;
     const CommonOptions options = parseOptions(argc, argv, usage, [&](const std::string& name, const std::string& value) {

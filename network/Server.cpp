@@ -10,10 +10,6 @@
 #include <mutex>
 #include <utility>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 namespace asio = boost::asio;
 
 namespace
@@ -51,26 +47,6 @@ AcceptLoopHandler<Handler> asAcceptLoop(Handler handler)
 {
     return AcceptLoopHandler<Handler>{std::move(handler)};
 }
-
-// Chunk-sized blocks come and go all the time: a Session's read buffer grows
-// to up to Session::maxChunkSize bytes, and a window converts every chunk into
-// a text of its own. glibc's default malloc serves blocks that size by mmap,
-// or from an arena whose free top it hands back to the kernel once it exceeds
-// twice the last such block, so nearly every such block landed on fresh pages:
-// a page fault per 4 KiB received (see bench/). Fixed thresholds keep
-// chunk-sized blocks in the arenas for reuse: blocks of up to four chunks come
-// from the arenas, and an arena keeps up to sixteen chunks' worth of free
-// memory at its top.
-void keepChunkSizedBlocksForReuse()
-{
-#if defined(__GLIBC__)
-    static std::once_flag once;
-    std::call_once(once, [] {
-        mallopt(M_MMAP_THRESHOLD, static_cast<int>(4 * Session::maxChunkSize));
-        mallopt(M_TRIM_THRESHOLD, static_cast<int>(16 * Session::maxChunkSize));
-    });
-#endif
-}
 }
 
 Server::Server()
@@ -78,7 +54,6 @@ Server::Server()
     , announcementStrand(asio::make_strand(ioThreads[0].context))
 {
     Log::line("Creating server...");
-    keepChunkSizedBlocksForReuse();
     startThreads(ioThreadCount);
     announcementStrand = asio::make_strand(acceptingContext());
     Log::line("Server created.");

@@ -17,7 +17,9 @@
 
 #include "ConnectionWindow.h"
 #include "ConversationFeed.h"
+#include "AllocatorTuning.h"
 #include "Core.h"
+#include "TitleBarIconCache.h"
 #include "MainWindow.h"
 #include "RemoteLocalDataViewer.h"
 
@@ -256,6 +258,10 @@ int runProgram(const Options& options, int argc, char** argv)
     QCoreApplication::setOrganizationName("Brindlewick");
     QCoreApplication::setApplicationName("Brindlewick");
 
+    keepChunkSizedBlocksForReuse();
+
+    TitleBarIconCache::install();
+
     boost::shared_ptr<Core> core(new Core());
     auto window = std::make_unique<MainWindow>(core);
     window->resize(options.window);
@@ -482,6 +488,8 @@ int runProgramShape(const Options& options, int argc, char** argv)
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName("Brindlewick");
     QCoreApplication::setApplicationName("Brindlewick");
+    keepChunkSizedBlocksForReuse();
+    TitleBarIconCache::install();
     boost::shared_ptr<Core> core(new Core());
     auto window = std::make_unique<MainWindow>(core);
     window->resize(options.window);

@@ -16,7 +16,9 @@
 
 #include "ConnectionWindow.h"
 #include "ConnectionWindowManager.h"
+#include "AllocatorTuning.h"
 #include "Core.h"
+#include "TitleBarIconCache.h"
 #include "MainWindow.h"
 #include "RemoteLocalDataViewer.h"
 
@@ -183,6 +185,10 @@ int runProgram(const Options& options, int argc, char** argv)
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName("Brindlewick");
     QCoreApplication::setApplicationName("Brindlewick");
+
+    keepChunkSizedBlocksForReuse();
+
+    TitleBarIconCache::install();
 
     boost::shared_ptr<Core> core(new Core());
     auto window = std::make_unique<MainWindow>(core);

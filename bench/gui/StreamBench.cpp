@@ -24,7 +24,9 @@
 
 #include "ConnectionWindow.h"
 #include "ConversationFeed.h"
+#include "AllocatorTuning.h"
 #include "Core.h"
+#include "TitleBarIconCache.h"
 #include "Log.h"
 #include "MainWindow.h"
 #include "RemoteLocalDataViewer.h"
@@ -223,6 +225,8 @@ struct Program
         application = std::make_unique<QApplication>(argc, argv);
         QCoreApplication::setOrganizationName("Brindlewick");
         QCoreApplication::setApplicationName("Brindlewick");
+        keepChunkSizedBlocksForReuse();
+        TitleBarIconCache::install();
         core.reset(new Core());
         window = std::make_unique<MainWindow>(core);
         window->resize(size);

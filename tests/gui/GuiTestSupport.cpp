@@ -5,6 +5,7 @@
 #include "Core.h"
 #include "Log.h"
 #include "MainWindow.h"
+#include "TitleBarIconCache.h"
 
 #include <QDialog>
 #include <QDir>
@@ -52,6 +53,7 @@ bool Environment::prepareApplication()
     QCoreApplication::setOrganizationName("Brindlewick");
     QCoreApplication::setApplicationName("Brindlewick");
     Log::setNonBlockingThread();
+    TitleBarIconCache::install();
     const QString file = QSettings().fileName();
     if (folder.isEmpty() || !file.startsWith(folder + "/")) {
         std::fprintf(stderr, "settings would go to %s, not into a scratch folder\n", qPrintable(file));

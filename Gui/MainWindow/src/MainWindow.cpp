@@ -8,7 +8,6 @@
 #include "Log.h"
 #include "ReplyLibrary.h"
 #include "SettingsReader.h"
-#include "TitleBarIconCache.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -31,7 +30,6 @@ MainWindow::MainWindow(boost::shared_ptr<Core> core)
     : QMainWindow(nullptr)
     , core(std::move(core))
 {
-    TitleBarIconCache::install();
     setupUi(this);
     setupToolbar();
     connectionWindowManager.reset(new ConnectionWindowManager(mdiArea, treeView));

@@ -1,8 +1,10 @@
+#include "AllocatorTuning.h"
 #include "Core.h"
 #include "FileDescriptors.h"
 #include "Log.h"
 #include "MainWindow.h"
 #include "SignalQuitter.h"
+#include "TitleBarIconCache.h"
 
 #include <QApplication>
 
@@ -15,10 +17,14 @@ int main(int argc, char** argv)
     // Every client holds a descriptor; Debian's soft limit of 1024 would be
     // reached by about a thousand of them.
     Log::line("File descriptor limit: ", FileDescriptors::raiseLimit());
+    // Every read fills a chunk-sized buffer: keep such blocks in malloc's arenas.
+    keepChunkSizedBlocksForReuse();
 
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName("Brindlewick");
     QCoreApplication::setApplicationName("Brindlewick");
+    // Every sub-window asks the style for its title bar icons: decode them once.
+    TitleBarIconCache::install();
     // Before anything else is started: a signal that arrives early waits in
     // the quitter until the window can be closed.
     SignalQuitter signalQuitter;
