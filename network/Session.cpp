@@ -179,6 +179,8 @@ void Session::endReading(const boost::system::error_code& error)
     // Also when the sending side was closed before: nothing can pass any more.
     if (!readEndedByPeer || !sendRefusal.empty())
         releaseSocket();
+    reportEvent(readEndedByPeer ? Event::ReadEndedByPeer : Event::ReadFailed,
+                readEndedByPeer ? std::string() : error.message());
     readSignal(std::string());
 }
 
@@ -246,12 +248,13 @@ std::uint64_t Session::sendInPieces(std::string bytes, std::size_t pieceSize, st
     return id;
 }
 
-std::uint64_t Session::sendFile(std::string header, const std::string& path)
+std::uint64_t Session::sendFile(std::string header, const std::string& path, std::uint64_t sizeLimit)
 {
     const std::uint64_t id = ++lastSendId;
     Outgoing item{Outgoing::Kind::File, id};
     item.data = std::move(header);
     item.path = path;
+    item.sizeLimit = sizeLimit;
     enqueue(std::move(item));
     return id;
 }
@@ -316,16 +319,18 @@ void Session::startFront()
 void Session::writeFront(const char* bytes, std::size_t size)
 {
     frontBusy = true;
-    outgoing.front().lastWriteSize = size;
     asio::async_write(socket, asio::buffer(bytes, size),
-                      [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
-                          self->frontWritten(error);
+                      [self = shared_from_this()](const boost::system::error_code& error, std::size_t written) {
+                          self->frontWritten(error, written);
                       });
 }
 
-void Session::frontWritten(const boost::system::error_code& error)
+void Session::frontWritten(const boost::system::error_code& error, std::size_t written)
 {
     frontBusy = false;
+    Outgoing& item = outgoing.front();
+    if (written > 0)
+        reportWritten(item, written);
     if (error || !sendRefusal.empty()) {
         // The client has ended its sending and cannot take more either.
         if (error && readEndedByPeer)
@@ -334,10 +339,9 @@ void Session::frontWritten(const boost::system::error_code& error)
         pump();
         return;
     }
-    Outgoing& item = outgoing.front();
     switch (item.kind) {
     case Outgoing::Kind::Pieces:
-        item.position += item.lastWriteSize;
+        item.position += written;
         if (item.position >= item.data.size()) {
             finishFront(std::string());
         } else if (item.delay.count() > 0) {
@@ -351,7 +355,6 @@ void Session::frontWritten(const boost::system::error_code& error)
         }
         break;
     case Outgoing::Kind::File:
-        reportSentData(item.id, item.data);
         sendNextFileBlock();
         break;
     default:
@@ -395,10 +398,15 @@ bool Session::openFrontFile()
 void Session::sendNextFileBlock()
 {
     Outgoing& item = outgoing.front();
-    item.data.resize(fileBlockSize);
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(fileBlockSize, item.sizeLimit - item.position));
+    if (wanted == 0) {
+        finishFront(std::string());
+        return;
+    }
+    item.data.resize(wanted);
     ssize_t count;
     do {
-        count = ::pread(item.file.fd, &item.data[0], fileBlockSize, static_cast<off_t>(item.position));
+        count = ::pread(item.file.fd, &item.data[0], wanted, static_cast<off_t>(item.position));
     } while (count < 0 && errno == EINTR);
     if (count < 0) {
         finishFront(std::strerror(errno));
@@ -423,6 +431,7 @@ void Session::shutDownSending()
         Log::line("sending closed.");
     sendRefusal = "sending was closed";
     finishFront(std::string());
+    reportEvent(Event::SendingClosed, error ? error.message() : std::string());
     // Nothing can pass either way any more.
     if (readEndedByPeer)
         releaseSocket();
@@ -442,6 +451,7 @@ void Session::abortConnection()
     releaseSocket();
     pieceTimer.cancel();
     Log::line("connection reset.");
+    reportEvent(Event::ResetByServer, std::string());
     // A parked read has no wait to be cancelled: its end is reported here.
     if (readParked) {
         readParked = false;
@@ -477,6 +487,17 @@ void Session::reportSendResult(std::uint64_t id, const std::string& error)
     }
 }
 
+// A whole reply or file block is passed as it is; only a piece, or the part
+// of a write that went out before it failed, is copied.
+void Session::reportWritten(const Outgoing& item, std::size_t written)
+{
+    const std::size_t start = item.kind == Outgoing::Kind::Pieces ? static_cast<std::size_t>(item.position) : 0;
+    if (start == 0 && written == item.data.size())
+        reportSentData(item.id, item.data);
+    else
+        reportSentData(item.id, item.data.substr(start, written));
+}
+
 void Session::reportSentData(std::uint64_t id, const std::string& bytes)
 {
     try {
@@ -488,9 +509,21 @@ void Session::reportSentData(std::uint64_t id, const std::string& bytes)
     }
 }
 
+void Session::reportEvent(Event event, const std::string& detail)
+{
+    try {
+        eventSignal(event, detail);
+    } catch (const std::exception& e) {
+        Log::line("event listener failed: ", e.what());
+    } catch (...) {
+        Log::line("event listener failed with an unknown exception");
+    }
+}
+
 void Session::close()
 {
     readSignal.disconnect_all_slots();
+    eventSignal.disconnect_all_slots();
     sendResultSignal.disconnect_all_slots();
     sentDataSignal.disconnect_all_slots();
     socketUsable.store(false);

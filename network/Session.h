@@ -58,12 +58,14 @@ public:
     // in order with the other sends; one result once the last piece went out.
     // A pieceSize of 0 is refused: returns 0 and sends nothing.
     std::uint64_t sendInPieces(std::string bytes, std::size_t pieceSize, std::chrono::milliseconds delay);
-    // Sends header (may be empty), then the file's bytes up to its end,
-    // streamed in blocks of fileBlockSize. The file is opened when the send's
-    // turn comes; every block written is reported on sentDataSignal, the
-    // header as a block of its own. A file that cannot be opened or read
-    // ends the send with the system's reason.
-    std::uint64_t sendFile(std::string header, const std::string& path);
+    // Sends header (may be empty), then the file's bytes up to its end or up
+    // to sizeLimit bytes, whichever comes first, streamed in blocks of
+    // fileBlockSize: a file that grows while it is sent does not overrun what
+    // the header announced. The file is opened when the send's turn comes. A
+    // file that cannot be opened or read ends the send with the system's
+    // reason.
+    std::uint64_t sendFile(std::string header, const std::string& path,
+                           std::uint64_t sizeLimit = static_cast<std::uint64_t>(-1));
     // Once the sends queued before have gone out, shuts down the sending
     // side: the client reads the end of the stream. Reading goes on. Sends
     // queued later fail with "sending was closed".
@@ -77,6 +79,20 @@ public:
     bool canSend() const;
     std::string getEndpointString() const;
 
+    // The strand every use of the socket runs on: for timers and work that
+    // must not run beside this connection's handlers.
+    using Executor = boost::asio::strand<boost::asio::io_context::executor_type>;
+    const Executor& getExecutor() const { return strand; }
+
+    // What happened to the connection itself, reported on eventSignal.
+    enum class Event
+    {
+        ReadEndedByPeer, // the client ended its sending
+        ReadFailed,      // reading ended with an error (detail: the reason), a reset among them
+        SendingClosed,   // this side's end of the stream went out
+        ResetByServer,   // this side reset the connection
+    };
+
     // Flow control: while paused, the read loop stops after the chunk being
     // delivered and TCP pushes back on this client. Safe from any thread,
     // including from inside a readSignal listener.
@@ -89,9 +105,14 @@ public:
     // Emitted on the strand once a write has ended: the send's number and the
     // empty string when all of it was written, otherwise the error.
     boost::signals2::signal<void(std::uint64_t id, const std::string& error)> sendResultSignal;
-    // Emitted on the strand for every block of a sendFile once it has been
-    // written: the send's number and the block.
+    // Emitted on the strand for every write once it has ended, before the
+    // send's result: the send's number and the bytes that went out (a reply,
+    // a piece, a file's header or one of its blocks). A write that failed
+    // reports the part that went out before the failure, if any.
     boost::signals2::signal<void(std::uint64_t id, const std::string& bytes)> sentDataSignal;
+    // Emitted on the strand, in the order things happened, before readSignal
+    // reports the end of reading.
+    boost::signals2::signal<void(Event event, const std::string& detail)> eventSignal;
 
 private:
     void readNext();
@@ -104,7 +125,7 @@ private:
     void pump();
     void startFront();
     void writeFront(const char* bytes, std::size_t size);
-    void frontWritten(const boost::system::error_code& error);
+    void frontWritten(const boost::system::error_code& error, std::size_t written);
     void writeNextPiece();
     void pieceDelayOver(const boost::system::error_code& error);
     bool openFrontFile();
@@ -113,7 +134,9 @@ private:
     void abortConnection();
     void finishFront(const std::string& error);
     void reportSendResult(std::uint64_t id, const std::string& error);
+    void reportWritten(const Outgoing& item, std::size_t written);
     void reportSentData(std::uint64_t id, const std::string& bytes);
+    void reportEvent(Event event, const std::string& detail);
     void releaseSocket();
 
     boost::asio::strand<boost::asio::io_context::executor_type> strand;
@@ -150,8 +173,8 @@ private:
         std::chrono::milliseconds delay{0};
         // Pieces: bytes written so far. File: where the next block starts.
         std::uint64_t position = 0;
-        std::size_t lastWriteSize = 0;
         std::string path;
+        std::uint64_t sizeLimit = 0;
         FileHandle file;
     };
     std::list<Outgoing> outgoing;

@@ -1,7 +1,5 @@
 #include "ProtocolBase.h"
 
-#include "Session.h"
-
 #include <boost/bind/bind.hpp>
 
 #include <fcntl.h>
@@ -55,6 +53,15 @@ void ProtocolBase::subscribeToSession()
     session->sentDataSignal.connect(
         ResultSlot(&ProtocolBase::onSentData, this, boost::placeholders::_1, boost::placeholders::_2)
             .track(shared_from_this()));
+    using EventSlot = boost::signals2::signal<void(Session::Event, const std::string&)>::slot_type;
+    session->eventSignal.connect(
+        EventSlot(&ProtocolBase::onEvent, this, boost::placeholders::_1, boost::placeholders::_2)
+            .track(shared_from_this()));
+}
+
+void ProtocolBase::onEvent(Session::Event event, const std::string& detail)
+{
+    eventSignal(event, detail);
 }
 
 void ProtocolBase::onSentData(std::uint64_t id, const std::string& bytes)
@@ -104,12 +111,15 @@ std::uint64_t ProtocolBase::sendFramedInPieces(std::string bytes, std::size_t pi
     return id;
 }
 
-std::uint64_t ProtocolBase::sendFile(const std::string& path, std::string& error)
+std::uint64_t ProtocolBase::sendFile(const std::string& path, std::string& error, FileSendInfo* info)
 {
     std::uint64_t size = 0;
     if (!readableFileSize(path, size, error))
         return 0;
-    const std::uint64_t id = session->sendFile(frameHeader(size), path);
+    std::string header = frameHeader(size);
+    if (info)
+        *info = FileSendInfo{size, header.size()};
+    const std::uint64_t id = session->sendFile(std::move(header), path, size);
     responseQueued();
     return id;
 }
@@ -152,6 +162,11 @@ void ProtocolBase::setAttributes(AttributeList)
 std::string ProtocolBase::getEndpointString()
 {
     return session->getEndpointString();
+}
+
+const Session::Executor& ProtocolBase::getExecutor() const
+{
+    return session->getExecutor();
 }
 
 void ProtocolBase::pauseReading()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Session.h"
+
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
@@ -10,8 +12,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-class Session;
 
 // Stands between one connection and its window: reports received data on
 // readDataSignal (the empty string once reading has ended), frames the text
@@ -45,11 +45,18 @@ public:
     std::uint64_t sendInPieces(std::string body, std::size_t pieceSize, std::chrono::milliseconds delay);
     // The same for bytes that are already framed.
     std::uint64_t sendFramedInPieces(std::string bytes, std::size_t pieceSize, std::chrono::milliseconds delay);
+    // What a file send puts on the wire: the file's size when it was queued
+    // (no more of it is sent) and the length of the header before it.
+    struct FileSendInfo
+    {
+        std::uint64_t fileSize = 0;
+        std::uint64_t headerSize = 0;
+    };
     // Sends frameHeader(file size) and then the file, streamed; every block
     // written is reported on sentDataSignal. Returns the send's number, or 0
     // with error set to the reason (and nothing sent) when path is not a
     // readable regular file.
-    std::uint64_t sendFile(const std::string& path, std::string& error);
+    std::uint64_t sendFile(const std::string& path, std::string& error, FileSendInfo* info = nullptr);
     // What goes on the wire before a body of bodyLength bytes sent from a
     // file: nothing, or for HTTP the response's header.
     virtual std::string frameHeader(std::uint64_t bodyLength);
@@ -65,6 +72,8 @@ public:
     virtual void readHandler(const std::string& data) = 0;
 
     std::string getEndpointString();
+    // The connection's strand.
+    const Session::Executor& getExecutor() const;
 
     // Flow control for a reader that has fallen behind; safe from any thread.
     void pauseReading();
@@ -85,6 +94,8 @@ public:
     // Emitted on an IO thread for every block of a sendFile once it has been
     // written, the header included: the send's number and the block.
     boost::signals2::signal<void(std::uint64_t id, const std::string& bytes)> sentDataSignal;
+    // Session::eventSignal, passed on: emitted on an IO thread.
+    boost::signals2::signal<void(Session::Event event, const std::string& detail)> eventSignal;
 
 protected:
     // Called after every response was queued (sendFramed, sendInPieces, sendFile).
@@ -93,6 +104,7 @@ protected:
 private:
     void onSendResult(std::uint64_t id, const std::string& error);
     void onSentData(std::uint64_t id, const std::string& bytes);
+    void onEvent(Session::Event event, const std::string& detail);
 
     boost::shared_ptr<Session> session;
 };

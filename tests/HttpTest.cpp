@@ -143,13 +143,13 @@ TEST_F(HttpFraming, PiecesAndFilesAreWholeResponsesThatCanEndTheStream)
     protocol->setAttributes({{"Content-Type", "application/octet-stream"}});
     const std::string header = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: 3\r\n\r\n";
     EXPECT_EQ(protocol->frameHeader(3), header);
+    SentDataRecorder sentData(*protocol);
     protocol->sendInPieces("abc", 2, 1ms);
     EXPECT_EQ(client.read(header.size() + 3), header + "abc");
 
     auto& http = dynamic_cast<Http&>(*protocol);
     EXPECT_FALSE(http.getCloseAfterResponse());
     http.setCloseAfterResponse(true);
-    SentDataRecorder sentData(*protocol);
     const std::string contents = patternBytes(2 * 1024 * 1024 + 3, 31);
     TemporaryFile file(contents);
     std::string error;
@@ -159,7 +159,8 @@ TEST_F(HttpFraming, PiecesAndFilesAreWholeResponsesThatCanEndTheStream)
     std::string received;
     EXPECT_TRUE(client.readUntilClosed(received, 30s));
     EXPECT_TRUE(received == expected);
-    EXPECT_TRUE(waitUntil([&] { return sentData.bytes().size() == expected.size(); }));
-    EXPECT_TRUE(sentData.bytes() == expected);
+    // Every write is reported: the pieces, the file's header and its blocks.
+    EXPECT_TRUE(waitUntil([&] { return sentData.bytes().size() == header.size() + 3 + expected.size(); }));
+    EXPECT_TRUE(sentData.bytes() == header + "abc" + expected);
     EXPECT_FALSE(protocol->canSend());
 }

@@ -262,3 +262,41 @@ std::uint64_t Transcript::bytesInMemory() const
     std::lock_guard<std::mutex> lock(stateMutex);
     return committedSize - memoryStart;
 }
+
+std::size_t Transcript::addEvent(EventKind kind, std::string text, std::int64_t timeUs, std::string bytes)
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    if (events.size() >= maxEvents) {
+        ++eventsDropped;
+        return events.size() - 1;
+    }
+    if (bytes.size() > maxEventBytes)
+        bytes.resize(maxEventBytes);
+    if (events.size() + 1 == maxEvents) {
+        kind = EventKind::Note;
+        text = "[Too many events: later ones are not shown]";
+        bytes.clear();
+    }
+    events.push_back(TranscriptEvent{index.size(), timeUs, kind, std::move(text), std::move(bytes)});
+    return events.size() - 1;
+}
+
+std::size_t Transcript::eventCount() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return events.size();
+}
+
+TranscriptEvent Transcript::event(std::size_t at) const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return at < events.size() ? events[at] : TranscriptEvent{};
+}
+
+std::size_t Transcript::firstEventAfter(std::size_t chunks) const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    const auto found = std::lower_bound(events.begin(), events.end(), chunks,
+        [](const TranscriptEvent& event, std::size_t value) { return event.chunksBefore < value; });
+    return static_cast<std::size_t>(found - events.begin());
+}

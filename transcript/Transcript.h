@@ -20,6 +20,32 @@ struct Chunk
     std::uint64_t length;
 };
 
+// What happened on the connection besides its bytes, in the order it
+// happened: the end of either side's sending, a reset, what became of a send,
+// a rule that answered. Views show the text (none for an empty one) after the
+// chunks that came before it.
+enum class EventKind : std::uint8_t
+{
+    Note,            // anything worth saying, such as how a send went
+    ReplyNotSent,    // a reply that did not go out at all; bytes holds (the start of) it
+    ClientEnded,     // the client ended its sending
+    ClientFailed,    // reading ended with an error, such as a reset by the client
+    SendingClosed,   // this side ended its sending
+    ResetByServer,   // this side reset the connection
+    ReadingPaused,   // reading waits for the transcript's file
+    ReadingResumed,
+    Released,        // the connection's socket was given back
+};
+
+struct TranscriptEvent
+{
+    std::size_t chunksBefore = 0; // how many chunks came before it
+    std::int64_t timeUs = 0;
+    EventKind kind = EventKind::Note;
+    std::string text;  // as views show it; empty for events that show nothing
+    std::string bytes; // ReplyNotSent: the reply, up to maxEventBytes
+};
+
 struct TranscriptLimits
 {
     std::size_t memoryBudget = 32 * 1024 * 1024; // bytes held in memory before all move to the file
@@ -74,6 +100,18 @@ public:
 
     TranscriptTotals totals() const;
 
+    // At most this many events are kept; the one that reaches the limit
+    // says so, and later ones are only counted.
+    static constexpr std::size_t maxEvents = 200000;
+    static constexpr std::size_t maxEventBytes = 64 * 1024;
+    // Records an event after every chunk appended so far; returns its index.
+    std::size_t addEvent(EventKind kind, std::string text, std::int64_t timeUs, std::string bytes = std::string());
+    std::size_t eventCount() const;
+    // index < eventCount().
+    TranscriptEvent event(std::size_t index) const;
+    // The index of the first event that comes after at least `chunks` chunks.
+    std::size_t firstEventAfter(std::size_t chunks) const;
+
     bool storageFailed() const;
     std::string storageError() const; // e.g. "No space left on device"
     // Writes what waits in memory to the file, on the calling thread; true
@@ -118,6 +156,8 @@ private:
     // Changes only under both mutexes, so an appender may read it under appendMutex alone.
     std::uint64_t committedSize = 0;
     TranscriptTotals sums;
+    std::deque<TranscriptEvent> events;
+    std::uint64_t eventsDropped = 0;
     bool failed = false;
     std::string failure;
 };

@@ -42,6 +42,35 @@ bool finish(PartFileWriter& file, bool written, std::string& error)
     return false;
 }
 
+// Each byte as the character it stands for (Latin-1), written as UTF-8: what
+// editors expect. Escaped text holds no bytes from 0x80 to 0x9F.
+void latin1ToUtf8(const std::string& latin1, std::string& utf8)
+{
+    utf8.clear();
+    for (const char byte : latin1) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value < 0x80) {
+            utf8 += byte;
+        } else {
+            utf8 += static_cast<char>(0xc0 | (value >> 6));
+            utf8 += static_cast<char>(0x80 | (value & 0x3f));
+        }
+    }
+}
+
+// The events recorded after `chunks` chunks, one line each.
+bool writeEvents(PartFileWriter& file, const Transcript& transcript, std::size_t& next, std::size_t chunks)
+{
+    for (const std::size_t count = transcript.eventCount(); next < count; ++next) {
+        const TranscriptEvent event = transcript.event(next);
+        if (event.chunksBefore > chunks)
+            break;
+        if (!event.text.empty() && !file.write("--- " + event.text + "\n"))
+            return false;
+    }
+    return true;
+}
+
 std::string headerOf(const Chunk& chunk, const Chunk* previous)
 {
     std::string header = chunk.direction == Direction::Received ? "--- received " : "--- sent ";
@@ -95,21 +124,25 @@ bool saveAsText(const Transcript& transcript, const std::string& path, std::stri
         return false;
     }
     std::string text;
+    std::string utf8;
     bool atLineStart = true;
-    const auto writeEscaped = [&file, &text, &atLineStart](const std::string& piece) {
+    const auto writeEscaped = [&](const std::string& piece) {
         text.clear();
         appendEscapedLines(text, piece.data(), piece.size());
+        latin1ToUtf8(text, utf8);
         atLineStart = piece.back() == '\n';
-        return file.write(text);
+        return file.write(utf8);
     };
     const std::size_t count = transcript.chunkCount();
-    bool written = true;
+    std::size_t nextEvent = 0;
+    bool written = writeEvents(file, transcript, nextEvent, 0);
     Chunk previous{};
     for (std::size_t at = 0; at < count && written; ++at) {
         const Chunk chunk = transcript.chunk(at);
         written = file.write(headerOf(chunk, at > 0 ? &previous : nullptr))
                   && forEachPiece(transcript, chunk.offset, chunk.length, error, writeEscaped)
-                  && (atLineStart || file.write("\n", 1));
+                  && (atLineStart || file.write("\n", 1))
+                  && writeEvents(file, transcript, nextEvent, at + 1);
         previous = chunk;
     }
     return finish(file, written, error);

@@ -17,5 +17,7 @@ bool saveReceivedBytes(const Transcript& transcript, const std::string& path, st
 // The whole conversation as text. Each chunk is a header line
 //   --- received 12 bytes at 2026-12-07 16:46:30.123456 (+0.012 s)
 // (local time; the gap to the previous chunk is missing on the first one)
-// followed by its bytes escaped by appendEscapedLines and ended with a line break.
+// followed by its bytes escaped by appendEscapedLines and ended with a line
+// break; what happened besides (a note, a reset) follows as "--- " and its
+// text. Written as UTF-8, each byte as the character it shows on screen.
 bool saveAsText(const Transcript& transcript, const std::string& path, std::string& error);

@@ -11,6 +11,8 @@
 #include "ProtocolFactory.h"
 
 #include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 
 #include <algorithm>
@@ -61,6 +63,15 @@ bool showsNote(ConnectionWindow* window, const QString& start)
 std::uint64_t sentChunks(ConnectionWindow* window)
 {
     return window->getTranscript().totals().chunks[static_cast<int>(Direction::Sent)];
+}
+
+// Presses a message box's button.
+ModalAnswerer::Handler buttonAnswer(QMessageBox::StandardButton button)
+{
+    return [button](QWidget* widget) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget))
+            box->button(button)->click();
+    };
 }
 
 // Answers the name dialog of Save as Reply with name.
@@ -182,7 +193,9 @@ void SendingTests::httpStatusSavedRepliesAndAutoReply()
     QVERIFY(other);
     QVERIFY(other->moreControls->isVisible());
     other->moreButton->click();
+    // Nothing chosen: nothing to send or delete.
     QCOMPARE(other->savedRepliesBox->currentText(), QString());
+    QVERIFY(!other->sendSavedButton->isEnabled() && !other->deleteReplyButton->isEnabled());
     other->savedRepliesBox->setCurrentIndex(other->savedRepliesBox->findText("teapot"));
     auto* editor = other->findChild<AttributesEditor*>();
     editor->getModel()->setData(editor->getModel()->index(0, 1), "text/plain");
@@ -210,9 +223,35 @@ void SendingTests::httpStatusSavedRepliesAndAutoReply()
     QTRY_COMPARE_WITH_TIMEOUT(sentChunks(fourthWindow), std::uint64_t(1), timeoutMs);
     QCOMPARE(fourth.read(teapot.size(), readTimeout), teapot);
 
-    other->deleteReplyButton->click();
-    QCOMPARE(window->savedRepliesBox->count(), 0);
-    QVERIFY(!thirdWindow->sendSavedButton->isEnabled());
+    // A reply saved in one window is in every window's list at once, and
+    // each keeps its choice.
+    type(other, "more", 0);
+    {
+        ModalAnswerer answerer(nameAnswer("more"));
+        other->saveReplyButton->click();
+    }
+    QCOMPARE(window->savedRepliesBox->count(), 2);
+    QCOMPARE(window->savedRepliesBox->currentText(), QString("teapot"));
+    QCOMPARE(thirdWindow->savedRepliesBox->currentText(), QString("teapot"));
+
+    // Deleting asks first. Auto-reply whose reply is gone turns off, saying so.
+    other->savedRepliesBox->setCurrentIndex(other->savedRepliesBox->findText("teapot"));
+    {
+        ModalAnswerer answerer(buttonAnswer(QMessageBox::No));
+        other->deleteReplyButton->click();
+        QCOMPARE(answerer.answered(), 1);
+    }
+    QCOMPARE(window->savedRepliesBox->count(), 2);
+    {
+        ModalAnswerer answerer(buttonAnswer(QMessageBox::Yes));
+        other->deleteReplyButton->click();
+        QCOMPARE(answerer.answered(), 1);
+    }
+    QCOMPARE(window->savedRepliesBox->count(), 1);
+    QVERIFY(!thirdWindow->sendSavedButton->isEnabled() && !thirdWindow->autoReplyBox->isChecked());
+    QVERIFY(!QSettings().value("AutoReply/Enabled").toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(showsNote(thirdWindow, "[Auto-reply is off: the saved reply teapot was deleted]"),
+                             timeoutMs);
 }
 
 void SendingTests::damagedStoreFallsBackToDefaults()
@@ -303,7 +342,7 @@ void SendingTests::fileFaultsAndPiecesReachTheClientAndShowAsEvents()
     // After Close Sending the client reads the end, and what it sends still shows.
     window->closeSendingButton->click();
     QCOMPARE(TestSupport::readToEnd(client.handle()), 0);
-    QVERIFY(showsNote(window, "[This side closed its sending"));
+    QTRY_VERIFY_WITH_TIMEOUT(showsNote(window, "[This side closed its sending"), timeoutMs);
     QVERIFY(!window->sendButton->isEnabled() && !window->sendFileButton->isEnabled());
     QVERIFY(window->resetButton->isEnabled());
     QVERIFY(client.write("still here"));
@@ -314,7 +353,7 @@ void SendingTests::fileFaultsAndPiecesReachTheClientAndShowAsEvents()
     QVERIFY(other);
     other->resetButton->click();
     QCOMPARE(TestSupport::readToEnd(second.handle()), ECONNRESET);
-    QVERIFY(showsNote(other, "[This side reset the connection]"));
+    QTRY_VERIFY_WITH_TIMEOUT(showsNote(other, "[This side reset the connection]"), timeoutMs);
     QVERIFY(!other->resetButton->isEnabled() && !other->sendButton->isEnabled());
 }
 

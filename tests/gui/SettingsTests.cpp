@@ -10,6 +10,8 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QMdiArea>
 #include <QPushButton>
 #include <QRadioButton>
@@ -32,10 +34,18 @@ void store(const QString& key, const QVariant& value)
     settings.sync();
 }
 
+// With nothing stored the window opens large enough for a connection window
+// to show all its controls, on the screen.
+void expectFirstPlacement(const MainWindow& window)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(window.width() >= std::min(1000, screen.width()) && window.height() >= std::min(700, screen.height()));
+    QVERIFY(screen.contains(QRect(window.pos(), window.size())));
+}
+
 void expectDefaults(App& app)
 {
-    QCOMPARE(app.window->size(), QSize(400, 400));
-    QCOMPARE(app.window->pos(), QPoint(200, 200));
+    expectFirstPlacement(*app.window);
     QCOMPARE(app.core->getListenPort(), 2222u);
     QCOMPARE(app.window->mdiArea->viewMode(), QMdiArea::SubWindowView);
     QCOMPARE(app.core->getProtocolType(), ProtocolFactory::PLAIN_TEXT);
@@ -200,8 +210,8 @@ void SettingsTests::windowPlacedOnTheScreen()
     store("windowpos", offEveryScreen);
     {
         App app(false);
-        QCOMPARE(app.window->pos(), QPoint(200, 200));
         QCOMPARE(app.window->size(), screen.size());
+        QVERIFY(screen.contains(app.window->pos()));
         QCOMPARE(app.log.countLines(QString("Ignoring invalid setting windowpos: %1,%2")
                                         .arg(offEveryScreen.x())
                                         .arg(offEveryScreen.y())
@@ -223,14 +233,20 @@ void SettingsTests::windowPlacedOnTheScreen()
     QVERIFY(app.log.text().find("Ignoring invalid setting windowpos") == std::string::npos);
 }
 
-// A folder where the settings file belongs makes writing fail, for root too.
+// A store that cannot be read is written anew and that is no failure; a
+// folder where the settings file belongs makes writing fail, for root too.
 void SettingsTests::unwritableStoreIsReported()
 {
     {
+        QFile damaged(QSettings().fileName());
+        QVERIFY(QDir().mkpath(QFileInfo(damaged).path()) && damaged.open(QIODevice::WriteOnly));
+        damaged.write(QByteArray::fromStdString(TestSupport::patternBytes(4096, 11)));
+        damaged.close();
         App app(false);
         app.quit();
         QCOMPARE(app.log.countLines("settings saved..."), 1);
         QVERIFY(app.log.text().find("saving settings failed") == std::string::npos);
+        QCOMPARE(QSettings().value("MainWindow/listenPort").toInt(), 2222);
     }
     const QString file = QSettings().fileName();
     QVERIFY(QFile::remove(file));

@@ -204,7 +204,6 @@ void TranscriptViewTests::fullDiskPausesReadingAndLosesNothing()
     limits.memoryBudget = 64 * 1024;
     limits.blockSize = 16 * 1024;
     limits.spillDirectory = folder.path().toStdString();
-    ConnectionWindow::setTranscriptLimits(limits);
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, SIG_IGN);
@@ -214,20 +213,28 @@ void TranscriptViewTests::fullDiskPausesReadingAndLosesNothing()
     auto restore = [&] { setrlimit(RLIMIT_FSIZE, &saved); };
 
     App app;
+    app.manager()->setTranscriptLimits(limits);
     TestClient client(app.startListening());
     const std::string data = TestSupport::patternBytes(2 * 1000 * 1000, 3);
     std::atomic<bool> written{false};
     JoiningThread writer([&] { written = client.write(data); });
     ConnectionWindow* window = app.waitForWindow(client.localPort());
     const bool paused = window && waitFor([&] { return window->stateLabel->isVisible(); });
+    // The row and the status bar say so too, whichever window is in front.
+    const QModelIndex row = app.manager()->index(0, 0);
+    const bool marked = paused && !app.manager()->data(row, Qt::DecorationRole).isNull();
+    const QString statusWhilePaused = app.window->getPausedReadingText();
     restore();
-    ConnectionWindow::setTranscriptLimits(TranscriptLimits());
     QVERIFY(paused);
     QVERIFY(window->stateLabel->text().contains("paused"));
     QVERIFY(receivedBytes(window) < data.size());
+    QVERIFY(marked);
+    QCOMPARE(statusWhilePaused, QString("Reading paused for 1 connection: a transcript file cannot be written"));
 
     QTRY_COMPARE_WITH_TIMEOUT(receivedBytes(window), std::uint64_t(data.size()), timeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(!window->stateLabel->isVisible(), timeoutMs);
+    QVERIFY(app.manager()->data(row, Qt::DecorationRole).isNull());
+    QVERIFY(app.window->getPausedReadingText().isEmpty());
     writer.join();
     QVERIFY(written.load());
     std::string recorded;

@@ -1,6 +1,7 @@
 #include "ConnectionWindowManager.h"
 
 #include "ConnectionWindow.h"
+#include "Conversation.h"
 #include "Latin1.h"
 #include "Log.h"
 #include "ProtocolBase.h"
@@ -8,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QStyle>
 #include <QTabBar>
 #include <QTreeView>
 
@@ -57,9 +59,12 @@ QString ConnectionWindowManager::uniqueIdentifier(const QString& endpoint) const
     return id;
 }
 
+// The connection is read from now on, whenever its window comes.
 void ConnectionWindowManager::createConnectionWindow(boost::shared_ptr<ProtocolBase> protocol)
 {
-    pending.push_back(std::move(protocol));
+    std::shared_ptr<Conversation> conversation = Conversation::create(std::move(protocol), transcriptLimits);
+    conversation->start();
+    pending.push_back(std::move(conversation));
     if (!nextBatch.isActive())
         nextBatch.start();
 }
@@ -74,9 +79,9 @@ void ConnectionWindowManager::createPendingWindows()
     QElapsedTimer slice;
     slice.start();
     for (bool first = true; !pending.empty() && (first || slice.elapsed() < batchSliceMs); first = false) {
-        boost::shared_ptr<ProtocolBase> protocol = std::move(pending.front());
+        std::shared_ptr<Conversation> conversation = std::move(pending.front());
         pending.pop_front();
-        createWindow(std::move(protocol));
+        createWindow(std::move(conversation));
     }
     if (pending.empty())
         makeWidgetsOfSeenWindows(slice);
@@ -114,15 +119,16 @@ void ConnectionWindowManager::holdListRepaints(bool hold)
         tabs->setUpdatesEnabled(!hold);
 }
 
-void ConnectionWindowManager::createWindow(boost::shared_ptr<ProtocolBase> protocol)
+void ConnectionWindowManager::createWindow(std::shared_ptr<Conversation> conversation)
 {
-    const QString id = uniqueIdentifier(Latin1::toQString(protocol->getEndpointString()));
+    const QString id = uniqueIdentifier(Latin1::toQString(conversation->endpoint()));
     // In a burst, a window gets its widgets only once it is seen.
     const auto widgets = pending.empty() ? ConnectionWindow::Widgets::Now : ConnectionWindow::Widgets::WhenSeen;
-    auto* window = new ConnectionWindow(mdiArea, protocol, id, widgets);
+    auto* window = new ConnectionWindow(mdiArea, std::move(conversation), frameClock, id, widgets);
     connect(window, &ConnectionWindow::seenWithoutWidgets, this, [this, window] { onSeenWithoutWidgets(window); });
     connect(window, &ConnectionWindow::onWindowDestroying, this, &ConnectionWindowManager::onWindowDestroyed);
     connect(window, &ConnectionWindow::onWindowInactive, this, &ConnectionWindowManager::onWindowInactive);
+    connect(window, &ConnectionWindow::readingPausedChanged, this, &ConnectionWindowManager::onReadingPaused);
 
     QMdiSubWindow* subWindow = mdiArea->addSubWindow(window);
     fitIntoArea(subWindow);
@@ -179,14 +185,41 @@ void ConnectionWindowManager::addRow(const QString& id, QMdiSubWindow* subWindow
     rowIds.insert(row, id);
     rowWindows.insert(row, subWindow);
     idOfWindow.insert(subWindow, id);
-    Log::line("updateDataModel adding ", Latin1::toBytes(title));
     insertRows(row, 1);
     setRowTitle(row, title);
 }
 
+// Scripts that watch standard output learn of every row's new text.
 void ConnectionWindowManager::setRowTitle(int row, const QString& title)
 {
+    Log::line("updateDataModel adding ", Latin1::toBytes(title));
     QStringListModel::setData(index(row, 0), title, Qt::DisplayRole);
+}
+
+void ConnectionWindowManager::onReadingPaused(const QString& id, bool paused)
+{
+    const bool changed = paused ? !pausedWindows.contains(id) : pausedWindows.contains(id);
+    if (!changed)
+        return;
+    if (paused)
+        pausedWindows.insert(id);
+    else
+        pausedWindows.remove(id);
+    const int row = rowOf(id);
+    if (row >= 0)
+        emit dataChanged(index(row, 0), index(row, 0), {Qt::DecorationRole, Qt::ToolTipRole});
+    emit pausedCountChanged(pausedCount());
+}
+
+QVariant ConnectionWindowManager::data(const QModelIndex& index, int role) const
+{
+    if ((role == Qt::DecorationRole || role == Qt::ToolTipRole) && index.isValid() && index.row() < rowIds.size() &&
+        pausedWindows.contains(rowIds.at(index.row()))) {
+        if (role == Qt::ToolTipRole)
+            return QStringLiteral("Reading paused: the transcript's file cannot be written");
+        return mdiArea->style()->standardIcon(QStyle::SP_MediaPause);
+    }
+    return QStringListModel::data(index, role);
 }
 
 void ConnectionWindowManager::closeAllSessions()
@@ -194,8 +227,8 @@ void ConnectionWindowManager::closeAllSessions()
     nextBatch.stop();
     if (listRepaintsHeld)
         holdListRepaints(false);
-    for (const boost::shared_ptr<ProtocolBase>& protocol : pending)
-        protocol->close();
+    for (const std::shared_ptr<Conversation>& conversation : pending)
+        conversation->close();
     pending.clear();
     for (QMdiSubWindow* subWindow : std::as_const(rowWindows)) {
         if (auto* window = qobject_cast<ConnectionWindow*>(subWindow->widget()))
@@ -275,6 +308,8 @@ void ConnectionWindowManager::onWindowInactive(QString endpoint)
 void ConnectionWindowManager::onWindowDestroyed(QString endpoint)
 {
     Log::line("onWindowDestroyed: ", Latin1::toBytes(endpoint));
+    if (pausedWindows.remove(endpoint))
+        emit pausedCountChanged(pausedCount());
     const int row = rowOf(endpoint);
     if (row >= 0) {
         idOfWindow.remove(rowWindows.at(row));

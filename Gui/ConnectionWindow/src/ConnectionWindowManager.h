@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 #include <QItemSelection>
 #include <QList>
 #include <QPointer>
@@ -10,11 +11,16 @@
 #include <QStringListModel>
 #include <QTimer>
 
+#include "FrameClock.h"
+#include "Transcript.h"
+
 #include <boost/shared_ptr.hpp>
 
 #include <deque>
+#include <memory>
 
 class ConnectionWindow;
+class Conversation;
 class ProtocolBase;
 class QMdiArea;
 class QMdiSubWindow;
@@ -22,7 +28,9 @@ class QTreeView;
 
 // Opens one sub-window per connection and is the model of the "Current
 // Sessions" list: one row per open window, in identifier order, kept in step
-// with the active sub-window both ways.
+// with the active sub-window both ways. A row whose connection's reading is
+// paused (the transcript's file cannot be written) is marked. Its frame clock
+// paces the drawing of every window.
 //
 // New connections wait in a queue and get their windows a few at a time, each
 // batch within a short time slice, so that a burst of clients never holds the
@@ -37,14 +45,20 @@ class ConnectionWindowManager : public QStringListModel
 public:
     ConnectionWindowManager(QMdiArea* mdiArea, QTreeView* treeView);
 
-    // Queues the connection; its window comes on a later turn of the event loop.
+    // Starts recording the connection and queues it; its window comes on a
+    // later turn of the event loop.
     void createConnectionWindow(boost::shared_ptr<ProtocolBase> protocol);
+    // The memory budget and file of the transcripts of connections from now on.
+    void setTranscriptLimits(const TranscriptLimits& limits) { transcriptLimits = limits; }
+    // Windows whose connection's reading is paused.
+    int pausedCount() const { return static_cast<int>(pausedWindows.size()); }
     // Closes the connections of the windows and those still waiting for one.
     void closeAllSessions();
     // Connections waiting for their window.
     int pendingWindowCount() const { return static_cast<int>(pending.size()); }
 
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     bool changeWindowName(const QModelIndex& index, const QString& name);
     QMdiSubWindow* getConnectionWindowPtr(const QModelIndex& index);
     int getModelIndex(QMdiSubWindow* subWindow);
@@ -52,6 +66,7 @@ public:
 signals:
     void onFirstSubwindowCreated();
     void onLastSubwindowClosed();
+    void pausedCountChanged(int paused);
 
 public slots:
     void onWindowDestroyed(QString endpoint);
@@ -61,7 +76,8 @@ public slots:
 
 private:
     void createPendingWindows();
-    void createWindow(boost::shared_ptr<ProtocolBase> protocol);
+    void createWindow(std::shared_ptr<Conversation> conversation);
+    void onReadingPaused(const QString& id, bool paused);
     void makeWidgetsOfSeenWindows(const QElapsedTimer& slice);
     void onSeenWithoutWidgets(ConnectionWindow* window);
     void fitIntoArea(QMdiSubWindow* subWindow);
@@ -80,7 +96,10 @@ private:
     QList<QMdiSubWindow*> rowWindows;
     QHash<QMdiSubWindow*, QString> idOfWindow;
     // Bounded by the connections the Core accepted, which the descriptor limit bounds.
-    std::deque<boost::shared_ptr<ProtocolBase>> pending;
+    std::deque<std::shared_ptr<Conversation>> pending;
+    TranscriptLimits transcriptLimits;
+    FrameClock frameClock;
+    QSet<QString> pausedWindows;
     // Brings the next batch after the event loop has run; see createPendingWindows.
     QTimer nextBatch;
     // Windows drawn on screen before they had widgets, in the order drawn.

@@ -17,18 +17,6 @@ constexpr std::size_t pieceLength = 16 * 1024;
 constexpr std::size_t shortPieceLength = 1024;
 constexpr int shortSliceMs = 6;
 
-// A feed that has not drawn for this long (its window shows the hex view)
-// no longer counts as drawing.
-constexpr qint64 drawingLapseMs = 100;
-
-qint64 monotonicMs()
-{
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return clock.elapsed();
-}
-
 QString markerText(std::uint64_t skipped)
 {
     return QStringLiteral("[%1 bytes arrived faster than they could be drawn and are not shown here; "
@@ -37,46 +25,15 @@ QString markerText(std::uint64_t skipped)
 }
 }
 
-ConversationFeed::ConversationFeed(std::shared_ptr<Transcript> transcript, RemoteLocalDataViewer* viewer)
+ConversationFeed::ConversationFeed(std::shared_ptr<const Transcript> transcript, RemoteLocalDataViewer* viewer)
     : transcript(std::move(transcript))
     , viewer(viewer)
 {
 }
 
-ConversationFeed::~ConversationFeed()
-{
-    setBehind(false);
-}
-
-// Feeds of all windows that are behind and drawing: the GUI thread's drawing
-// time per round of slices is shared among them rather than multiplied.
-std::vector<const ConversationFeed*>& ConversationFeed::feedsBehind()
-{
-    static std::vector<const ConversationFeed*> feeds;
-    return feeds;
-}
-
-void ConversationFeed::setBehind(bool now)
-{
-    std::vector<const ConversationFeed*>& feeds = feedsBehind();
-    if (now && !behind)
-        feeds.push_back(this);
-    else if (!now && behind)
-        feeds.erase(std::find(feeds.begin(), feeds.end(), this));
-    behind = now;
-    lastDrawMs = monotonicMs();
-}
-
-int ConversationFeed::drawingFeeds()
-{
-    const qint64 now = monotonicMs();
-    return static_cast<int>(std::count_if(feedsBehind().begin(), feedsBehind().end(),
-                                          [now](const ConversationFeed* feed) { return now - feed->lastDrawMs < drawingLapseMs; }));
-}
-
 bool ConversationFeed::isCaughtUp() const
 {
-    return chunkIndex >= transcript->chunkCount();
+    return chunkIndex >= transcript->chunkCount() && eventIndex >= transcript->eventCount();
 }
 
 // Laying out what was inserted costs more than inserting it, and happens when
@@ -84,19 +41,17 @@ bool ConversationFeed::isCaughtUp() const
 // sees the layout too. Small chunks still share one batch. A jump ahead
 // happens at most once a slice: at line rate the transcript outgrows the
 // threshold again while the tail is drawn, so the slice ends with the tail.
-// While several windows are behind, each gets its share of the slice.
 bool ConversationFeed::drawFor(int sliceMs)
 {
     QElapsedTimer slice;
     slice.start();
-    setBehind(!isCaughtUp());
-    sliceMs = std::max(1, sliceMs / std::max(1, drawingFeeds()));
     piece = sliceMs < shortSliceMs ? shortPieceLength : pieceLength;
     bool jumped = false;
     std::uint64_t tailEnd = 0;
     std::size_t batched = 0;
     viewer->beginBatch();
-    while (!isCaughtUp() && slice.elapsed() < sliceMs) {
+    drawEvents();
+    while (chunkIndex < transcript->chunkCount() && slice.elapsed() < sliceMs) {
         const Chunk current = transcript->chunk(chunkIndex);
         const std::uint64_t drawnTo = current.offset + offsetInChunk;
         const std::uint64_t size = transcript->size();
@@ -116,9 +71,9 @@ bool ConversationFeed::drawFor(int sliceMs)
             batched = 0;
         }
     }
+    drawEvents();
     viewer->endBatch();
     lastSliceJumped = jumped;
-    setBehind(!isCaughtUp());
     if (isCaughtUp())
         markerOpen = false;
     return isCaughtUp();
@@ -144,6 +99,7 @@ void ConversationFeed::skipTo(std::uint64_t offset)
     chunkIndex = transcript->chunkAt(offset);
     offsetInChunk = offset - transcript->chunk(chunkIndex).offset;
     previousTimeUs = -1;
+    eventIndex = std::max(eventIndex, transcript->firstEventAfter(chunkIndex + (offsetInChunk > 0 ? 1 : 0)));
     if (offsetInChunk > 0) {
         const Chunk landed = transcript->chunk(chunkIndex);
         viewer->beginChunk(landed.direction, landed.timeUs, -1);
@@ -171,40 +127,30 @@ std::size_t ConversationFeed::drawPiece()
 void ConversationFeed::finishChunk()
 {
     viewer->endChunk();
-    const auto notes = chunkNotes.constFind(chunkIndex);
-    if (notes != chunkNotes.cend())
-        for (const QString& note : *notes)
-            viewer->appendNote(note);
-    for (const QString& late : std::as_const(lateNotes))
-        viewer->appendNote(late);
-    lateNotes.clear();
     ++chunkIndex;
     offsetInChunk = 0;
+    drawEvents();
 }
 
-void ConversationFeed::addChunkNote(std::size_t index, const QString& note)
+void ConversationFeed::drawEvents()
 {
-    if (index == beforeFirstChunk) {
-        leadingNotes.append(note);
-        if (chunkIndex == 0 && offsetInChunk == 0)
-            appendNoteNow(note);
+    if (offsetInChunk > 0)
         return;
-    }
-    chunkNotes[index].append(note);
-    // Shown at once when its chunk is drawn already, or after the chunk being
-    // drawn; otherwise with its chunk.
-    if (index < chunkIndex && offsetInChunk > 0) {
-        lateNotes.append(note);
-    } else if (index < chunkIndex) {
-        appendNoteNow(note);
+    for (const std::size_t count = transcript->eventCount(); eventIndex < count; ++eventIndex) {
+        const TranscriptEvent event = transcript->event(eventIndex);
+        if (event.chunksBefore > chunkIndex)
+            return;
+        drawEvent(event);
     }
 }
 
-void ConversationFeed::appendNoteNow(const QString& note)
+void ConversationFeed::drawEvent(const TranscriptEvent& event)
 {
-    viewer->beginBatch();
-    viewer->appendNote(note);
-    viewer->endBatch();
+    if (event.text.empty())
+        return;
+    if (event.kind == EventKind::ReplyNotSent)
+        viewer->appendUnsentReply(event.bytes.data(), event.bytes.size());
+    viewer->appendNote(QString::fromStdString(event.text));
     markerOpen = false;
 }
 
@@ -217,10 +163,8 @@ void ConversationFeed::redraw()
     const std::uint64_t size = transcript->size();
     chunkIndex = 0;
     offsetInChunk = 0;
-    if (size <= tailLength) {
-        for (const QString& note : std::as_const(leadingNotes))
-            appendNoteNow(note);
-    } else {
+    eventIndex = 0;
+    if (size > tailLength) {
         viewer->beginBatch();
         const std::uint64_t from = size - tailLength;
         chunkIndex = transcript->chunkAt(from);
@@ -228,6 +172,7 @@ void ConversationFeed::redraw()
             viewer->appendNote(QStringLiteral("[Earlier bytes are not drawn here; the hex view shows them, "
                                               "and Save Conversation... keeps every byte.]"));
             offsetInChunk = from - transcript->chunk(chunkIndex).offset;
+            eventIndex = transcript->firstEventAfter(chunkIndex + (offsetInChunk > 0 ? 1 : 0));
             if (offsetInChunk > 0) {
                 const Chunk landed = transcript->chunk(chunkIndex);
                 viewer->beginChunk(landed.direction, landed.timeUs, -1);

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QMap>
 #include <QString>
-#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -11,11 +9,13 @@
 
 class RemoteLocalDataViewer;
 class Transcript;
+struct TranscriptEvent;
 
 // Feeds the text view from the transcript, from where it stopped, for as long
-// as a time slice allows. When it is so far behind that catching up would take
-// long, it jumps to the newest data and leaves a marker saying how much it did
-// not draw; while it stays behind, that one marker keeps count.
+// as a time slice allows: the chunks, and after each one the events recorded
+// after it. When it is so far behind that catching up would take long, it
+// jumps to the newest data and leaves a marker saying how much it did not
+// draw; while it stays behind, that one marker keeps count.
 class ConversationFeed
 {
 public:
@@ -26,8 +26,7 @@ public:
     // machine with the threads reading, so it is kept small.
     static constexpr std::uint64_t tailLength = 4 * 1024;
 
-    ConversationFeed(std::shared_ptr<Transcript> transcript, RemoteLocalDataViewer* viewer);
-    ~ConversationFeed();
+    ConversationFeed(std::shared_ptr<const Transcript> transcript, RemoteLocalDataViewer* viewer);
     ConversationFeed(const ConversationFeed&) = delete;
     ConversationFeed& operator=(const ConversationFeed&) = delete;
 
@@ -41,46 +40,36 @@ public:
     void redraw();
     bool isCaughtUp() const;
 
-    static constexpr std::size_t beforeFirstChunk = static_cast<std::size_t>(-1);
-    // A note shown after a chunk (a reply that did not go out, an event), or
-    // before every chunk, now and when the view is drawn anew.
-    void addChunkNote(std::size_t chunkIndex, const QString& note);
-
     void setSkipThreshold(std::uint64_t bytes) { skipThreshold = bytes; }
     std::uint64_t getSkippedBytes() const { return skippedInAll; }
 
 private:
-    static std::vector<const ConversationFeed*>& feedsBehind();
-    static int drawingFeeds();
-    void setBehind(bool now);
     void skipTo(std::uint64_t offset);
     // Returns the bytes it drew.
     std::size_t drawPiece();
     void finishChunk();
-    void appendNoteNow(const QString& note);
+    // Draws the events that come before the next chunk; an event recorded
+    // later is drawn once the feed is past its place.
+    void drawEvents();
+    void drawEvent(const TranscriptEvent& event);
 
-    std::shared_ptr<Transcript> transcript;
+    std::shared_ptr<const Transcript> transcript;
     RemoteLocalDataViewer* viewer;
     std::uint64_t skipThreshold = defaultSkipThreshold;
-    // Counted among the feeds that are behind (GUI thread only).
-    bool behind = false;
     bool lastSliceJumped = false;
-    qint64 lastDrawMs = 0;
     std::size_t piece = 0;
 
     // Where drawing goes on: the chunk and how far into it.
     std::size_t chunkIndex = 0;
     std::uint64_t offsetInChunk = 0;
     std::int64_t previousTimeUs = -1;
+    // The next event to draw.
+    std::size_t eventIndex = 0;
 
     // The last jump's marker, while nothing after it was drawn to the end.
     bool markerOpen = false;
     std::uint64_t markerSkipped = 0;
     std::uint64_t drawnSinceMarker = 0;
     std::uint64_t skippedInAll = 0;
-
-    QMap<std::size_t, QStringList> chunkNotes;
-    QStringList leadingNotes;
-    QStringList lateNotes;
     std::string buffer;
 };

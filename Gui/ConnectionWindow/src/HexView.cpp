@@ -4,6 +4,7 @@
 #include "Transcript.h"
 
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
 #include <QScrollBar>
@@ -26,7 +27,7 @@ QColor background(Direction direction, bool header)
 }
 }
 
-HexView::HexView(std::shared_ptr<Transcript> transcript, QWidget* parent)
+HexView::HexView(std::shared_ptr<const Transcript> transcript, QWidget* parent)
     : QAbstractScrollArea(parent)
     , transcript(std::move(transcript))
 {
@@ -59,11 +60,29 @@ void HexView::setShowTimes(bool show)
     viewport()->update();
 }
 
-void HexView::addChunkNote(std::size_t chunkIndex, const QString& note)
+QString HexView::notesAfter(std::size_t chunkIndex) const
 {
-    QString& notesOfChunk = notes[chunkIndex];
-    notesOfChunk += (notesOfChunk.isEmpty() ? QString() : QStringLiteral("  ")) + note;
-    viewport()->update();
+    QString notes;
+    const std::size_t count = transcript->eventCount();
+    for (std::size_t i = transcript->firstEventAfter(chunkIndex + 1); i < count; ++i) {
+        const TranscriptEvent event = transcript->event(i);
+        if (event.chunksBefore != chunkIndex + 1)
+            break;
+        if (!event.text.empty())
+            notes += QStringLiteral("  ") + QString::fromStdString(event.text);
+    }
+    return notes;
+}
+
+void HexView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Home || event->key() == Qt::Key_End) {
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(event->key() == Qt::Key_Home ? bar->minimum() : bar->maximum());
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
 }
 
 int HexView::visibleRows() const
@@ -105,10 +124,7 @@ QString HexView::headerText(std::size_t chunkIndex) const
     if (showTimes && chunkIndex > 0)
         text += QStringLiteral(" (%1)").arg(
             QString::fromStdString(formatGap(chunk.timeUs - transcript->chunk(chunkIndex - 1).timeUs)));
-    const auto note = notes.constFind(chunkIndex);
-    if (note != notes.cend())
-        text += QStringLiteral("  ") + *note;
-    return text;
+    return text + notesAfter(chunkIndex);
 }
 
 QString HexView::rowText(std::uint64_t row) const

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QAbstractScrollArea>
-#include <QMap>
 #include <QString>
 
 #include <cstdint>
@@ -12,7 +11,8 @@ class Transcript;
 
 // The transcript as a hex dump: every chunk starts with a line that says its
 // direction, size and time, followed by rows of 16 bytes (the offset within
-// that direction's stream, the bytes in hex, and as Latin-1 characters). Only
+// that direction's stream, the bytes in hex, and as Latin-1 characters); the
+// events recorded after a chunk follow on its header line. Only
 // the rows on screen are read and drawn, so it costs the same for a kilobyte
 // as for a gigabyte.
 class HexView : public QAbstractScrollArea
@@ -20,12 +20,11 @@ class HexView : public QAbstractScrollArea
 public:
     static constexpr int bytesPerRow = 16;
 
-    explicit HexView(std::shared_ptr<Transcript> transcript, QWidget* parent = nullptr);
+    explicit HexView(std::shared_ptr<const Transcript> transcript, QWidget* parent = nullptr);
 
     // Takes in the chunks that arrived since the last call.
     void refresh();
     void setShowTimes(bool show);
-    void addChunkNote(std::size_t chunkIndex, const QString& note);
 
     std::uint64_t rowCount() const { return totalRows; }
     QString rowText(std::uint64_t row) const;
@@ -34,6 +33,8 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Home and End (with Ctrl or without) go to the first and the last row.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     struct ChunkRows
@@ -44,13 +45,13 @@ private:
 
     std::size_t chunkOfRow(std::uint64_t row) const;
     QString headerText(std::size_t chunkIndex) const;
+    QString notesAfter(std::size_t chunkIndex) const;
     int visibleRows() const;
     void updateScrollRange();
 
-    std::shared_ptr<Transcript> transcript;
+    std::shared_ptr<const Transcript> transcript;
     std::vector<ChunkRows> chunks;
     std::uint64_t totalRows = 0;
     std::uint64_t streamBytes[2] = {0, 0};
     bool showTimes = false;
-    QMap<std::size_t, QString> notes;
 };

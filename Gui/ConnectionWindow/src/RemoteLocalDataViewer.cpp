@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "QuietScrollBar.h"
 
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTextBlock>
@@ -14,8 +15,6 @@
 
 namespace
 {
-constexpr QChar nulSymbol(0x2400);
-
 bool isControlByte(unsigned char byte)
 {
     return byte < 0x20 || (byte >= 0x7f && byte <= 0x9f);
@@ -58,6 +57,8 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     timeFormat.setForeground(QBrush(Qt::darkGray));
     noteFormat.setForeground(QBrush(Qt::darkRed));
     noteFormat.setFontItalic(true);
+    unsentFormat = formats[1];
+    unsentFormat.setFontStrikeOut(true);
     // Latin-1 text needs no shaping (the largest single part of laying out
     // each new line), and a protocol's bytes are better shown without
     // ligatures or kerning anyway. Nor does it need its direction guessed:
@@ -237,11 +238,16 @@ void RemoteLocalDataViewer::appendPlain(const char* data, std::size_t size)
             insertBreak();
             continue;
         }
+        if (byte == 0) {
+            flush();
+            insertRun(QStringLiteral("\\0"), escapeFormats[static_cast<int>(chunkDirection)]);
+            continue;
+        }
         if (paragraphLength + run.size() >= maxParagraphLength) {
             flush();
             insertBreak();
         }
-        run += byte == 0 ? nulSymbol : QChar(byte);
+        run += QChar(byte);
     }
     flush();
 }
@@ -303,6 +309,31 @@ void RemoteLocalDataViewer::appendNote(const QString& text)
     lastNotePosition = cursor.position();
     cursor.insertText(text, noteFormat);
     paragraphLength = 0;
+}
+
+void RemoteLocalDataViewer::appendUnsentReply(const char* data, std::size_t size)
+{
+    if (chunkOpen)
+        endChunk();
+    startParagraph();
+    QString text = QString::fromLatin1(data, static_cast<qsizetype>(std::min<std::size_t>(size, maxParagraphLength)));
+    for (QChar& character : text) {
+        if (character.unicode() < 0x20 || character.unicode() == 0x7f)
+            character = QChar(0xb7);
+    }
+    cursor.insertText(text, unsentFormat);
+    paragraphLength = 0;
+}
+
+void RemoteLocalDataViewer::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Home || event->key() == Qt::Key_End) {
+        followEnd = event->key() == Qt::Key_End;
+        scrollBar->setValue(followEnd ? scrollBar->maximum() : scrollBar->minimum());
+        event->accept();
+        return;
+    }
+    QTextEdit::keyPressEvent(event);
 }
 
 void RemoteLocalDataViewer::rewriteLastNote(const QString& text)

@@ -16,8 +16,9 @@ class QuietScrollBar;
 // The conversation as text: data from the client on dark yellow, data sent to
 // it on dark gray, each chunk a paragraph of its own, wrapped at the window's
 // width. Either as plain text (a CR LF pair, a lone CR or LF is a line break,
-// a zero byte shows as the symbol for NUL) or with every control byte written
-// out as an escape in a colour of its own.
+// a zero byte shows as \0 in the colour of escapes, which every font can
+// draw) or with every control byte written out as an escape in a colour of its
+// own.
 //
 // It holds at most a bounded tail of the conversation: the transcript keeps
 // every byte, and whatever this view drops or skips is marked where it was.
@@ -36,9 +37,7 @@ public:
     explicit RemoteLocalDataViewer(QWidget* parent = nullptr);
 
     void setStyle(Style newStyle) { style = newStyle; }
-    Style getStyle() const { return style; }
     void setShowTimes(bool show) { showTimes = show; }
-    bool getShowTimes() const { return showTimes; }
     void setMaxCharacters(int characters) { maxCharacters = characters; }
 
     void clearConversation();
@@ -67,12 +66,12 @@ public:
     // Removes everything after the last note and rewrites it (or adds a note
     // if there is none).
     void rewriteLastNote(const QString& text);
+    // A paragraph of its own: a reply that did not go out, struck through.
+    void appendUnsentReply(const char* data, std::size_t size);
 
-    const QTextCharFormat& getRemoteFormat() const { return formats[0]; }
-    const QTextCharFormat& getLocalFormat() const { return formats[1]; }
-
-    // Whether the view shows the newest line and keeps doing so.
-    bool isFollowingEnd() const { return followEnd; }
+protected:
+    // Home and End (with Ctrl or without) go to the start and the end.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void insertRun(const QString& text, const QTextCharFormat& format);
@@ -95,6 +94,7 @@ private:
     QTextCharFormat escapeFormats[2];
     QTextCharFormat timeFormat;
     QTextCharFormat noteFormat;
+    QTextCharFormat unsentFormat;
     QTextCursor cursor;
     // The current chunk: its format, its paragraph's length so far, and a CR
     // that may be the first half of a CR LF pair cut by a piece boundary.

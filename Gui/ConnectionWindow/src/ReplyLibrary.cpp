@@ -134,11 +134,18 @@ QString ReplyLibrary::saveReply(const SavedReply& reply)
     return QString();
 }
 
+// Auto-reply with a reply that is gone turns off, for new windows too.
 void ReplyLibrary::removeReply(const std::string& name)
 {
     if (!list.remove(name))
         return;
     writeReplies();
+    if (autoReplyChoice.replyName == name) {
+        AutoReplyChoice off = autoReplyChoice;
+        off.enabled = false;
+        off.replyName.clear();
+        setAutoReply(off);
+    }
     emit repliesChanged();
 }
 

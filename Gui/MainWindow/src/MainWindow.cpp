@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "ActiveDeactiveMenus.h"
+#include "GuiHandOff.h"
 #include "ConfigDialog.h"
 #include "ConnectionWindow.h"
 #include "ConnectionWindowManager.h"
@@ -17,13 +18,28 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
+#include <QStyle>
 #include <QSystemTrayIcon>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 #include <exception>
 
 namespace
 {
 const char* const settingsGroup = "MainWindow";
+
+// With nothing stored: two thirds of the screen, and at least 1000 x 700 where
+// the screen allows, so that a connection window shows all its controls.
+QRect firstPlacement()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QSize size = QSize(std::max(available.width() * 2 / 3, 1000), std::max(available.height() * 2 / 3, 700))
+                           .boundedTo(available.size());
+    return QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, available);
+}
 }
 
 MainWindow::MainWindow(boost::shared_ptr<Core> core)
@@ -36,6 +52,10 @@ MainWindow::MainWindow(boost::shared_ptr<Core> core)
     activeDeactiveMenus.reset(new ActiveDeactiveMenus(this));
     listeningStateLabel = new QLabel(statusbar);
     statusbar->addPermanentWidget(listeningStateLabel);
+    pausedReadingLabel = new QLabel(statusbar);
+    pausedReadingLabel->hide();
+    statusbar->addPermanentWidget(pausedReadingLabel);
+    setupEmptyAreaHint();
     registerSignals();
     listeningStateLabel->setText("Server stopped.");
     setupTreeView();
@@ -61,11 +81,12 @@ MainWindow::~MainWindow()
     Log::line("shutting down core finished.");
 
     Log::line("saving settings...");
-    const QSettings::Status saved = writeSettings();
-    if (saved == QSettings::NoError)
+    // A store that could not be read (a format error) is written anew all the
+    // same: only a write that failed is a failure.
+    if (writeSettings() != QSettings::AccessError)
         Log::line("settings saved...");
     else
-        Log::line("saving settings failed: ", saved == QSettings::AccessError ? "access error" : "format error");
+        Log::line("saving settings failed: access error");
 
     activeDeactiveMenus.reset();
     connectionWindowManager.reset();
@@ -92,26 +113,28 @@ void MainWindow::registerSignals()
     Log::line("Registering signals...");
     newProtocolConnection = core->newProtocolSignal.connect(
         [this](boost::shared_ptr<ProtocolBase> protocol) { onNewClientConnection(std::move(protocol)); });
-    qRegisterMetaType<boost::shared_ptr<ProtocolBase>>("boost::shared_ptr<ProtocolBase>");
-    connect(this, &MainWindow::onNewClientConnectionSignal, this, &MainWindow::onNewClientConnectionSlot,
-            Qt::QueuedConnection);
     connect(connectionWindowManager.get(), &ConnectionWindowManager::onFirstSubwindowCreated,
             activeDeactiveMenus.get(), &ActiveDeactiveMenus::onFirstSubwindowCreated);
     connect(connectionWindowManager.get(), &ConnectionWindowManager::onLastSubwindowClosed,
             activeDeactiveMenus.get(), &ActiveDeactiveMenus::onLastSubwindowClosed);
+    connect(connectionWindowManager.get(), &ConnectionWindowManager::onFirstSubwindowCreated, emptyAreaHint,
+            &QWidget::hide);
+    connect(connectionWindowManager.get(), &ConnectionWindowManager::onLastSubwindowClosed, emptyAreaHint,
+            &QWidget::show);
+    connect(connectionWindowManager.get(), &ConnectionWindowManager::pausedCountChanged, this,
+            &MainWindow::showPausedReading);
     connect(actionPreferences, &QAction::triggered, this, &MainWindow::showSetupDialog);
     acceptingPausedConnection = core->acceptingPausedSignal.connect(
-        [this](bool paused) { emit acceptingPausedSignal(paused); });
-    connect(this, &MainWindow::acceptingPausedSignal, this, &MainWindow::onAcceptingPaused, Qt::QueuedConnection);
+        [this](bool paused) { GuiHandOff::post(this, [this, paused] { onAcceptingPaused(paused); }); });
     Log::line("Finish registering signals.");
 }
 
 // Runs on the IO thread that accepted the connection: only hands the protocol
-// over to the GUI thread through the queued connection.
+// over to the GUI thread.
 void MainWindow::onNewClientConnection(boost::shared_ptr<ProtocolBase> protocol)
 {
     Log::line("emiting onNewClientConnectionSignal.");
-    emit onNewClientConnectionSignal(std::move(protocol));
+    GuiHandOff::post(this, [this, protocol = std::move(protocol)] { onNewClientConnectionSlot(protocol); });
 }
 
 void MainWindow::onNewClientConnectionSlot(boost::shared_ptr<ProtocolBase> protocol)
@@ -184,6 +207,33 @@ QString MainWindow::getListeningStateText() const
     return listeningStateLabel->text();
 }
 
+QString MainWindow::getPausedReadingText() const
+{
+    return pausedReadingLabel->isHidden() ? QString() : pausedReadingLabel->text();
+}
+
+void MainWindow::showPausedReading(int paused)
+{
+    pausedReadingLabel->setText(
+        QString("Reading paused for %1 %2: a transcript file cannot be written")
+            .arg(paused)
+            .arg(paused == 1 ? "connection" : "connections"));
+    pausedReadingLabel->setVisible(paused > 0);
+}
+
+void MainWindow::setupEmptyAreaHint()
+{
+    emptyAreaHint = new QLabel(
+        "Start listening with the play button, then point the client you are testing at this machine's "
+        "address and the port in the status bar: each connection opens a window here.",
+        mdiArea->viewport());
+    emptyAreaHint->setWordWrap(true);
+    emptyAreaHint->setAlignment(Qt::AlignCenter);
+    emptyAreaHint->setMargin(24);
+    auto* layout = new QVBoxLayout(mdiArea->viewport());
+    layout->addWidget(emptyAreaHint);
+}
+
 void MainWindow::showStopped()
 {
     listeningStateLabel->setText("Server stopped.");
@@ -251,8 +301,7 @@ void MainWindow::restoreSettings()
     QList<QRect> screens;
     for (const QScreen* screen : QGuiApplication::screens())
         screens.append(screen->availableGeometry());
-    const QRect placement =
-        reader.readWindowPlacement("size", "windowpos", QRect(QPoint(200, 200), QSize(400, 400)), screens);
+    const QRect placement = reader.readWindowPlacement("size", "windowpos", firstPlacement(), screens);
     resize(placement.size());
     move(placement.topLeft());
     restoreState(reader.readBytes("windowState"), 0);

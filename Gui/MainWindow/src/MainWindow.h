@@ -5,7 +5,6 @@
 #include "ProtocolBase.h"
 
 #include <QMainWindow>
-#include <QMetaType>
 #include <QSettings>
 
 #include <boost/shared_ptr.hpp>
@@ -18,8 +17,6 @@ class QLabel;
 class QMenu;
 class QSystemTrayIcon;
 
-Q_DECLARE_METATYPE(boost::shared_ptr<ProtocolBase>)
-
 class MainWindow : public QMainWindow, public Ui::MainWindow
 {
     Q_OBJECT
@@ -28,16 +25,13 @@ public:
     explicit MainWindow(boost::shared_ptr<Core> core);
     ~MainWindow() override;
 
-    // For tests: the manager behind the session list, and the tray icon if any.
+    // For tests: the manager behind the session list.
     ConnectionWindowManager* getConnectionWindowManager() const { return connectionWindowManager.get(); }
-    QSystemTrayIcon* getTrayIcon() const { return trayIcon; }
     bool getAutoListen() const { return autoListen; }
     // The listening state as the status bar shows it.
     QString getListeningStateText() const;
-
-signals:
-    void onNewClientConnectionSignal(boost::shared_ptr<ProtocolBase> protocol);
-    void acceptingPausedSignal(bool paused);
+    // What the status bar says of connections whose reading is paused; empty when none is.
+    QString getPausedReadingText() const;
 
 public slots:
     // Called by the Core on an IO thread, never through Qt.
@@ -47,8 +41,9 @@ public slots:
     void onStartListen();
     void onStopListen();
     void saveActiveConversation();
-    // Queued from the Core's acceptingPausedSignal.
+    // Handed over from the Core's acceptingPausedSignal.
     void onAcceptingPaused(bool paused);
+    void showPausedReading(int paused);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -66,6 +61,7 @@ private:
     void showListeningText();
     void showStopped();
     void reportError(const QString& message);
+    void setupEmptyAreaHint();
 
     bool autoListen = false;
     boost::shared_ptr<Core> core;
@@ -73,6 +69,9 @@ private:
     // A permanent widget: a status bar message would be cleared by every
     // status tip, such as a highlighted menu entry.
     QLabel* listeningStateLabel = nullptr;
+    QLabel* pausedReadingLabel = nullptr;
+    // Until the first connection, what to do.
+    QLabel* emptyAreaHint = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     boost::shared_ptr<ConnectionWindowManager> connectionWindowManager;
     boost::shared_ptr<ActiveDeactiveMenus> activeDeactiveMenus;

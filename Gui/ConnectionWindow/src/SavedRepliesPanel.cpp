@@ -1,0 +1,158 @@
+#include "SavedRepliesPanel.h"
+
+#include "Latin1.h"
+#include "ReplyLibrary.h"
+#include "ui_ConnectionWindowForm.h"
+
+#include <QInputDialog>
+#include <QMessageBox>
+
+#include <algorithm>
+
+SavedRepliesPanel::SavedRepliesPanel(Ui::ConnectionWindowForm& form, Window window, bool autoReplyOn)
+    : form(form)
+    , window(std::move(window))
+{
+    ReplyLibrary& library = ReplyLibrary::shared();
+    const ReplyLibrary::AutoReplyChoice& autoReply = library.autoReply();
+    form.autoReplyTriggerBox->setCurrentIndex(static_cast<int>(autoReply.trigger));
+    fillReplies();
+    form.savedRepliesBox->setCurrentIndex(form.savedRepliesBox->findText(Latin1::toQString(autoReply.replyName)));
+    // As the choice was when the connection came, however late the widgets come.
+    form.autoReplyBox->setChecked(autoReplyOn);
+
+    connect(&library, &ReplyLibrary::repliesChanged, this, &SavedRepliesPanel::fillReplies);
+    connect(form.sendSavedButton, &QPushButton::clicked, this, &SavedRepliesPanel::sendChosen);
+    connect(form.saveReplyButton, &QPushButton::clicked, this, &SavedRepliesPanel::saveInput);
+    connect(form.deleteReplyButton, &QPushButton::clicked, this, &SavedRepliesPanel::deleteChosen);
+    connect(form.autoReplyBox, &QCheckBox::toggled, this, [this, &form](bool on) {
+        if (on) {
+            answeredChunks = this->window.receivedChunks();
+            form.moreButton->setChecked(true); // auto-reply is never on unseen
+        }
+        rememberAutoReply();
+    });
+    connect(form.autoReplyTriggerBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &SavedRepliesPanel::rememberAutoReply);
+    connect(form.savedRepliesBox, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] {
+        if (!filling && this->form.autoReplyBox->isChecked())
+            rememberAutoReply();
+        updateEnabled();
+    });
+}
+
+// Every window shows the same list at once, each keeping its choice; with
+// nothing chosen, nothing can be sent or deleted.
+void SavedRepliesPanel::fillReplies()
+{
+    filling = true;
+    const QString chosen = form.savedRepliesBox->currentText();
+    form.savedRepliesBox->clear();
+    for (const SavedReply& reply : ReplyLibrary::shared().replies().all())
+        form.savedRepliesBox->addItem(Latin1::toQString(reply.name));
+    form.savedRepliesBox->setCurrentIndex(form.savedRepliesBox->findText(chosen));
+    filling = false;
+    if (!chosen.isEmpty() && form.savedRepliesBox->currentIndex() < 0)
+        turnAutoReplyOff(chosen);
+    updateEnabled();
+}
+
+// Its reply is gone: answering with nothing would only fail, again and again.
+void SavedRepliesPanel::turnAutoReplyOff(const QString& deleted)
+{
+    if (!form.autoReplyBox->isChecked())
+        return;
+    form.autoReplyBox->setChecked(false);
+    window.note(QStringLiteral("[Auto-reply is off: the saved reply %1 was deleted]").arg(deleted));
+}
+
+void SavedRepliesPanel::updateEnabled()
+{
+    const bool chosen = chosenReply() != nullptr;
+    form.sendSavedButton->setEnabled(chosen && window.canSend());
+    form.deleteReplyButton->setEnabled(chosen);
+}
+
+const SavedReply* SavedRepliesPanel::chosenReply() const
+{
+    if (form.savedRepliesBox->currentIndex() < 0)
+        return nullptr;
+    return ReplyLibrary::shared().replies().find(Latin1::toBytes(form.savedRepliesBox->currentText()));
+}
+
+void SavedRepliesPanel::sendChosen()
+{
+    if (const SavedReply* reply = chosenReply()) {
+        const SavedReply copy = *reply;
+        if (window.send(copy))
+            window.showError(QString());
+    }
+}
+
+void SavedRepliesPanel::saveInput()
+{
+    bool accepted = false;
+    const QString name = QInputDialog::getText(window.widget, QStringLiteral("Save as Reply"),
+                                               QStringLiteral("Name of the saved reply:"), QLineEdit::Normal,
+                                               form.savedRepliesBox->currentText(), &accepted);
+    if (!accepted)
+        return;
+    SavedReply reply = window.draft();
+    reply.name = Latin1::toBytes(name.trimmed());
+    const QString error = ReplyLibrary::shared().saveReply(reply);
+    if (!error.isEmpty()) {
+        window.showError(QStringLiteral("Not saved: %1").arg(error));
+        return;
+    }
+    form.savedRepliesBox->setCurrentIndex(form.savedRepliesBox->findText(Latin1::toQString(reply.name)));
+    window.showError(QString());
+}
+
+void SavedRepliesPanel::deleteChosen()
+{
+    const QString name = form.savedRepliesBox->currentText();
+    if (!chosenReply())
+        return;
+    const auto answer = QMessageBox::question(window.widget, QStringLiteral("Delete Reply"),
+                                              QStringLiteral("Delete the saved reply %1?").arg(name));
+    if (answer == QMessageBox::Yes)
+        ReplyLibrary::shared().removeReply(Latin1::toBytes(name));
+}
+
+void SavedRepliesPanel::rememberAutoReply()
+{
+    ReplyLibrary::AutoReplyChoice choice;
+    choice.enabled = form.autoReplyBox->isChecked();
+    choice.trigger = static_cast<ReplyLibrary::AutoReplyTrigger>(form.autoReplyTriggerBox->currentIndex());
+    choice.replyName = Latin1::toBytes(form.savedRepliesBox->currentText());
+    ReplyLibrary::shared().setAutoReply(choice);
+}
+
+void SavedRepliesPanel::answerNewChunks()
+{
+    const std::size_t receivedChunks = window.receivedChunks();
+    const std::size_t unanswered = receivedChunks - std::min(answeredChunks, receivedChunks);
+    answeredChunks = receivedChunks;
+    if (unanswered == 0 || !form.autoReplyBox->isChecked() ||
+        form.autoReplyTriggerBox->currentIndex() != static_cast<int>(ReplyLibrary::AutoReplyTrigger::EachChunk))
+        return;
+    const SavedReply* reply = chosenReply();
+    if (!reply) {
+        window.showError(QStringLiteral("Auto-reply: no saved reply is chosen"));
+        return;
+    }
+    const SavedReply copy = *reply;
+    for (std::size_t i = 0; i < unanswered && window.canSend(); ++i)
+        window.send(copy);
+}
+
+void SavedRepliesPanel::answerNewConnection()
+{
+    if (!form.autoReplyBox->isChecked() ||
+        form.autoReplyTriggerBox->currentIndex() != static_cast<int>(ReplyLibrary::AutoReplyTrigger::EachConnection))
+        return;
+    if (const SavedReply* reply = chosenReply())
+        window.send(*reply);
+    else
+        window.showError(QStringLiteral("Auto-reply: no saved reply is chosen"));
+}

@@ -1,0 +1,383 @@
+#include "Conversation.h"
+
+#include "ByteEscaper.h"
+#include "Log.h"
+#include "NumberText.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/bind/bind.hpp>
+
+namespace
+{
+std::string fileNameOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string sentInPiecesNote(const SendLedger::Entry& entry)
+{
+    const std::uint64_t pieces = (entry.size + entry.pieceSize - 1) / entry.pieceSize;
+    return "[Sent in " + std::to_string(pieces) + " pieces of up to " + std::to_string(entry.pieceSize) +
+           " bytes, " + std::to_string(entry.delay.count()) + " ms apart]";
+}
+
+std::string fileNote(const SendLedger::Entry& entry)
+{
+    const std::uint64_t sent = entry.written > entry.headerSize ? entry.written - entry.headerSize : 0;
+    if (entry.state == SendLedger::State::Failed)
+        return "[The file " + entry.fileName + " was not sent whole: " + entry.reason + "]";
+    if (sent < entry.fileSize)
+        return "[The file " + entry.fileName + " ended early: " + groupedNumber(sent) + " of " +
+               groupedNumber(entry.fileSize) + " bytes were sent]";
+    return "[Sent the file " + entry.fileName + ": " + groupedNumber(sent) + " bytes]";
+}
+}
+
+std::shared_ptr<Conversation> Conversation::create(boost::shared_ptr<ProtocolBase> protocol,
+                                                   const TranscriptLimits& limits)
+{
+    return std::shared_ptr<Conversation>(new Conversation(std::move(protocol), limits));
+}
+
+Conversation::Conversation(boost::shared_ptr<ProtocolBase> protocol, const TranscriptLimits& limits)
+    : connection(std::move(protocol))
+    , record(std::make_shared<Transcript>(limits))
+    , endpointText(connection->getEndpointString())
+    , storageRetry(connection->getExecutor())
+{
+}
+
+Conversation::~Conversation()
+{
+    connection->close();
+}
+
+// The slots track this object: a report being delivered on an IO thread keeps
+// it alive until the call returns, and none reaches it once it is going.
+void Conversation::subscribe()
+{
+    using namespace boost::placeholders;
+    const std::weak_ptr<Conversation> self = weak_from_this();
+    using ReadSlot = boost::signals2::signal<void(const std::string&)>::slot_type;
+    readConnection = connection->readDataSignal.connect(
+        ReadSlot(&Conversation::onReceived, this, _1).track_foreign(self));
+    using SendSlot = boost::signals2::signal<void(std::uint64_t, const std::string&)>::slot_type;
+    writtenConnection = connection->sentDataSignal.connect(
+        SendSlot(&Conversation::onWritten, this, _1, _2).track_foreign(self));
+    resultConnection = connection->sendResultSignal.connect(
+        SendSlot(&Conversation::onSendFinished, this, _1, _2).track_foreign(self));
+    using EventSlot = boost::signals2::signal<void(Session::Event, const std::string&)>::slot_type;
+    eventConnection = connection->eventSignal.connect(
+        EventSlot(&Conversation::onSessionEvent, this, _1, _2).track_foreign(self));
+}
+
+void Conversation::start()
+{
+    subscribe();
+    connection->start();
+}
+
+void Conversation::close()
+{
+    readConnection.disconnect();
+    writtenConnection.disconnect();
+    resultConnection.disconnect();
+    eventConnection.disconnect();
+    connection->close();
+    boost::asio::post(storageRetry.get_executor(), [self = shared_from_this()] { self->storageRetry.cancel(); });
+}
+
+std::uint64_t Conversation::send(std::string bytes)
+{
+    Log::line("emitting onSendLocalDataSignal");
+    static const std::string logPrefix = "onReadLocalDataSlot:";
+    Log::writeLine(logPrefix, bytes.data(), bytes.size(), appendEscaped);
+    SendLedger::Entry entry;
+    entry.size = bytes.size();
+    entry.preview = bytes.substr(0, SendLedger::previewLength);
+    // Held while the send is handed over: its first report waits for its entry.
+    std::lock_guard<std::mutex> lock(mutex);
+    entry.id = connection->sendFramed(std::move(bytes));
+    const std::uint64_t id = entry.id;
+    ledger.add(std::move(entry));
+    return id;
+}
+
+std::uint64_t Conversation::sendInPieces(std::string bytes, std::size_t pieceSize, std::chrono::milliseconds delay,
+                                         std::string& error)
+{
+    if (pieceSize == 0) {
+        error = "Send in pieces: a piece must be at least 1 byte";
+        return 0;
+    }
+    Log::line("emitting onSendLocalDataSignal");
+    static const std::string logPrefix = "onReadLocalDataSlot:";
+    Log::writeLine(logPrefix, bytes.data(), bytes.size(), appendEscaped);
+    SendLedger::Entry entry;
+    entry.kind = SendLedger::Kind::Pieces;
+    entry.size = bytes.size();
+    entry.pieceSize = pieceSize;
+    entry.delay = std::max(delay, std::chrono::milliseconds(0));
+    entry.preview = bytes.substr(0, SendLedger::previewLength);
+    std::lock_guard<std::mutex> lock(mutex);
+    entry.id = connection->sendFramedInPieces(std::move(bytes), pieceSize, entry.delay);
+    const std::uint64_t id = entry.id;
+    ledger.add(std::move(entry));
+    return id;
+}
+
+std::uint64_t Conversation::sendFile(const std::string& path, std::string& error)
+{
+    SendLedger::Entry entry;
+    entry.kind = SendLedger::Kind::File;
+    entry.fileName = fileNameOf(path);
+    ProtocolBase::FileSendInfo info;
+    std::lock_guard<std::mutex> lock(mutex);
+    entry.id = connection->sendFile(path, error, &info);
+    if (entry.id == 0)
+        return 0;
+    Log::line("sending file ", path);
+    entry.fileSize = info.fileSize;
+    entry.headerSize = info.headerSize;
+    entry.size = info.fileSize + info.headerSize;
+    const std::uint64_t id = entry.id;
+    ledger.add(std::move(entry));
+    return id;
+}
+
+void Conversation::closeSending()
+{
+    connection->closeSending();
+}
+
+void Conversation::reset()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        current.resetByServer = true;
+    }
+    connection->resetConnection();
+}
+
+// Recorded on the strand, so that it keeps its place among what the
+// connection reports.
+void Conversation::addNote(std::string text)
+{
+    boost::asio::post(storageRetry.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
+        self->addEvent(EventKind::Note, std::move(text));
+        self->changed();
+    });
+}
+
+Conversation::State Conversation::state() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    State now = current;
+    now.canSend = connection->canSend();
+    return now;
+}
+
+std::vector<SendLedger::Entry> Conversation::sends() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return ledger.all();
+}
+
+SendLedger::Entry Conversation::sendEntry(std::uint64_t id) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const SendLedger::Entry* entry = ledger.find(id);
+    return entry ? *entry : SendLedger::Entry{};
+}
+
+// IO strand. The empty string means that reading has ended; the session
+// has reported why just before.
+void Conversation::onReceived(const std::string& data)
+{
+    Log::line("onReadData: ", data.size());
+    if (data.empty()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            current.readEnded = true;
+        }
+        changed();
+        return;
+    }
+    recordChunk(data);
+}
+
+// The log copy escapes control bytes: a client must not be able to drive the
+// user's terminal or split a log line. The log's writer thread does the
+// escaping, so reading goes on meanwhile.
+void Conversation::recordChunk(const std::string& data)
+{
+    Log::line("emitting onReadRemoteDataSignal");
+    static const std::string logPrefix = "onReadRemoteDataSlot:";
+    Log::writeLine(logPrefix, data.data(), data.size(), appendEscaped);
+    record->append(Direction::Received, data.data(), data.size(), Transcript::nowUs());
+    // The session checks for a pause after this call returns, before it reads again.
+    if (record->storageFailed())
+        pauseForStorage();
+    changed();
+}
+
+void Conversation::pauseForStorage()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (current.readingPaused)
+            return;
+        current.readingPaused = true;
+        current.storageError = record->storageError();
+    }
+    connection->pauseReading();
+    addEvent(EventKind::ReadingPaused, std::string());
+    retryStorageLater();
+}
+
+void Conversation::retryStorageLater()
+{
+    storageRetry.expires_after(storageRetryInterval);
+    storageRetry.async_wait([self = weak_from_this()](const boost::system::error_code& error) {
+        if (const auto conversation = self.lock(); conversation && !error)
+            conversation->retryStorage();
+    });
+}
+
+void Conversation::retryStorage()
+{
+    if (!record->retryStorage()) {
+        retryStorageLater();
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        current.readingPaused = false;
+        current.storageError.clear();
+    }
+    addEvent(EventKind::ReadingResumed, std::string());
+    connection->resumeReading();
+    changed();
+}
+
+// IO strand: a write has ended; its bytes are what went out.
+void Conversation::onWritten(std::uint64_t id, const std::string& bytes)
+{
+    record->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ledger.wrote(id, bytes.size());
+    }
+    changed();
+}
+
+void Conversation::onSendFinished(std::uint64_t id, const std::string& error)
+{
+    SendLedger::Entry entry;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        entry = ledger.finish(id, error);
+    }
+    if (entry.id != 0)
+        noteSendOutcome(entry);
+    changed();
+}
+
+void Conversation::noteSendOutcome(const SendLedger::Entry& entry)
+{
+    if (entry.kind == SendLedger::Kind::File) {
+        addEvent(EventKind::Note, fileNote(entry));
+        return;
+    }
+    if (entry.state == SendLedger::State::Failed) {
+        noteReplyFailure(entry);
+        return;
+    }
+    if (entry.kind == SendLedger::Kind::Pieces)
+        addEvent(EventKind::Note, sentInPiecesNote(entry));
+}
+
+// A reply of which nothing went out is shown as it was meant, under the note;
+// the transcript's sent bytes stay what really went out.
+void Conversation::noteReplyFailure(const SendLedger::Entry& entry)
+{
+    if (entry.written == 0) {
+        addEvent(EventKind::ReplyNotSent, "[The reply above was not sent: " + entry.reason + "]", entry.preview);
+        return;
+    }
+    addEvent(EventKind::Note, "[The reply above was cut short: " + groupedNumber(entry.written) + " of " +
+                                  groupedNumber(entry.size) + " bytes went out: " + entry.reason + "]");
+}
+
+void Conversation::onSessionEvent(Session::Event event, const std::string& detail)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        switch (event) {
+        case Session::Event::ReadEndedByPeer:
+            current.clientEnded = true;
+            break;
+        case Session::Event::ReadFailed:
+            current.readEndReason = detail;
+            break;
+        case Session::Event::SendingClosed:
+            current.sendingClosed = true;
+            break;
+        case Session::Event::ResetByServer:
+            current.resetByServer = true;
+            break;
+        }
+    }
+    switch (event) {
+    case Session::Event::ReadEndedByPeer:
+        addEvent(EventKind::ClientEnded, std::string());
+        break;
+    case Session::Event::ReadFailed:
+        addEvent(EventKind::ClientFailed, std::string());
+        break;
+    case Session::Event::SendingClosed:
+        addEvent(EventKind::SendingClosed, "[This side closed its sending: the client reads the end of the stream "
+                                           "once everything above has gone out]");
+        break;
+    case Session::Event::ResetByServer:
+        addEvent(EventKind::ResetByServer, "[This side reset the connection]");
+        break;
+    }
+    changed();
+}
+
+void Conversation::addEvent(EventKind kind, std::string text, std::string bytes)
+{
+    record->addEvent(kind, std::move(text), Transcript::nowUs(), std::move(bytes));
+}
+
+void Conversation::watch(std::function<void()> changedCall)
+{
+    std::lock_guard<std::mutex> lock(watchMutex);
+    watcher = std::move(changedCall);
+    notified = true;
+    if (watcher)
+        watcher();
+}
+
+void Conversation::unwatch()
+{
+    std::lock_guard<std::mutex> lock(watchMutex);
+    watcher = nullptr;
+}
+
+void Conversation::acknowledge()
+{
+    std::lock_guard<std::mutex> lock(watchMutex);
+    notified = false;
+}
+
+void Conversation::changed()
+{
+    std::lock_guard<std::mutex> lock(watchMutex);
+    if (notified || !watcher)
+        return;
+    notified = true;
+    watcher();
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+#include "ProtocolBase.h"
+#include "SendLedger.h"
+#include "Transcript.h"
+
+#include <boost/asio/steady_timer.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/signals2/connection.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+// One TCP connection, whatever shows it: its transcript (every byte both
+// ways, and what happened besides, in the order it happened on the wire),
+// one ledger entry per send, the connection's state, and the actions on it.
+//
+// Everything the connection reports arrives on its IO strand and is recorded
+// there, so the record's order is the wire's: a reply is recorded when its
+// write ends, after whatever was received before, and how a send went is
+// noted right after its bytes. Actions may be taken from any thread.
+//
+// Whoever shows the conversation watches it: the watcher is called (on
+// whichever thread made the change) once, and not again until acknowledge().
+// A watcher that reads everything it needs after acknowledging misses
+// nothing.
+class Conversation : public std::enable_shared_from_this<Conversation>
+{
+public:
+    struct State
+    {
+        bool clientEnded = false;   // the client ended its sending
+        bool readEnded = false;     // nothing more will be read
+        std::string readEndReason;  // the error that ended reading, if it was one
+        bool sendingClosed = false; // this side ended its sending
+        bool resetByServer = false; // this side reset the connection (or asked to)
+        bool readingPaused = false; // the transcript's file cannot be written
+        std::string storageError;
+        bool canSend = true;        // a reply can still reach the client
+    };
+
+    // While the transcript's file cannot be written, how often it is tried again.
+    static constexpr std::chrono::milliseconds storageRetryInterval{1000};
+
+    static std::shared_ptr<Conversation> create(boost::shared_ptr<ProtocolBase> protocol,
+                                                const TranscriptLimits& limits = TranscriptLimits());
+    ~Conversation();
+
+    Conversation(const Conversation&) = delete;
+    Conversation& operator=(const Conversation&) = delete;
+
+    // Starts reading. Everything the connection reports is recorded from here on.
+    void start();
+    // Closes the connection; nothing is recorded afterwards.
+    void close();
+
+    // The sends: the bytes as they go on the wire. Each returns the send's
+    // number in the ledger, or 0 when nothing was sent (error says why).
+    std::uint64_t send(std::string bytes);
+    std::uint64_t sendInPieces(std::string bytes, std::size_t pieceSize, std::chrono::milliseconds delay,
+                               std::string& error);
+    // The file as it is when its turn comes, up to its present size; for
+    // HTTP after a response header.
+    std::uint64_t sendFile(const std::string& path, std::string& error);
+    // Once what was sent before has gone out, the client reads the end of the stream.
+    void closeSending();
+    // The client sees a reset; queued sends fail.
+    void reset();
+    // A note in the transcript, after what has happened so far.
+    void addNote(std::string text);
+
+    const Transcript& transcript() const { return *record; }
+    std::shared_ptr<const Transcript> sharedTranscript() const { return record; }
+    State state() const;
+    std::vector<SendLedger::Entry> sends() const;
+    SendLedger::Entry sendEntry(std::uint64_t id) const;
+    ProtocolBase& protocol() const { return *connection; }
+    const boost::shared_ptr<ProtocolBase>& sharedProtocol() const { return connection; }
+    const std::string& endpoint() const { return endpointText; }
+
+    void watch(std::function<void()> changed);
+    // Waits for a call of the watcher in progress; none comes afterwards.
+    void unwatch();
+    void acknowledge();
+
+private:
+    Conversation(boost::shared_ptr<ProtocolBase> protocol, const TranscriptLimits& limits);
+
+    void subscribe();
+    void onReceived(const std::string& data);
+    void onWritten(std::uint64_t id, const std::string& bytes);
+    void onSendFinished(std::uint64_t id, const std::string& error);
+    void onSessionEvent(Session::Event event, const std::string& detail);
+    void recordChunk(const std::string& data);
+    void pauseForStorage();
+    void retryStorageLater();
+    void retryStorage();
+    void noteSendOutcome(const SendLedger::Entry& entry);
+    void noteReplyFailure(const SendLedger::Entry& entry);
+    void addEvent(EventKind kind, std::string text, std::string bytes = std::string());
+    void changed();
+
+    const boost::shared_ptr<ProtocolBase> connection;
+    const std::shared_ptr<Transcript> record;
+    const std::string endpointText;
+
+    // Guards the state and the ledger.
+    mutable std::mutex mutex;
+    State current;
+    SendLedger ledger;
+
+    // Guards the watcher: a call runs under it, so unwatch() waits for it.
+    std::mutex watchMutex;
+    std::function<void()> watcher;
+    bool notified = false;
+
+    // On the connection's strand.
+    boost::asio::steady_timer storageRetry;
+
+    boost::signals2::scoped_connection readConnection;
+    boost::signals2::scoped_connection writtenConnection;
+    boost::signals2::scoped_connection resultConnection;
+    boost::signals2::scoped_connection eventConnection;
+};
