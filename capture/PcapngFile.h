@@ -6,7 +6,10 @@
 
 // A pcapng file with one section and one interface that carries raw IP
 // packets (LINKTYPE_RAW: each packet starts with its IPv4 or IPv6 header), in
-// this machine's byte order, with microsecond time stamps. Blocks are
+// this machine's byte order, with microsecond time stamps. The program never
+// sees a link layer: raw IP needs no made-up MAC addresses that could pass
+// for real ones, and Wireshark tells IPv4 from IPv6 by the packet's first
+// byte. Blocks are
 // gathered and written out in large writes; flush() makes the file complete
 // up to the last packet. Failures are returned, never thrown.
 class PcapngFile

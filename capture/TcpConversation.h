@@ -15,11 +15,13 @@ class PcapngFile;
 // FINs and a reset. The receiver acknowledges at the end of every piece of
 // data and every few segments within a large one, so that no more than a
 // fraction of the window is ever in flight and no analysis sees a full
-// window; every ACK acknowledges something new, so none is a duplicate.
+// window (a window of 64 KiB is then plenty, so the handshake offers no
+// window scaling); every ACK acknowledges something new, so none is a
+// duplicate.
 //
 // Sequence numbers run modulo 2^32, as in TCP. The initial ones lie just
-// below the wrap, so that every conversation longer than 128 KiB each way
-// crosses it, not only those beyond 4 GiB.
+// below the wrap, so that each direction crosses it within its first
+// 128 KiB, not only beyond 4 GiB: the wrap is no rare case.
 class TcpConversation
 {
 public:

@@ -137,9 +137,9 @@ private:
     std::string run(const std::string& path, const std::string& arguments, TsharkReading& reading)
     {
         const std::string errors = folder.file("tshark.err");
-        const std::string command = "WIRESHARK_CONFIG_DIR=" + folder.path + " timeout -k 5 60 tshark -n -r " + path
-                                    + " -o tcp.check_checksum:TRUE -o ip.check_checksum:TRUE -d tcp.port==2222,data " + arguments + " 2>"
-                                    + errors;
+        const std::string command = "WIRESHARK_CONFIG_DIR=" + folder.path + " timeout -k 5 30 tshark -n -r " + path
+                                    + " -o tcp.check_checksum:TRUE -o ip.check_checksum:TRUE -d tcp.port==2222,data "
+                                    + arguments + " 2>" + errors;
         std::string output;
         if (FILE* pipe = ::popen(command.c_str(), "r")) {
             char buffer[65536];
