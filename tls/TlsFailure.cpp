@@ -29,6 +29,9 @@ std::string openSslReason(const boost::system::error_code& error, const SSL* ssl
     const unsigned long code = static_cast<unsigned int>(error.value());
     if (ERR_SYSTEM_ERROR(code))
         return std::generic_category().message(static_cast<int>(ERR_GET_REASON(code)));
+    // An SSLv3 hello gets a reason of its own; TLS 1.0 and 1.1 get "unsupported protocol".
+    if (ERR_GET_REASON(code) == SSL_R_VERSION_TOO_LOW)
+        return "unsupported protocol (version too low)";
     const char* reason = ERR_reason_error_string(code);
     std::string text = reason ? withoutAlertVersion(reason) : "TLS error " + std::to_string(code);
     if (ssl && ERR_GET_REASON(code) == SSL_R_CERTIFICATE_VERIFY_FAILED) {
