@@ -138,7 +138,7 @@ TEST(TlsCertificates, GeneratedOnceKeptPrivateAndReplacedWhenUnusable)
     EXPECT_EQ(EVP_PKEY_get_bits(first.credentials->privateKey()), 256);
     const std::string fingerprint = first.credentials->fingerprintSha256();
     EXPECT_TRUE(std::regex_match(fingerprint, std::regex("([0-9A-F]{2}:){31}[0-9A-F]{2}"))) << fingerprint;
-    const auto printed = runProcess({"openssl", "x509", "-noout", "-fingerprint", "-sha256", "-in", certificatePath});
+    const auto printed = runCommand("openssl x509 -noout -fingerprint -sha256 -in " + certificatePath);
     EXPECT_NE(printed.output.find("=" + fingerprint), std::string::npos) << printed.output;
 
     const auto reused = GeneratedCertificate::ensure(folder);
@@ -185,7 +185,8 @@ TEST(TlsCertificates, OwnFilesAreCheckedWhenChosen)
         {{"missing.pem", "server-key.pem"}, "missing.pem: cannot be read: No such file or directory"},
         {{"notes.txt", "server-key.pem"}, "notes.txt: is not a PEM file"},
         {{"server.pem", "server.pem"}, "server.pem: holds no PEM private key"},
-        {{"server.pem", "other-key.pem"}, "other-key.pem: the private key does not belong to the certificate in server.pem"},
+        {{"server.pem", "other-key.pem"},
+         "other-key.pem: the private key does not belong to the certificate in server.pem"},
         {{"expired.pem", "expired.pem"}, "expired.pem: the certificate expired on 2020-01-02"},
         {{"future.pem", "future.pem"}, "future.pem: the certificate is not valid before 2040-05-06"},
     };
@@ -217,6 +218,7 @@ protected:
         credentials = std::make_unique<ServerCredentials>(*generated.credentials);
         std::string error;
         ASSERT_TRUE(credentials->exportTrustPem(*scratch / "trust.pem", error)) << error;
+        writeFile(*scratch / "request", "GET / HTTP/1.0\r\n\r\n");
     }
 
     static void TearDownTestSuite()
@@ -225,36 +227,32 @@ protected:
         scratch.reset();
     }
 
-    static std::unique_ptr<TlsTestServer> serve(const ListenerOptions& options, TlsTestServer::Mode mode)
+    static std::unique_ptr<TlsTestServer> serve(const ListenerOptions& options = {})
     {
         std::string error;
         auto context = ListenerContext::create(*credentials, options, error);
         EXPECT_TRUE(context) << error;
-        return context ? std::make_unique<TlsTestServer>(context, mode) : nullptr;
+        return context ? std::make_unique<TlsTestServer>(context) : nullptr;
     }
 
-    // s_client sends one HTTP request and waits until the server closes.
-    static ProcessResult sClient(unsigned short port, std::vector<std::string> extra = {})
+    // Sends one HTTP request and waits until the server closes.
+    static ProcessResult sClient(unsigned short port, const std::string& options = "")
     {
-        std::vector<std::string> arguments = {"openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(port),
-                                              "-CAfile", *scratch / "trust.pem", "-verify_return_error", "-ign_eof",
-                                              "-brief"};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        return runProcess(arguments, "GET / HTTP/1.0\r\n\r\n");
+        return runCommand("openssl s_client -connect 127.0.0.1:" + std::to_string(port) + " -CAfile "
+                          + *scratch / "trust.pem" + " -verify_return_error -ign_eof -brief " + options + " < "
+                          + *scratch / "request");
     }
 
-    static ProcessResult python(unsigned short port, std::vector<std::string> steps)
+    static ProcessResult curl(unsigned short port, const std::string& caFile)
     {
-        std::vector<std::string> arguments = {"python3", TLS_CLIENT_SCRIPT, std::to_string(port), *scratch / "trust.pem"};
-        arguments.insert(arguments.end(), steps.begin(), steps.end());
-        return runProcess(arguments);
+        return runCommand("curl --silent --show-error --max-time 15 --cacert " + caFile + " https://localhost:"
+                          + std::to_string(port) + "/");
     }
 
-    static TlsTestServer::Outcome nextOutcome(TlsTestServer& server, std::size_t& count)
+    static ProcessResult python(unsigned short port, const std::string& steps)
     {
-        if (!server.waitForOutcomes(++count))
-            return {"no outcome", {}, {}, {}, {}};
-        return server.outcomes()[count - 1];
+        return runCommand(std::string("python3 ") + TLS_CLIENT_SCRIPT + " " + std::to_string(port) + " "
+                          + *scratch / "trust.pem" + " " + steps);
     }
 
     static inline std::unique_ptr<ScratchFolder> scratch;
@@ -263,38 +261,33 @@ protected:
 
 TEST_F(TlsServing, CurlTrustsTheExportedCertificateAndNoOther)
 {
-    auto server = serve({}, TlsTestServer::Mode::Http);
+    auto server = serve();
     ASSERT_TRUE(server);
-    const std::string url = "https://localhost:" + std::to_string(server->port()) + "/";
-    std::size_t count = 0;
-
-    const auto trusted = runProcess({"curl", "--silent", "--show-error", "--max-time", "15", "--cacert",
-                                     *scratch / "trust.pem", url});
+    const auto trusted = curl(server->port(), *scratch / "trust.pem");
     EXPECT_EQ(trusted.exitCode, 0) << trusted.output;
     EXPECT_EQ(trusted.output, TlsTestServer::httpBody);
-    const auto served = nextOutcome(*server, count);
+    const auto served = server->waitForOutcome(1);
     EXPECT_EQ(served.failure, "");
     EXPECT_EQ(served.details.serverName, "localhost");
 
-    writeFile(*scratch / "other-ca.pem", makeCertificate(Clock::now(), Clock::now() + std::chrono::hours(1)).certificate);
-    const auto untrusted = runProcess({"curl", "--silent", "--show-error", "--max-time", "15", "--cacert",
-                                       *scratch / "other-ca.pem", url});
+    const auto other = makeCertificate(Clock::now(), Clock::now() + std::chrono::hours(1));
+    writeFile(*scratch / "other-ca.pem", other.certificate);
+    const auto untrusted = curl(server->port(), *scratch / "other-ca.pem");
     EXPECT_EQ(untrusted.exitCode, 60) << untrusted.output;
-    EXPECT_EQ(nextOutcome(*server, count).failure, "alert unknown ca");
+    EXPECT_EQ(server->waitForOutcome(2).failure, "alert unknown ca");
 }
 
 TEST_F(TlsServing, SniAlpnAndTheVersionAreRecorded)
 {
     ListenerOptions options;
     options.alpnProtocols = {"http/1.1", "h2"};
-    auto server = serve(options, TlsTestServer::Mode::Http);
+    auto server = serve(options);
     ASSERT_TRUE(server);
-    std::size_t count = 0;
 
-    const auto offering = sClient(server->port(), {"-servername", "example.test", "-alpn", "h2,http/1.1"});
+    const auto offering = sClient(server->port(), "-servername example.test -alpn h2,http/1.1");
     EXPECT_EQ(offering.exitCode, 0) << offering.output;
     EXPECT_NE(offering.output.find(TlsTestServer::httpBody), std::string::npos) << offering.output;
-    const auto chosen = nextOutcome(*server, count);
+    const auto chosen = server->waitForOutcome(1);
     EXPECT_EQ(chosen.failure, "");
     EXPECT_EQ(chosen.details.version, "TLSv1.3");
     EXPECT_EQ(chosen.details.cipher.rfind("TLS_", 0), 0u) << chosen.details.cipher;
@@ -306,53 +299,50 @@ TEST_F(TlsServing, SniAlpnAndTheVersionAreRecorded)
     EXPECT_EQ(chosen.end, "closed by the server");
 
     EXPECT_EQ(sClient(server->port()).exitCode, 0);
-    const auto plain = nextOutcome(*server, count);
+    const auto plain = server->waitForOutcome(2);
     EXPECT_EQ(plain.details.alpn, "");
     EXPECT_EQ(plain.details.serverName, "");
 
     options.highestVersion = TlsVersion::Tls12;
-    auto older = serve(options, TlsTestServer::Mode::Http);
+    auto older = serve(options);
     ASSERT_TRUE(older);
     EXPECT_EQ(sClient(older->port()).exitCode, 0);
-    std::size_t olderCount = 0;
-    EXPECT_EQ(nextOutcome(*older, olderCount).details.version, "TLSv1.2");
+    EXPECT_EQ(older->waitForOutcome(1).details.version, "TLSv1.2");
 }
 
 TEST_F(TlsServing, ARequiredClientCertificateIsRecordedAndItsAbsenceRefused)
 {
-    const std::string clientCertificate = *scratch / "client.pem";
-    const std::string clientKey = *scratch / "client-key.pem";
-    const auto made = runProcess({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
-                                  "-nodes", "-keyout", clientKey, "-out", clientCertificate, "-subj", "/CN=test-client",
-                                  "-days", "2"});
+    const std::string certificate = *scratch / "client.pem";
+    const std::string key = *scratch / "client-key.pem";
+    const auto made = runCommand("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2"
+                                 " -subj /CN=test-client -keyout " + key + " -out " + certificate);
     ASSERT_EQ(made.exitCode, 0) << made.output;
     ListenerOptions options;
     options.clientCertificates = ClientCertificates::Required;
-    options.clientCaFile = clientCertificate;
-    auto server = serve(options, TlsTestServer::Mode::Http);
+    options.clientCaFile = certificate;
+    auto server = serve(options);
     ASSERT_TRUE(server);
-    std::size_t count = 0;
 
-    const auto presenting = sClient(server->port(), {"-cert", clientCertificate, "-key", clientKey});
+    const auto presenting = sClient(server->port(), "-cert " + certificate + " -key " + key);
     EXPECT_EQ(presenting.exitCode, 0) << presenting.output;
-    const auto accepted = nextOutcome(*server, count);
+    const auto accepted = server->waitForOutcome(1);
     EXPECT_EQ(accepted.failure, "");
     EXPECT_EQ(accepted.details.clientSubject, "CN=test-client");
     EXPECT_EQ(accepted.details.clientIssuer, "CN=test-client");
     std::string problem;
-    const auto expected = PemReader::certificates(readFile(clientCertificate), problem);
+    const auto expected = PemReader::certificates(readFile(certificate), problem);
     ASSERT_EQ(expected.size(), 1u) << problem;
     EXPECT_EQ(accepted.details.clientFingerprint, X509Text::fingerprintSha256(expected.front().get()));
 
     sClient(server->port());
-    EXPECT_EQ(nextOutcome(*server, count).failure, "peer did not return a certificate");
+    EXPECT_EQ(server->waitForOutcome(2).failure, "peer did not return a certificate");
 }
 
 TEST_F(TlsServing, BrokenClientsGetAReasonAndTheNextClientIsServed)
 {
     ListenerOptions options;
     options.handshakeTimeout = std::chrono::milliseconds(500);
-    auto server = serve(options, TlsTestServer::Mode::Echo);
+    auto server = serve(options);
     ASSERT_TRUE(server);
     const std::string hello = clientHello(0x0303, {0xC02B});
     struct Case
@@ -380,26 +370,23 @@ TEST_F(TlsServing, BrokenClientsGetAReasonAndTheNextClientIsServed)
         if (!broken.leftOpen)
             client.shutdownWrite();
         EXPECT_TRUE(client.waitForClose()) << broken.name;
-        EXPECT_EQ(nextOutcome(*server, count).failure, broken.reason) << broken.name;
+        EXPECT_EQ(server->waitForOutcome(++count).failure, broken.reason) << broken.name;
     }
 
-    const auto healthy = python(server->port(), {"send:ping", "expect:ping", "close"});
-    EXPECT_EQ(healthy.output, "ok\n");
-    EXPECT_EQ(nextOutcome(*server, count).end, "ended without close_notify");
-    EXPECT_EQ(server->outcomes().size(), count);
+    EXPECT_EQ(python(server->port(), "send:ping expect:ping close").output, "ok\n");
+    EXPECT_EQ(server->waitForOutcome(++count).end, "ended without close_notify");
+    EXPECT_EQ(server->outcomeCount(), count);
 }
 
 TEST_F(TlsServing, TheKeyLogGetsTheSecretsOfEachConnection)
 {
     ListenerOptions options;
     options.keyLogFile = *scratch / "keys.log";
-    auto server = serve(options, TlsTestServer::Mode::Http);
+    auto server = serve(options);
     ASSERT_TRUE(server);
-    std::size_t count = 0;
     EXPECT_EQ(sClient(server->port()).exitCode, 0);
-    nextOutcome(*server, count);
-    EXPECT_EQ(sClient(server->port(), {"-tls1_2"}).exitCode, 0);
-    nextOutcome(*server, count);
+    EXPECT_EQ(sClient(server->port(), "-tls1_2").exitCode, 0);
+    server->waitForOutcome(2);
 
     EXPECT_EQ(modeOf(options.keyLogFile), 0600u);
     const std::regex line("([A-Z_0-9]+) [0-9a-f]{64} [0-9a-f]{64}([0-9a-f]{32})?");
@@ -416,26 +403,25 @@ TEST_F(TlsServing, TheKeyLogGetsTheSecretsOfEachConnection)
     EXPECT_EQ(labels, expected);
 }
 
-// How the program's connections will end and write under an ssl::stream.
-TEST_F(TlsServing, ConnectionEndsAndRecordSizes)
+// How the program's connections will write and end under an ssl::stream.
+TEST_F(TlsServing, RecordSizesAndTheWaysAConnectionEnds)
 {
-    auto server = serve({}, TlsTestServer::Mode::Echo);
+    auto server = serve();
     ASSERT_TRUE(server);
-    std::size_t count = 0;
 
-    // A write of up to 16 KiB is one record; close_notify without waiting
-    // for the client's, and what the client sends after it still arrives.
-    const auto halfClosed = python(server->port(), {"send:ping", "expect:ping", "write:16384", "write:16385",
-                                                    "send:close-sending", "eof", "send:after", "close"});
-    EXPECT_EQ(halfClosed.output, "ok\n");
-    const auto first = nextOutcome(*server, count);
-    EXPECT_EQ(first.writeRecords, (std::vector<int>{1, 2}));
-    EXPECT_EQ(first.received.substr(first.received.size() - 6), "after\n");
-    EXPECT_EQ(first.end, "ended without close_notify");
+    // A write of up to 16 KiB is one record. close_notify goes out without
+    // waiting for the client's, and what the client sends after it arrives.
+    EXPECT_EQ(python(server->port(), "send:ping expect:ping write:16384 write:16385 send:close-sending eof"
+                                     " send:after close").output,
+              "ok\n");
+    const auto halfClosed = server->waitForOutcome(1);
+    EXPECT_EQ(halfClosed.writeRecords, (std::vector<int>{1, 2}));
+    EXPECT_EQ(halfClosed.received.substr(halfClosed.received.size() - 6), "after\n");
+    EXPECT_EQ(halfClosed.end, "ended without close_notify");
 
-    EXPECT_EQ(python(server->port(), {"send:ping", "expect:ping", "unwrap"}).output, "ok\n");
-    EXPECT_EQ(nextOutcome(*server, count).end, "closed with close_notify");
+    EXPECT_EQ(python(server->port(), "send:ping expect:ping unwrap").output, "ok\n");
+    EXPECT_EQ(server->waitForOutcome(2).end, "closed with close_notify");
 
-    EXPECT_EQ(python(server->port(), {"send:reset", "reset"}).output, "ok\n");
-    EXPECT_EQ(nextOutcome(*server, count).end, "reset by the server");
+    EXPECT_EQ(python(server->port(), "send:reset reset").output, "ok\n");
+    EXPECT_EQ(server->waitForOutcome(3).end, "reset by the server");
 }

@@ -8,9 +8,8 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 
-#include <openssl/ssl.h>
-
 #include <cstdlib>
+#include <functional>
 
 namespace asio = boost::asio;
 using boost::system::error_code;
@@ -18,7 +17,7 @@ using boost::system::error_code;
 class TlsTestServer::Connection : public std::enable_shared_from_this<Connection>
 {
 public:
-    Connection(TlsTestServer& server)
+    explicit Connection(TlsTestServer& server)
         : server(server)
         , stream(server.io, server.listenerContext->context())
         , timer(server.io)
@@ -31,132 +30,107 @@ public:
 
     void start()
     {
-        started = std::chrono::steady_clock::now();
+        const auto started = std::chrono::steady_clock::now();
         timer.expires_after(server.listenerContext->handshakeTimeout());
         timer.async_wait([self = shared_from_this()](const error_code& error) {
-            if (!error && !self->handshakeEnded) {
-                self->timedOut = true;
+            self->timedOut = !error && !self->handshakeEnded;
+            if (self->timedOut)
                 self->socket().close();
-            }
         });
-        stream.async_handshake(asio::ssl::stream_base::server,
-                               [self = shared_from_this()](const error_code& error) { self->handshaken(error); });
+        stream.async_handshake(asio::ssl::stream_base::server, [self = shared_from_this(), started](error_code error) {
+            self->handshakeEnded = true;
+            self->timer.cancel();
+            if (error)
+                return self->handshakeFailed(error);
+            self->outcome.details = ConnectionDetails::of(self->stream.native_handle());
+            self->outcome.details.handshakeDuration
+                = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+            self->readNext();
+        });
     }
 
 private:
+    void handshakeFailed(const error_code& error)
+    {
+        const auto limit = server.listenerContext->handshakeTimeout();
+        outcome.failure = timedOut ? TlsFailure::timedOut(limit) : TlsFailure::describe(error, stream.native_handle());
+        finish();
+    }
+
     static void countRecords(int writing, int, int contentType, const void*, size_t, SSL*, void* count)
     {
         if (writing && contentType == SSL3_RT_HEADER)
             ++*static_cast<int*>(count);
     }
 
-    void handshaken(const error_code& error)
-    {
-        handshakeEnded = true;
-        timer.cancel();
-        if (error) {
-            outcome.failure = timedOut ? TlsFailure::timedOut(server.listenerContext->handshakeTimeout())
-                                       : TlsFailure::describe(error, stream.native_handle());
-            return finish();
-        }
-        outcome.details = ConnectionDetails::of(stream.native_handle());
-        outcome.details.handshakeDuration = std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::steady_clock::now() - started);
-        readNext();
-    }
-
     void readNext()
     {
-        stream.async_read_some(asio::buffer(buffer), [self = shared_from_this()](const error_code& error, size_t size) {
-            self->handleRead(error, size);
+        stream.async_read_some(asio::buffer(buffer), [self = shared_from_this()](error_code error, size_t size) {
+            if (error)
+                return self->ended(ConnectionEnd(error));
+            self->handle(std::string(self->buffer, size));
         });
     }
 
-    void handleRead(const error_code& error, size_t size)
+    void handle(const std::string& chunk)
     {
-        if (error)
-            return ended(ConnectionEnd(error));
-        const std::string chunk(buffer, size);
         outcome.received += chunk;
-        if (server.mode == Mode::Http)
-            return answerHttp();
         if (sendingClosed)
             return readNext();
-        if (chunk == "close-sending\n")
-            return closeSending();
-        if (chunk == "reset\n")
-            return reset();
-        if (chunk.rfind("write ", 0) == 0)
-            return writeRecordsOf(std::strtoul(chunk.c_str() + 6, nullptr, 10));
-        write(chunk);
+        if (chunk.rfind("GET ", 0) == 0)
+            return send(std::string("HTTP/1.0 200 OK\r\n\r\n") + httpBody, [this] { closeAfterResponse(); });
+        if (chunk == "close-sending\n") {
+            sendingClosed = true;
+            return sendRaw(CloseNotify::take(stream.native_handle()), [this] { readNext(); });
+        }
+        if (chunk == "reset\n") {
+            socket().set_option(asio::socket_base::linger(true, 0));
+            outcome.end = "reset by the server";
+            return finish();
+        }
+        if (chunk.rfind("write ", 0) != 0)
+            return send(chunk, [this] { readNext(); });
+        recordsWritten = 0;
+        send(std::string(std::strtoul(chunk.c_str() + 6, nullptr, 10), 'x'), [this] {
+            outcome.writeRecords.push_back(recordsWritten);
+            readNext();
+        });
     }
 
-    void write(std::string bytes)
+    void send(std::string bytes, std::function<void()> next)
     {
         outgoing = std::move(bytes);
-        asio::async_write(stream, asio::buffer(outgoing), [self = shared_from_this()](const error_code& error, size_t) {
-            if (error)
-                return self->ended(ConnectionEnd(error));
-            self->readNext();
+        asio::async_write(stream, asio::buffer(outgoing), [self = shared_from_this(), next](error_code error, size_t) {
+            error ? self->ended(ConnectionEnd(error)) : next();
         });
     }
 
-    void writeRecordsOf(size_t size)
+    // Straight to the socket, past the TLS layer.
+    void sendRaw(std::string bytes, std::function<void()> next)
     {
-        recordsWritten = 0;
-        outgoing.assign(size, 'x');
-        asio::async_write(stream, asio::buffer(outgoing), [self = shared_from_this()](const error_code& error, size_t) {
-            self->outcome.writeRecords.push_back(self->recordsWritten);
-            if (error)
-                return self->ended(ConnectionEnd(error));
-            self->readNext();
+        outgoing = std::move(bytes);
+        auto self = shared_from_this();
+        asio::async_write(socket(), asio::buffer(outgoing), [self, next](error_code error, size_t) {
+            error ? self->ended(ConnectionEnd(error)) : next();
         });
     }
 
-    void closeSending()
+    void closeAfterResponse()
     {
-        sendingClosed = true;
-        outgoing = CloseNotify::take(stream.native_handle());
-        asio::async_write(socket(), asio::buffer(outgoing), [self = shared_from_this()](const error_code& error, size_t) {
-            if (error)
-                return self->ended(ConnectionEnd(error));
-            self->readNext();
+        CloseNotify::stopWaitingForClient(stream.native_handle());
+        stream.async_shutdown([self = shared_from_this()](error_code error) {
+            self->outcome.end = error ? "shutdown failed: " + error.message() : "closed by the server";
+            self->finish();
         });
     }
 
-    void reset()
-    {
-        socket().set_option(asio::socket_base::linger(true, 0));
-        socket().close();
-        outcome.end = "reset by the server";
-        finish();
-    }
-
-    void answerHttp()
-    {
-        if (outcome.received.find("\r\n\r\n") == std::string::npos)
-            return readNext();
-        outgoing = std::string("HTTP/1.1 200 OK\r\nContent-Length: 23\r\nConnection: close\r\n\r\n") + httpBody;
-        asio::async_write(stream, asio::buffer(outgoing), [self = shared_from_this()](const error_code& error, size_t) {
-            if (error)
-                return self->ended(ConnectionEnd(error));
-            CloseNotify::stopWaitingForClient(self->stream.native_handle());
-            self->stream.async_shutdown([self](const error_code& shutdownError) {
-                self->outcome.end = shutdownError ? "shutdown failed: " + shutdownError.message() : "closed by the server";
-                self->finish();
-            });
-        });
-    }
-
-    // A client's close_notify is answered with the server's, then the connection closes.
+    // A client's close_notify is answered with the server's.
     void ended(const ConnectionEnd& end)
     {
         outcome.end = end.text();
-        if (end.kind() != ConnectionEnd::Kind::CloseNotify || sendingClosed)
-            return finish();
-        outgoing = CloseNotify::take(stream.native_handle());
-        asio::async_write(socket(), asio::buffer(outgoing),
-                          [self = shared_from_this()](const error_code&, size_t) { self->finish(); });
+        if (end.kind() == ConnectionEnd::Kind::CloseNotify && !sendingClosed)
+            return sendRaw(CloseNotify::take(stream.native_handle()), [this] { finish(); });
+        finish();
     }
 
     void finish()
@@ -169,7 +143,6 @@ private:
     TlsTestServer& server;
     asio::ssl::stream<asio::ip::tcp::socket> stream;
     asio::steady_timer timer;
-    std::chrono::steady_clock::time_point started;
     bool handshakeEnded = false;
     bool timedOut = false;
     bool sendingClosed = false;
@@ -179,9 +152,8 @@ private:
     Outcome outcome;
 };
 
-TlsTestServer::TlsTestServer(std::shared_ptr<ListenerContext> context, Mode mode)
+TlsTestServer::TlsTestServer(std::shared_ptr<ListenerContext> context)
     : listenerContext(std::move(context))
-    , mode(mode)
 {
     const asio::ip::tcp::endpoint loopback(asio::ip::make_address("127.0.0.1"), 0);
     acceptor.open(loopback.protocol());
@@ -216,14 +188,16 @@ void TlsTestServer::record(const Outcome& outcome)
     changed.notify_all();
 }
 
-bool TlsTestServer::waitForOutcomes(std::size_t count, std::chrono::milliseconds timeout)
+TlsTestServer::Outcome TlsTestServer::waitForOutcome(std::size_t count, std::chrono::milliseconds timeout)
 {
     std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, timeout, [&] { return ended.size() >= count; });
+    if (!changed.wait_for(lock, timeout, [&] { return ended.size() >= count; }))
+        return {"no outcome", {}, {}, {}, {}};
+    return ended[count - 1];
 }
 
-std::vector<TlsTestServer::Outcome> TlsTestServer::outcomes()
+std::size_t TlsTestServer::outcomeCount()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return ended;
+    return ended.size();
 }

@@ -14,42 +14,35 @@
 #include <thread>
 #include <vector>
 
-// A small TLS server for the tests, built on a ListenerContext the way the
+// A small TLS server for the tests, on a ListenerContext the way the
 // program's connections will use it: an acceptor on 127.0.0.1 (the port
-// chosen by the system), an ssl::stream per client, the handshake under the
-// context's timeout. Then, in Echo mode, it echoes each chunk, except these
-// lines: "write N" (N bytes in one write), "close-sending" (close_notify
-// without waiting, reading goes on) and "reset". In Http mode it answers the
-// first request with a fixed response and closes. One IO thread.
+// chosen by the system), an ssl::stream per client on one IO thread, the
+// handshake under the context's timeout. Then it echoes each chunk, except:
+// an HTTP request ("GET ...") gets httpBody and the connection closes;
+// "write N" gets N bytes in one write; "close-sending" gets close_notify
+// without waiting for the client's (reading goes on); "reset" resets.
 class TlsTestServer
 {
 public:
-    enum class Mode
-    {
-        Echo,
-        Http
-    };
-
     static constexpr const char* httpBody = "hello from brindlewick\n";
 
-    // What became of one connection, complete once it ended.
+    // What became of one connection, once it ended.
     struct Outcome
     {
-        std::string failure; // why the handshake failed; empty if it succeeded
+        std::string failure; // why the handshake failed; empty when it succeeded
         ConnectionDetails details;
         std::string received;
-        std::string end; // ConnectionEnd's text, or what the server did
-        // For each "write N": the number of TLS records it took.
-        std::vector<int> writeRecords;
+        std::string end;
+        std::vector<int> writeRecords; // TLS records each "write N" took
     };
 
-    TlsTestServer(std::shared_ptr<ListenerContext> context, Mode mode);
+    explicit TlsTestServer(std::shared_ptr<ListenerContext> context);
     ~TlsTestServer();
 
     unsigned short port() const { return boundPort; }
-    // Waits until count connections have ended; false at the deadline.
-    bool waitForOutcomes(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    std::vector<Outcome> outcomes();
+    // The outcome of the count-th connection to end (from 1), once it ended.
+    Outcome waitForOutcome(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    std::size_t outcomeCount();
 
 private:
     class Connection;
@@ -58,7 +51,6 @@ private:
     void record(const Outcome& outcome);
 
     std::shared_ptr<ListenerContext> listenerContext;
-    Mode mode;
     boost::asio::io_context io{1};
     boost::asio::ip::tcp::acceptor acceptor{io};
     unsigned short boundPort = 0;

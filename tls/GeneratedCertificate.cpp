@@ -62,7 +62,8 @@ GeneratedCertificate::Outcome GeneratedCertificate::generate(const std::string& 
     if (!SafeFiles::writeReplacing(certificatePath(folder), pem->certificate, 0644, problem))
         return {std::nullopt, std::string(), std::string(certificateFileName) + ": " + problem};
 
-    auto credentials = ServerCredentials::fromPem(pem->certificate, certificateFileName, pem->privateKey, keyFileName, error);
+    auto credentials
+        = ServerCredentials::fromPem(pem->certificate, certificateFileName, pem->privateKey, keyFileName, error);
     if (!credentials)
         return {std::nullopt, std::string(), error};
     Log::line("TLS: generated a self-signed certificate in ", folder, ", SHA-256 fingerprint ",
