@@ -5,7 +5,22 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/ssl/error.hpp>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 namespace asio = boost::asio;
+
+namespace
+{
+// OpenSSL 3's own name for an end without close_notify. Asio 1.74 never lets
+// OpenSSL see the end of the stream, so it reports stream_truncated instead;
+// newer versions may pass this on.
+bool isUnexpectedEof(const boost::system::error_code& error)
+{
+    return error.category() == asio::error::get_ssl_category()
+        && ERR_GET_REASON(static_cast<unsigned int>(error.value())) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+}
+}
 
 ConnectionEnd::ConnectionEnd(const boost::system::error_code& readError)
 {
@@ -14,7 +29,7 @@ ConnectionEnd::ConnectionEnd(const boost::system::error_code& readError)
     if (readError == asio::error::eof) {
         endKind = Kind::CloseNotify;
         description = "closed with close_notify";
-    } else if (readError == asio::ssl::error::stream_truncated) {
+    } else if (readError == asio::ssl::error::stream_truncated || isUnexpectedEof(readError)) {
         endKind = Kind::WithoutCloseNotify;
         description = "ended without close_notify";
     } else if (readError == asio::error::connection_reset) {

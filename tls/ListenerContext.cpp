@@ -53,13 +53,12 @@ int selectAlpn(SSL*, const unsigned char** out, unsigned char* outLength, const 
                unsigned int inLength, void* arg)
 {
     const auto* state = static_cast<const CallbackState*>(arg);
-    const unsigned char* end = in + inLength;
     for (const std::string& mine : state->alpnProtocols) {
-        for (const unsigned char* offered = in; offered < end && offered + 1 + *offered <= end;
-             offered += 1 + *offered) {
-            if (*offered == mine.size() && std::memcmp(offered + 1, mine.data(), mine.size()) == 0) {
-                *out = offered + 1;
-                *outLength = *offered;
+        // The client's list: names of 1 to 255 bytes, each after its length.
+        for (unsigned int at = 0; at < inLength && in[at] < inLength - at; at += 1u + in[at]) {
+            if (in[at] == mine.size() && std::memcmp(in + at + 1, mine.data(), mine.size()) == 0) {
+                *out = in + at + 1;
+                *outLength = in[at];
                 return SSL_TLSEXT_ERR_OK;
             }
         }

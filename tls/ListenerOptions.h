@@ -13,7 +13,8 @@ enum class TlsVersion
 enum class ClientCertificates
 {
     Off,
-    // Asked for; a client without one is served all the same.
+    // Asked for; a client without one is served all the same, one with a
+    // certificate the CA file does not vouch for is refused.
     Requested,
     // A client without one, or with one the CA file does not vouch for, is refused.
     Required
