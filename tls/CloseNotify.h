@@ -5,8 +5,9 @@
 #include <string>
 
 // Ending the server's side of a TLS connection without waiting for the
-// client's close_notify. Asio's async_shutdown sends ours and then waits for
-// the client's, throwing away any data the client still sends meanwhile.
+// client's close_notify. Asio's async_shutdown sends ours and then reads on
+// until the client's arrives, and what the client still sends meanwhile
+// never reaches a read.
 class CloseNotify
 {
 public:
