@@ -7,7 +7,7 @@ packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools
           xvfb xauth netcat-openbsd curl
           desktop-file-utils appstream dpkg-dev file
           libssl-dev openssl libre2-dev nlohmann-json3-dev pkg-config
-          tshark ncat lintian)
+          tshark ncat lintian python3)
 
 missing=()
 for p in "${packages[@]}"; do
