@@ -129,6 +129,9 @@ void ConnectionWindowManager::createWindow(std::shared_ptr<Conversation> convers
     connect(window, &ConnectionWindow::onWindowDestroying, this, &ConnectionWindowManager::onWindowDestroyed);
     connect(window, &ConnectionWindow::onWindowInactive, this, &ConnectionWindowManager::onWindowInactive);
     connect(window, &ConnectionWindow::readingPausedChanged, this, &ConnectionWindowManager::onReadingPaused);
+    // The connection reads before its window comes: it may be paused already.
+    if (window->isReadingPaused())
+        onReadingPaused(id, true);
 
     QMdiSubWindow* subWindow = mdiArea->addSubWindow(window);
     fitIntoArea(subWindow);
