@@ -2,7 +2,7 @@
 
 #include "ByteEscaper.h"
 #include "Log.h"
-#include "NumberText.h"
+#include "SendNotes.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/bind/bind.hpp>
@@ -13,24 +13,6 @@ std::string fileNameOf(const std::string& path)
 {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string sentInPiecesNote(const SendLedger::Entry& entry)
-{
-    const std::uint64_t pieces = (entry.size + entry.pieceSize - 1) / entry.pieceSize;
-    return "[Sent in " + std::to_string(pieces) + " pieces of up to " + std::to_string(entry.pieceSize) +
-           " bytes, " + std::to_string(entry.delay.count()) + " ms apart]";
-}
-
-std::string fileNote(const SendLedger::Entry& entry)
-{
-    const std::uint64_t sent = entry.written > entry.headerSize ? entry.written - entry.headerSize : 0;
-    if (entry.state == SendLedger::State::Failed)
-        return "[The file " + entry.fileName + " was not sent whole: " + entry.reason + "]";
-    if (sent < entry.fileSize)
-        return "[The file " + entry.fileName + " ended early: " + groupedNumber(sent) + " of " +
-               groupedNumber(entry.fileSize) + " bytes were sent]";
-    return "[Sent the file " + entry.fileName + ": " + groupedNumber(sent) + " bytes]";
 }
 }
 
@@ -286,28 +268,9 @@ void Conversation::onSendFinished(std::uint64_t id, const std::string& error)
 
 void Conversation::noteSendOutcome(const SendLedger::Entry& entry)
 {
-    if (entry.kind == SendLedger::Kind::File) {
-        addEvent(EventKind::Note, fileNote(entry));
-        return;
-    }
-    if (entry.state == SendLedger::State::Failed) {
-        noteReplyFailure(entry);
-        return;
-    }
-    if (entry.kind == SendLedger::Kind::Pieces)
-        addEvent(EventKind::Note, sentInPiecesNote(entry));
-}
-
-// A reply of which nothing went out is shown as it was meant, under the note;
-// the transcript's sent bytes stay what really went out.
-void Conversation::noteReplyFailure(const SendLedger::Entry& entry)
-{
-    if (entry.written == 0) {
-        addEvent(EventKind::ReplyNotSent, "[The reply above was not sent: " + entry.reason + "]", entry.preview);
-        return;
-    }
-    addEvent(EventKind::Note, "[The reply above was cut short: " + groupedNumber(entry.written) + " of " +
-                                  groupedNumber(entry.size) + " bytes went out: " + entry.reason + "]");
+    SendNotes::Note note = SendNotes::about(entry);
+    if (!note.text.empty())
+        addEvent(note.kind, std::move(note.text), std::move(note.bytes));
 }
 
 void Conversation::onSessionEvent(Session::Event event, const std::string& detail)

@@ -100,7 +100,6 @@ private:
     void retryStorageLater();
     void retryStorage();
     void noteSendOutcome(const SendLedger::Entry& entry);
-    void noteReplyFailure(const SendLedger::Entry& entry);
     void addEvent(EventKind kind, std::string text, std::string bytes = std::string());
     void changed();
 

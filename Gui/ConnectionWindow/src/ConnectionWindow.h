@@ -2,7 +2,9 @@
 
 #include "ui_ConnectionWindowForm.h"
 
+#include "Conversation.h"
 #include "ConversationDisplay.h"
+#include "ConversationSaving.h"
 #include "FrameClock.h"
 
 #include <QPointer>
@@ -12,14 +14,12 @@
 #include <memory>
 #include <string>
 
-class Conversation;
 class ConversationFeed;
 class HexView;
 class HttpResponsePanel;
-class ReplyComposer;
 class SavedRepliesPanel;
+class SendingPanel;
 class Transcript;
-struct SavedReply;
 
 // One connection's window: the form and its wiring. What the connection is
 // (its transcript, sends and state) lives in its Conversation, which this
@@ -30,7 +30,7 @@ class ConnectionWindow : public QWidget, public Ui::ConnectionWindowForm, privat
 
 public:
     using ViewMode = ConversationDisplay::ViewMode;
-    enum class SaveFormat { ReceivedBytes, TranscriptText };
+    using SaveFormat = ConversationSaving::Format;
     // When the window makes its widgets: at once, or once it is first drawn
     // on screen (see makeWidgets).
     enum class Widgets { Now, WhenSeen };
@@ -51,7 +51,7 @@ public:
     // calls it once the window is shown: while it is shown the sub-window
     // around it measures its title on every size query, over a hundred times,
     // which cost as much as the rest of making the window.
-    void showTitle();
+    void showTitle() { setWindowTitle(title); }
     QString getTitle() const { return title; }
 
     // A window made with Widgets::WhenSeen is at first an empty pane: the
@@ -64,15 +64,15 @@ public:
     bool hasWidgets() const { return display != nullptr; }
 
     Conversation& getConversation() const { return *conversation; }
-    const Transcript& getTranscript() const;
+    const Transcript& getTranscript() const { return conversation->transcript(); }
     ConversationFeed& getFeed();
     // The hex view, once it has been shown.
-    HexView* getHexView() const;
+    HexView* getHexView() const { return display ? display->hexView() : nullptr; }
     void setViewMode(ViewMode mode);
-    ViewMode getViewMode() const;
+    ViewMode getViewMode() const { return display ? display->viewMode() : ViewMode::Text; }
     void setShowTimes(bool show);
     // Whether the text view has drawn (or skipped) everything recorded so far.
-    bool isViewCaughtUp() const;
+    bool isViewCaughtUp() const { return display && display->isCaughtUp(); }
     bool isReadingPaused() const { return readingPausedShown; }
 
     // Writes the conversation to path; returns an empty string or what went wrong.
@@ -96,46 +96,30 @@ signals:
     void readingPausedChanged(QString windowId, bool paused);
 
 public slots:
-    void onSendButtonClick();
     // Asks where to save and in which form, then saves.
     void onSaveConversation();
-    void onSendFileClick();
-    // The server's side of the faults a client must cope with.
-    void onCloseSendingClick();
-    void onResetClick();
 
 protected:
-    // Ctrl+Return in the input sends.
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void onFrame() override;
     void conversationChanged();
     void wireForm();
-    void wireInput();
     void followState();
     void showPause(bool paused);
     void markInactive();
     void updateSendingEnabled();
-    void showSendError(const QString& text);
-    // Hands composed bytes to the connection, in pieces when so chosen;
-    // false, with the reason shown, when the choice of pieces is not valid.
-    bool sendBytes(std::string bytes);
-    bool sendSavedReply(const SavedReply& reply);
-    SavedReply draftReply() const;
-    void addNote(const QString& text);
     void requestFrame(int delayMs = -1);
-    void restoreSplitter();
 
     std::shared_ptr<Conversation> conversation;
     // Gone before the window when the program ends.
     QPointer<FrameClock> clock;
     QString windowId;
     QString title;
-    std::unique_ptr<ReplyComposer> composer;
     std::unique_ptr<ConversationDisplay> display;
     std::unique_ptr<HttpResponsePanel> response;
+    std::unique_ptr<SendingPanel> sending;
     std::unique_ptr<SavedRepliesPanel> replies;
     bool autoReplyOnOpen = false;
     bool readEnded = false;

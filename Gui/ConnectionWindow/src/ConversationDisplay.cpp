@@ -6,8 +6,12 @@
 #include "Transcript.h"
 #include "ui_ConnectionWindowForm.h"
 
+#include <QSettings>
+
 namespace
 {
+const char* const splitterKey = "ConnectionWindow/inputSplitter";
+
 QString counted(std::uint64_t number, const char* one, const char* many)
 {
     return QString::fromStdString(groupedNumber(number)) + QLatin1Char(' ') + QLatin1String(number == 1 ? one : many);
@@ -34,7 +38,19 @@ ConversationDisplay::ConversationDisplay(Ui::ConnectionWindowForm& form, QWidget
     QObject::connect(form.viewModeBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
                      [this](int index) { setViewMode(static_cast<ViewMode>(index)); });
     QObject::connect(form.timeStampsBox, &QCheckBox::toggled, this, &ConversationDisplay::setShowTimes);
+    restoreSplitter();
     showCounts();
+}
+
+// The conversation gets most of the height; where the user moves the split
+// between it and the input is where new windows put it.
+void ConversationDisplay::restoreSplitter()
+{
+    form.conversationSplitter->setStretchFactor(0, 4);
+    form.conversationSplitter->setStretchFactor(1, 1);
+    form.conversationSplitter->restoreState(QSettings().value(splitterKey).toByteArray());
+    QObject::connect(form.conversationSplitter, &QSplitter::splitterMoved, this,
+                     [this] { QSettings().setValue(splitterKey, form.conversationSplitter->saveState()); });
 }
 
 ConversationDisplay::~ConversationDisplay() = default;

@@ -52,6 +52,7 @@ public:
     HexView* hexView() const { return hex; }
 
 private:
+    void restoreSplitter();
     int drawCounts();
     void showCounts();
 

@@ -2,6 +2,7 @@
 
 #include "HexFormat.h"
 #include "Log.h"
+#include "PaintPacer.h"
 #include "QuietScrollBar.h"
 
 #include <QKeyEvent>
@@ -97,9 +98,7 @@ RemoteLocalDataViewer::RemoteLocalDataViewer(QWidget* parent)
     // splitter and the group box under it too.
     if (QWidget* container = scrollBar->parentWidget(); container && container != this)
         container->setAutoFillBackground(true);
-
-    paintTimer.setSingleShot(true);
-    connect(&paintTimer, &QTimer::timeout, this, &RemoteLocalDataViewer::paintFrame);
+    pacer = new PaintPacer(this, scrollBar);
 }
 
 void RemoteLocalDataViewer::clearConversation()
@@ -117,57 +116,8 @@ void RemoteLocalDataViewer::beginBatch()
 {
     if (batchDepth++ > 0)
         return;
-    holdPaintsUntilNextFrame();
-    holdScrollBarWhileBusy();
+    pacer->batchOpened();
     cursor.beginEditBlock();
-}
-
-// A batch soon after the last paint is painted with the next frame, together
-// with whatever comes until then.
-void RemoteLocalDataViewer::holdPaintsUntilNextFrame()
-{
-    if (paintTimer.isActive())
-        return;
-    if (!paintClock.isValid() || paintClock.elapsed() >= frameIntervalMs) {
-        startFrame();
-        return;
-    }
-    setPaintsHeld(true);
-    paintTimer.start(static_cast<int>(frameIntervalMs - paintClock.elapsed()));
-}
-
-void RemoteLocalDataViewer::paintFrame()
-{
-    setPaintsHeld(false);
-    holdScrollBarWhileBusy();
-    startFrame();
-}
-
-// Text that moved by more than a few lines (or the view's height) since the
-// last frame goes by faster than anyone reads: the next frame comes later.
-void RemoteLocalDataViewer::startFrame()
-{
-    paintClock.start();
-    const int scrolledTo = scrollBar->value();
-    const int readable = std::min(viewport()->height(), fastScrollLines * fontMetrics().lineSpacing());
-    const bool fast = std::abs(scrolledTo - lastFrameScrolledTo) > readable;
-    frameIntervalMs = fast ? fastScrollPaintIntervalMs : paintIntervalMs;
-    lastFrameScrolledTo = scrolledTo;
-}
-
-// Only the text: holding the whole widget would paint its frame, and the
-// widgets under it, every frame too.
-void RemoteLocalDataViewer::setPaintsHeld(bool held)
-{
-    viewport()->setUpdatesEnabled(!held);
-}
-
-// The scroll bar waits while a batch is open (its range grows before the view
-// follows it to the end) and until the next frame; then it compares its look
-// once.
-void RemoteLocalDataViewer::holdScrollBarWhileBusy()
-{
-    scrollBar->setHeld(batchDepth > 0 || paintTimer.isActive());
 }
 
 void RemoteLocalDataViewer::endBatch()
@@ -177,7 +127,7 @@ void RemoteLocalDataViewer::endBatch()
     cursor.endEditBlock();
     if (document()->characterCount() > maxCharacters)
         dropOldest();
-    holdScrollBarWhileBusy();
+    pacer->batchClosed();
 }
 
 void RemoteLocalDataViewer::beginChunk(Direction direction, std::int64_t timeUs, std::int64_t gapUs)

@@ -5,12 +5,11 @@
 #include <QString>
 #include <QTextCharFormat>
 #include <QTextCursor>
-#include <QElapsedTimer>
 #include <QTextEdit>
-#include <QTimer>
 
 #include <cstdint>
 
+class PaintPacer;
 class QuietScrollBar;
 
 // The conversation as text: data from the client on dark yellow, data sent to
@@ -43,15 +42,7 @@ public:
     void clearConversation();
 
     // Drawing goes in batches: one layout and one repaint for everything
-    // added between begin and end. The view is painted at most every
-    // paintIntervalMs, however often batches come: a screen shows no more,
-    // and a paint (the viewport, the scroll bar and what lies under it) costs
-    // more than adding a few lines. While the text moves by more than
-    // fastScrollLines (or a screen) a frame, half as often: nobody reads
-    // that fast, as a terminal's jump scroll knows.
-    static constexpr int paintIntervalMs = 16;
-    static constexpr int fastScrollPaintIntervalMs = 33;
-    static constexpr int fastScrollLines = 8;
+    // added between begin and end, paced by a PaintPacer.
     void beginBatch();
     void endBatch();
 
@@ -80,11 +71,6 @@ private:
     void appendPlain(const char* data, std::size_t size);
     void appendEscapes(const char* data, std::size_t size);
     void dropOldest();
-    void holdPaintsUntilNextFrame();
-    void paintFrame();
-    void startFrame();
-    void setPaintsHeld(bool held);
-    void holdScrollBarWhileBusy();
 
     Style style = Style::Text;
     bool showTimes = false;
@@ -105,12 +91,6 @@ private:
     int lastNotePosition = -1;
     bool followEnd = true;
     int batchDepth = 0;
-    // Between two paints the text's updates are off and its scroll bar is
-    // held; letting go paints the text once, and the scroll bar if its look
-    // changed. The next frame's interval follows how far the last one moved.
     QuietScrollBar* scrollBar;
-    QTimer paintTimer;
-    QElapsedTimer paintClock;
-    int frameIntervalMs = paintIntervalMs;
-    int lastFrameScrolledTo = 0;
+    PaintPacer* pacer;
 };

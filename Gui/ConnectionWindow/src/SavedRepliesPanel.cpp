@@ -1,7 +1,9 @@
 #include "SavedRepliesPanel.h"
 
 #include "Latin1.h"
+#include "Conversation.h"
 #include "ReplyLibrary.h"
+#include "SendingPanel.h"
 #include "ui_ConnectionWindowForm.h"
 
 #include <QInputDialog>
@@ -9,9 +11,12 @@
 
 #include <algorithm>
 
-SavedRepliesPanel::SavedRepliesPanel(Ui::ConnectionWindowForm& form, Window window, bool autoReplyOn)
+SavedRepliesPanel::SavedRepliesPanel(Ui::ConnectionWindowForm& form, QWidget* window, SendingPanel& sending,
+                                     Conversation& conversation, bool autoReplyOn)
     : form(form)
-    , window(std::move(window))
+    , window(window)
+    , sending(sending)
+    , conversation(conversation)
 {
     ReplyLibrary& library = ReplyLibrary::shared();
     const ReplyLibrary::AutoReplyChoice& autoReply = library.autoReply();
@@ -27,7 +32,7 @@ SavedRepliesPanel::SavedRepliesPanel(Ui::ConnectionWindowForm& form, Window wind
     connect(form.deleteReplyButton, &QPushButton::clicked, this, &SavedRepliesPanel::deleteChosen);
     connect(form.autoReplyBox, &QCheckBox::toggled, this, [this, &form](bool on) {
         if (on) {
-            answeredChunks = this->window.receivedChunks();
+            answeredChunks = receivedChunks();
             form.moreButton->setChecked(true); // auto-reply is never on unseen
         }
         rememberAutoReply();
@@ -39,6 +44,29 @@ SavedRepliesPanel::SavedRepliesPanel(Ui::ConnectionWindowForm& form, Window wind
             rememberAutoReply();
         updateEnabled();
     });
+    wireFolding();
+}
+
+// The rows start folded as the user last left them, and open by themselves
+// while auto-reply is on, so that a window never answers on its own unseen.
+// Folded rows are never laid out or drawn: a burst of new windows costs less.
+void SavedRepliesPanel::wireFolding()
+{
+    const auto showMore = [this](bool show) {
+        form.moreButton->setArrowType(show ? Qt::DownArrow : Qt::RightArrow);
+        form.moreControls->setVisible(show);
+    };
+    const bool shown = ReplyLibrary::shared().moreControlsShown() || form.autoReplyBox->isChecked();
+    form.moreButton->setChecked(shown);
+    showMore(shown);
+    connect(form.moreButton, &QToolButton::toggled, this, showMore);
+    connect(form.moreButton, &QToolButton::clicked, this,
+            [](bool show) { ReplyLibrary::shared().setMoreControlsShown(show); });
+}
+
+std::size_t SavedRepliesPanel::receivedChunks() const
+{
+    return static_cast<std::size_t>(conversation.transcript().totals().chunks[static_cast<int>(Direction::Received)]);
 }
 
 // Every window shows the same list at once, each keeping its choice; with
@@ -63,13 +91,13 @@ void SavedRepliesPanel::turnAutoReplyOff(const QString& deleted)
     if (!form.autoReplyBox->isChecked())
         return;
     form.autoReplyBox->setChecked(false);
-    window.note(QStringLiteral("[Auto-reply is off: the saved reply %1 was deleted]").arg(deleted));
+    conversation.addNote(QStringLiteral("[Auto-reply is off: the saved reply %1 was deleted]").arg(deleted).toStdString());
 }
 
 void SavedRepliesPanel::updateEnabled()
 {
     const bool chosen = chosenReply() != nullptr;
-    form.sendSavedButton->setEnabled(chosen && window.canSend());
+    form.sendSavedButton->setEnabled(chosen && conversation.state().canSend);
     form.deleteReplyButton->setEnabled(chosen);
 }
 
@@ -84,28 +112,28 @@ void SavedRepliesPanel::sendChosen()
 {
     if (const SavedReply* reply = chosenReply()) {
         const SavedReply copy = *reply;
-        if (window.send(copy))
-            window.showError(QString());
+        if (sending.sendSavedReply(copy))
+            sending.showError(QString());
     }
 }
 
 void SavedRepliesPanel::saveInput()
 {
     bool accepted = false;
-    const QString name = QInputDialog::getText(window.widget, QStringLiteral("Save as Reply"),
+    const QString name = QInputDialog::getText(window, QStringLiteral("Save as Reply"),
                                                QStringLiteral("Name of the saved reply:"), QLineEdit::Normal,
                                                form.savedRepliesBox->currentText(), &accepted);
     if (!accepted)
         return;
-    SavedReply reply = window.draft();
+    SavedReply reply = sending.draftReply();
     reply.name = Latin1::toBytes(name.trimmed());
     const QString error = ReplyLibrary::shared().saveReply(reply);
     if (!error.isEmpty()) {
-        window.showError(QStringLiteral("Not saved: %1").arg(error));
+        sending.showError(QStringLiteral("Not saved: %1").arg(error));
         return;
     }
     form.savedRepliesBox->setCurrentIndex(form.savedRepliesBox->findText(Latin1::toQString(reply.name)));
-    window.showError(QString());
+    sending.showError(QString());
 }
 
 void SavedRepliesPanel::deleteChosen()
@@ -113,7 +141,7 @@ void SavedRepliesPanel::deleteChosen()
     const QString name = form.savedRepliesBox->currentText();
     if (!chosenReply())
         return;
-    const auto answer = QMessageBox::question(window.widget, QStringLiteral("Delete Reply"),
+    const auto answer = QMessageBox::question(window, QStringLiteral("Delete Reply"),
                                               QStringLiteral("Delete the saved reply %1?").arg(name));
     if (answer == QMessageBox::Yes)
         ReplyLibrary::shared().removeReply(Latin1::toBytes(name));
@@ -130,20 +158,20 @@ void SavedRepliesPanel::rememberAutoReply()
 
 void SavedRepliesPanel::answerNewChunks()
 {
-    const std::size_t receivedChunks = window.receivedChunks();
-    const std::size_t unanswered = receivedChunks - std::min(answeredChunks, receivedChunks);
-    answeredChunks = receivedChunks;
+    const std::size_t received = receivedChunks();
+    const std::size_t unanswered = received - std::min(answeredChunks, received);
+    answeredChunks = received;
     if (unanswered == 0 || !form.autoReplyBox->isChecked() ||
         form.autoReplyTriggerBox->currentIndex() != static_cast<int>(ReplyLibrary::AutoReplyTrigger::EachChunk))
         return;
     const SavedReply* reply = chosenReply();
     if (!reply) {
-        window.showError(QStringLiteral("Auto-reply: no saved reply is chosen"));
+        sending.showError(QStringLiteral("Auto-reply: no saved reply is chosen"));
         return;
     }
     const SavedReply copy = *reply;
-    for (std::size_t i = 0; i < unanswered && window.canSend(); ++i)
-        window.send(copy);
+    for (std::size_t i = 0; i < unanswered && conversation.state().canSend; ++i)
+        sending.sendSavedReply(copy);
 }
 
 void SavedRepliesPanel::answerNewConnection()
@@ -152,7 +180,7 @@ void SavedRepliesPanel::answerNewConnection()
         form.autoReplyTriggerBox->currentIndex() != static_cast<int>(ReplyLibrary::AutoReplyTrigger::EachConnection))
         return;
     if (const SavedReply* reply = chosenReply())
-        window.send(*reply);
+        sending.sendSavedReply(*reply);
     else
-        window.showError(QStringLiteral("Auto-reply: no saved reply is chosen"));
+        sending.showError(QStringLiteral("Auto-reply: no saved reply is chosen"));
 }

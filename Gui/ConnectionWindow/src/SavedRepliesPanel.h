@@ -6,36 +6,26 @@
 #include <QString>
 
 #include <cstddef>
-#include <functional>
+
+class Conversation;
+class SendingPanel;
+class QWidget;
 
 namespace Ui
 {
 class ConnectionWindowForm;
 }
 
-// The saved replies and auto-reply rows of a connection window: the list
-// every window shares (ReplyLibrary), sending, saving and deleting a reply,
-// and answering by itself with the chosen one.
+// The rows under a connection window's input, folded or not, and in them the
+// saved replies and auto-reply: the list every window shares (ReplyLibrary),
+// sending, saving and deleting a reply, and answering by itself with the
+// chosen one.
 class SavedRepliesPanel : public QObject
 {
 public:
-    // What the panel needs of its window.
-    struct Window
-    {
-        QWidget* widget = nullptr;
-        // Composes and sends the reply; false, with the reason shown, when it could not.
-        std::function<bool(const SavedReply&)> send;
-        // The input as a reply to save, with the window's mode, status and header lines.
-        std::function<SavedReply()> draft;
-        std::function<void(const QString&)> showError;
-        // A note in the conversation.
-        std::function<void(const QString&)> note;
-        std::function<bool()> canSend;
-        std::function<std::size_t()> receivedChunks;
-    };
-
     // autoReplyOn: whether auto-reply was on when the connection came.
-    SavedRepliesPanel(Ui::ConnectionWindowForm& form, Window window, bool autoReplyOn);
+    SavedRepliesPanel(Ui::ConnectionWindowForm& form, QWidget* window, SendingPanel& sending,
+                      Conversation& conversation, bool autoReplyOn);
 
     // Auto-reply to each chunk: one reply for every chunk received since the
     // last call, while it is on.
@@ -45,7 +35,9 @@ public:
     void updateEnabled();
 
 private:
+    void wireFolding();
     void fillReplies();
+    std::size_t receivedChunks() const;
     const SavedReply* chosenReply() const;
     void sendChosen();
     void saveInput();
@@ -54,7 +46,9 @@ private:
     void turnAutoReplyOff(const QString& deleted);
 
     Ui::ConnectionWindowForm& form;
-    Window window;
+    QWidget* window;
+    SendingPanel& sending;
+    Conversation& conversation;
     std::size_t answeredChunks = 0;
     bool filling = false;
 };
