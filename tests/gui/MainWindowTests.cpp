@@ -484,8 +484,11 @@ void MainWindowTests::newWindowLeavesTheKeyboardWhereItIs()
         ConnectionWindow* windowB = app.waitForWindow(b.localPort());
         QVERIFY(windowB);
         QTRY_COMPARE_WITH_TIMEOUT(app.manager()->rowCount(), 2, timeoutMs);
-        if (mode == QMdiArea::TabbedView)
+        if (mode == QMdiArea::TabbedView) {
+            // A tab behind the active one, not a window floating over it.
             QCOMPARE(app.window->mdiArea->findChild<QTabBar*>()->count(), 2);
+            QCOMPARE(app.window->mdiArea->subWindowList(QMdiArea::StackingOrder).last(), subWindowA);
+        }
         QCOMPARE(app.window->mdiArea->activeSubWindow(), subWindowA);
         QCOMPARE(QApplication::focusWidget(), windowA->textEdit_2);
         QTest::keyClicks(QApplication::focusWidget(), "reply");

@@ -180,6 +180,10 @@ void ConnectionWindowManager::showWindow(QMdiSubWindow* subWindow)
     subWindow->setAttribute(Qt::WA_Disabled, true);
     subWindow->show();
     subWindow->setAttribute(Qt::WA_Disabled, false);
+    // As tabs, the active window fills the area and a new one is a tab behind
+    // it: shown on top it would float over the tab the user works in.
+    if (mdiArea->viewMode() == QMdiArea::TabbedView)
+        subWindow->lower();
 }
 
 void ConnectionWindowManager::addRow(const QString& id, QMdiSubWindow* subWindow, const QString& title)

@@ -2,9 +2,12 @@
 
 #include "AttributesEditor.h"
 #include "AttributesModel.h"
+#include "AttributesTableView.h"
 #include "Http.h"
 #include "Latin1.h"
 #include "ui_ConnectionWindowForm.h"
+
+#include <QHeaderView>
 
 namespace
 {
@@ -25,6 +28,12 @@ HttpResponsePanel::HttpResponsePanel(Ui::ConnectionWindowForm& form, boost::shar
     form.groupBox->show();
     editor = new AttributesEditor(protocol, nullptr);
     form.gridLayout_5->addWidget(editor, 0, 0, 1, 2);
+    // The header lines get room of their own beside the conversation.
+    editor->getTableView()->horizontalHeader()->setStretchLastSection(true);
+    form.groupBox->setMinimumWidth(form.groupBox->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 36);
+    form.splitter_3->setStretchFactor(0, 3);
+    form.splitter_3->setStretchFactor(1, 2);
+    form.splitter_3->setSizes({600, 400});
     http = dynamic_cast<Http*>(protocol.get());
     if (http)
         addHttpRows(form, std::move(edited));
