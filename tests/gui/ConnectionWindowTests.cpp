@@ -367,6 +367,19 @@ void ConnectionWindowTests::renameThroughModel()
     client.close();
     QTRY_COMPARE_WITH_TIMEOUT(subWindow->windowTitle(), QString("Test client(inactive)"), timeoutMs);
     QCOMPARE(manager->stringList(), QStringList({"Test client(inactive)"}));
+    // Every row that changes is written to standard output.
+    QCOMPARE(app.log.countLines("updateDataModel adding Test client"), 1);
+    QCOMPARE(app.log.countLines("updateDataModel adding Test client(inactive)"), 1);
+
+    // A long name shows whole: the list widens while there is room, and
+    // what does not fit is cut in the middle, keeping both ends.
+    const QString longName = "Connection from: [2001:db8:85a3::8a2e:370:7334]:65535(inactive)";
+    QVERIFY(manager->setData(manager->index(0, 0), longName, Qt::EditRole));
+    QCOMPARE(app.window->treeView->textElideMode(), Qt::ElideMiddle);
+    const int needed = app.window->treeView->fontMetrics().horizontalAdvance(longName);
+    QTRY_VERIFY_WITH_TIMEOUT(app.window->treeView->viewport()->width() >= needed ||
+                                 app.window->dockWidget->width() >= app.window->width() / 3,
+                             timeoutMs);
 
     QVERIFY(manager->setData(manager->index(0, 0), "Renamed", Qt::EditRole));
     QCOMPARE(subWindow->windowTitle(), QString("Renamed"));

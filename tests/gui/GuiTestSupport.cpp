@@ -7,9 +7,12 @@
 #include "MainWindow.h"
 #include "TitleBarIconCache.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -374,6 +377,23 @@ bool hasBlock(QTextDocument* document, const QString& text, const QColor& backgr
             return true;
     }
     return false;
+}
+
+QStringList cutControls(QWidget* widget)
+{
+    QStringList cut;
+    for (QWidget* control : widget->findChildren<QWidget*>()) {
+        if (!control->isVisibleTo(widget))
+            continue;
+        int needed = 0;
+        if (qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control))
+            needed = control->minimumSizeHint().width();
+        else if (auto* label = qobject_cast<QLabel*>(control); label && !label->wordWrap())
+            needed = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin();
+        if (control->width() < needed)
+            cut.append(QString("%1 (%2 of %3)").arg(control->objectName()).arg(control->width()).arg(needed));
+    }
+    return cut;
 }
 
 QColor remoteColor()

@@ -185,6 +185,10 @@ QStringList blockTexts(QTextDocument* document);
 // True if some block reads exactly `text` and every character of it lies on `background`.
 bool hasBlock(QTextDocument* document, const QString& text, const QColor& background);
 
+// The names of the buttons, boxes and labels inside widget that are drawn
+// narrower than their text needs: cut, at the size the widget has now.
+QStringList cutControls(QWidget* widget);
+
 // The colours of the two directions.
 QColor remoteColor();
 QColor localColor();

@@ -11,6 +11,7 @@
 
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QSettings>
 #include <QTextDocument>
 #include <QToolButton>
 
@@ -84,6 +85,7 @@ private slots:
     void headerEditsReachTheNextResponse();
     void editorStartsWithContentTypeAndEditsRows();
     void plainTextWindowHasNoAttributesBox();
+    void everyControlShowsWhole();
 
 private:
     // Sends `text` as the user's reply and returns what the client reads.
@@ -284,6 +286,34 @@ void HttpEditorTests::plainTextWindowHasNoAttributesBox()
     QVERIFY(laterWindow);
     QVERIFY(!laterWindow->groupBox->isHidden());
     QVERIFY(window->groupBox->isHidden());
+}
+
+// With the rows under the input unfolded, an HTTP window as it opens in the
+// smallest main window of a first start shows every control whole; the
+// counts read as sentences, and an error takes one line of its own without
+// moving the controls.
+void HttpEditorTests::everyControlShowsWhole()
+{
+    QSettings().setValue("Sending/MoreControls", true);
+    App app;
+    app.window->resize(1000, 700);
+    app.core->setProtocolType(ProtocolFactory::HTTP);
+    TestClient client(app.startListening());
+    QVERIFY(client.write("GET / HTTP/1.0\r\n\r\n"));
+    ConnectionWindow* window = app.waitForWindow(client.localPort());
+    QVERIFY(window && window->moreControls->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(window->countsLabel->text(), QString("Received 18 bytes in 1 chunk, sent 0 bytes in 0 chunks"),
+                             timeoutMs);
+    QCOMPARE(cutControls(window).join(", "), QString());
+
+    const QRect send = window->sendButton->geometry();
+    window->getStatusBox()->setCurrentText("2OO Nope");
+    window->sendButton->click();
+    QVERIFY(window->sendErrorLabel->text().startsWith("HTTP status"));
+    QCoreApplication::processEvents();
+    QCOMPARE(cutControls(window).join(", "), QString());
+    QCOMPARE(window->sendButton->geometry(), send);
+    QCOMPARE(window->sendErrorLabel->height(), window->sendErrorLabel->sizeHint().height());
 }
 
 BRINDLEWICK_GUI_TEST_MAIN(HttpEditorTests)

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -98,6 +99,7 @@ private slots:
     void configDialogShowsValuesInRange();
     void burstOfClientsQueuedThenShown();
     void newWindowLeavesTheKeyboardWhereItIs();
+    void firstStartShowsWhatToDo();
 };
 
 void MainWindowTests::menusAndToolbar()
@@ -460,6 +462,21 @@ void MainWindowTests::burstOfClientsQueuedThenShown()
     app.quit();
     for (TestClient& client : late)
         QVERIFY(client.waitForClose(std::chrono::milliseconds(timeoutMs)));
+}
+
+// With nothing stored the empty area says what to do until the first
+// connection, whose window shows every control whole.
+void MainWindowTests::firstStartShowsWhatToDo()
+{
+    App app;
+    auto* hint = app.window->mdiArea->viewport()->findChild<QLabel*>();
+    QVERIFY(hint && hint->isVisible() && hint->text().startsWith("Start listening"));
+    TestClient client(app.startListening());
+    ConnectionWindow* window = app.waitForWindow(client.localPort());
+    QVERIFY(window && !hint->isVisible());
+    QCOMPARE(cutControls(window), QStringList());
+    QVERIFY(app.closeWindow(window));
+    QVERIFY(hint->isVisible());
 }
 
 // A client connecting while the user types in another connection's input

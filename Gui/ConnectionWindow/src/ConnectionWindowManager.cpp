@@ -151,7 +151,9 @@ void ConnectionWindowManager::fitIntoArea(QMdiSubWindow* subWindow)
     const QSize room = mdiArea->viewport()->size();
     if (room.isEmpty())
         return;
-    const QSize fitting = subWindow->size().boundedTo(room);
+    // The area would make it only as large as its least: every control
+    // readable takes the size the window asks for, where there is room.
+    const QSize fitting = subWindow->sizeHint().expandedTo(subWindow->widget()->size()).boundedTo(room);
     if (fitting != subWindow->size())
         subWindow->resize(fitting);
     const QPoint inside(qBound(0, subWindow->x(), room.width() - fitting.width()),

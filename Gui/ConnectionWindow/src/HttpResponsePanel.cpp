@@ -30,7 +30,6 @@ HttpResponsePanel::HttpResponsePanel(Ui::ConnectionWindowForm& form, boost::shar
     form.gridLayout_5->addWidget(editor, 0, 0, 1, 2);
     // The header lines get room of their own beside the conversation.
     editor->getTableView()->horizontalHeader()->setStretchLastSection(true);
-    form.groupBox->setMinimumWidth(form.groupBox->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 36);
     form.splitter_3->setStretchFactor(0, 3);
     form.splitter_3->setStretchFactor(1, 2);
     form.splitter_3->setSizes({600, 400});
@@ -43,13 +42,17 @@ void HttpResponsePanel::addHttpRows(Ui::ConnectionWindowForm& form, std::functio
 {
     form.gridLayout_5->addWidget(new QLabel(QStringLiteral("Status:"), form.groupBox), 1, 0);
     statusChoice = new QComboBox(form.groupBox);
+    statusChoice->setObjectName(QStringLiteral("statusBox"));
     statusChoice->setEditable(true);
     statusChoice->setInsertPolicy(QComboBox::NoInsert);
+    statusChoice->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    statusChoice->setMinimumContentsLength(10);
     for (const char* status : commonStatuses)
         statusChoice->addItem(QString::fromLatin1(status));
     statusChoice->setToolTip(QStringLiteral("The status line's code and reason, such as 404 Not Found"));
     form.gridLayout_5->addWidget(statusChoice, 1, 1);
     closeAfterResponse = new QCheckBox(QStringLiteral("Close after each response"), form.groupBox);
+    closeAfterResponse->setObjectName(QStringLiteral("closeAfterResponseBox"));
     form.gridLayout_5->addWidget(closeAfterResponse, 2, 0, 1, 2);
     connect(closeAfterResponse, &QCheckBox::toggled, this, [this](bool checked) { http->setCloseAfterResponse(checked); });
     connect(statusChoice, &QComboBox::currentTextChanged, this, std::move(edited));

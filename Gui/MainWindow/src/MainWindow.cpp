@@ -8,6 +8,7 @@
 #include "Core.h"
 #include "Log.h"
 #include "ReplyLibrary.h"
+#include "SessionListWidth.h"
 #include "SettingsReader.h"
 
 #include <QContextMenuEvent>
@@ -287,6 +288,7 @@ void MainWindow::setupTreeView()
 
     connect(treeView->selectionModel(), &QItemSelectionModel::selectionChanged,
             connectionWindowManager.get(), &ConnectionWindowManager::onSelectionChanged);
+    new SessionListWidth(this, dockWidget, treeView);
 }
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event)
