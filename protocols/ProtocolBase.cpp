@@ -55,6 +55,9 @@ void ProtocolBase::subscribeToSession()
     session->sentDataSignal.connect(
         ResultSlot(&ProtocolBase::onSentData, this, boost::placeholders::_1, boost::placeholders::_2)
             .track(shared_from_this()));
+    using ReleaseSlot = boost::signals2::signal<void()>::slot_type;
+    session->socketReleasedForNewClientsSignal.connect(
+        ReleaseSlot([this] { socketReleasedForNewClientsSignal(); }).track(shared_from_this()));
 }
 
 void ProtocolBase::onSentData(std::uint64_t id, const std::string& bytes)
@@ -152,6 +155,11 @@ void ProtocolBase::setAttributes(AttributeList)
 std::string ProtocolBase::getEndpointString()
 {
     return session->getEndpointString();
+}
+
+BoundEndpoint ProtocolBase::getListenerEndpoint() const
+{
+    return session->getListenerEndpoint();
 }
 
 void ProtocolBase::pauseReading()

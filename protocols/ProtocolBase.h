@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BoundEndpoint.h"
+
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
@@ -65,6 +67,8 @@ public:
     virtual void readHandler(const std::string& data) = 0;
 
     std::string getEndpointString();
+    // The listener (address and port) that accepted the connection.
+    BoundEndpoint getListenerEndpoint() const;
 
     // Flow control for a reader that has fallen behind; safe from any thread.
     void pauseReading();
@@ -85,6 +89,10 @@ public:
     // Emitted on an IO thread for every block of a sendFile once it has been
     // written, the header included: the send's number and the block.
     boost::signals2::signal<void(std::uint64_t id, const std::string& bytes)> sentDataSignal;
+    // Session::socketReleasedForNewClientsSignal, passed on: emitted on an IO
+    // thread once the socket of this ended connection was given back so that
+    // new clients could be accepted.
+    boost::signals2::signal<void()> socketReleasedForNewClientsSignal;
 
 protected:
     // Called after every response was queued (sendFramed, sendInPieces, sendFile).

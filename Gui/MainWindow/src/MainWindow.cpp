@@ -101,7 +101,7 @@ void MainWindow::registerSignals()
             activeDeactiveMenus.get(), &ActiveDeactiveMenus::onLastSubwindowClosed);
     connect(actionPreferences, &QAction::triggered, this, &MainWindow::showSetupDialog);
     acceptingPausedConnection = core->acceptingPausedSignal.connect(
-        [this](bool paused) { emit acceptingPausedSignal(paused); });
+        [this](bool paused, std::uint64_t, std::uint64_t) { emit acceptingPausedSignal(paused); });
     connect(this, &MainWindow::acceptingPausedSignal, this, &MainWindow::onAcceptingPaused, Qt::QueuedConnection);
     Log::line("Finish registering signals.");
 }
