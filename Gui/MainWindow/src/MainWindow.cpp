@@ -5,6 +5,8 @@
 #include "ConnectionWindow.h"
 #include "ConnectionWindowManager.h"
 #include "Core.h"
+#include "ListenSettings.h"
+#include "ListeningStateText.h"
 #include "Log.h"
 #include "ReplyLibrary.h"
 #include "SettingsReader.h"
@@ -37,7 +39,7 @@ MainWindow::MainWindow(boost::shared_ptr<Core> core)
     listeningStateLabel = new QLabel(statusbar);
     statusbar->addPermanentWidget(listeningStateLabel);
     registerSignals();
-    listeningStateLabel->setText("Server stopped.");
+    listeningStateLabel->setText(ListeningStateText::stopped());
     setupTreeView();
     restoreSettings();
     if (QSystemTrayIcon::isSystemTrayAvailable())
@@ -101,7 +103,9 @@ void MainWindow::registerSignals()
             activeDeactiveMenus.get(), &ActiveDeactiveMenus::onLastSubwindowClosed);
     connect(actionPreferences, &QAction::triggered, this, &MainWindow::showSetupDialog);
     acceptingPausedConnection = core->acceptingPausedSignal.connect(
-        [this](bool paused, std::uint64_t, std::uint64_t) { emit acceptingPausedSignal(paused); });
+        [this](bool paused, std::uint64_t freeDescriptors, std::uint64_t resumeLevel) {
+            emit acceptingPausedSignal(paused, freeDescriptors, resumeLevel);
+        });
     connect(this, &MainWindow::acceptingPausedSignal, this, &MainWindow::onAcceptingPaused, Qt::QueuedConnection);
     Log::line("Finish registering signals.");
 }
@@ -120,17 +124,24 @@ void MainWindow::onNewClientConnectionSlot(boost::shared_ptr<ProtocolBase> proto
     connectionWindowManager->createConnectionWindow(std::move(protocol));
 }
 
+// Ports that cannot be bound are shown in the status bar while the others
+// listen. A start that binds nothing stays stopped; the user who asked for it
+// is told in a message box, a start at start-up only in the status bar.
 void MainWindow::onStartListen()
 {
     try {
-        core->startListening();
+        listening = core->startListening();
     } catch (const std::exception& e) {
-        reportError(QString("Couldn't start listening: ") + QString::fromLocal8Bit(e.what()));
+        listening = ListenResult();
+        listening.failures.push_back({BoundEndpoint(), e.what()});
+    }
+    if (listening.bound.empty()) {
+        const QString message = ListeningStateText::startFailed(listening);
+        Log::line(message.toLocal8Bit().toStdString());
+        if (!startingUp)
+            QMessageBox::critical(this, "Error", message, QMessageBox::Ok, QMessageBox::NoButton);
         startStopListenAction->setChecked(false);
-        return;
-    } catch (...) {
-        reportError("Couldn't start listening: unknown error");
-        startStopListenAction->setChecked(false);
+        showStopped(listening);
         return;
     }
     showListening();
@@ -163,18 +174,16 @@ void MainWindow::showListening()
 
 void MainWindow::showListeningText()
 {
-    listeningStateLabel->setText(QString("Listening on port: %1").arg(core->getBoundPort()));
+    listeningStateLabel->setText(ListeningStateText::listening(listening, core->getBindAddress()));
 }
 
 // A pause reported by a listener that has been stopped since changes nothing.
-void MainWindow::onAcceptingPaused(bool paused)
+void MainWindow::onAcceptingPaused(bool paused, quint64 freeDescriptors, quint64 resumeLevel)
 {
-    const unsigned short port = core->getBoundPort();
-    if (port == 0)
+    if (core->getBoundPort() == 0)
         return;
     if (paused)
-        listeningStateLabel->setText(
-            QString("Listening on port %1 paused: too few file descriptors free").arg(port));
+        listeningStateLabel->setText(ListeningStateText::paused(listening, freeDescriptors, resumeLevel));
     else
         showListeningText();
 }
@@ -184,9 +193,9 @@ QString MainWindow::getListeningStateText() const
     return listeningStateLabel->text();
 }
 
-void MainWindow::showStopped()
+void MainWindow::showStopped(const ListenResult& failedStart)
 {
-    listeningStateLabel->setText("Server stopped.");
+    listeningStateLabel->setText(ListeningStateText::stopped(failedStart));
     startStopListenAction->setText("Start Listening");
     startStopListenAction->setToolTip("Start Listening");
     disconnect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStopListen);
@@ -202,14 +211,16 @@ void MainWindow::reportError(const QString& message)
 void MainWindow::showSetupDialog()
 {
     boost::shared_ptr<ConfigDialog> dialog(new ConfigDialog(this));
-    dialog->setListenPort(core->getListenPort());
+    dialog->setListenPorts(core->getListenPorts());
+    dialog->setBindAddress(core->getBindAddress());
     dialog->setViewMode(mdiArea->viewMode());
     dialog->setAutoListen(autoListen);
     dialog->setProtocolType(core->getProtocolType());
     if (dialog->exec() != QDialog::Accepted)
         return;
 
-    core->setListenPort(dialog->getListenPort());
+    core->setListenPorts(dialog->getListenPorts());
+    core->setBindAddress(dialog->getBindAddress());
     mdiArea->setViewMode(dialog->getViewMode());
     autoListen = dialog->getAutoListen();
     try {
@@ -265,6 +276,9 @@ void MainWindow::restoreSettings()
     ReplyLibrary::shared().load();
     core->setProtocolType(static_cast<ProtocolFactory::ProtocolType>(
         reader.readInt("ProtocolType", ProtocolFactory::PLAIN_TEXT, ProtocolFactory::PLAIN_TEXT, ProtocolFactory::HTTP)));
+    // Outside the group that reader holds open.
+    QSettings listenSettings;
+    ListenSettings::restore(listenSettings, *core);
 }
 
 QSettings::Status MainWindow::writeSettings()
@@ -274,12 +288,15 @@ QSettings::Status MainWindow::writeSettings()
     settings.setValue("size", size());
     settings.setValue("windowpos", pos());
     settings.setValue("windowState", saveState(0));
-    settings.setValue("listenPort", static_cast<int>(core->getListenPort()));
+    // Port 0 would read as invalid, here and in older versions.
+    if (core->getListenPort() != 0)
+        settings.setValue("listenPort", static_cast<int>(core->getListenPort()));
     settings.setValue("splitterSizes", splitter->saveState());
     settings.setValue("MdiViewMode", static_cast<int>(mdiArea->viewMode()));
     settings.setValue("AutoListen", autoListen);
     settings.setValue("ProtocolType", static_cast<int>(core->getProtocolType()));
     settings.endGroup();
+    ListenSettings::save(settings, *core);
     settings.sync();
     return settings.status();
 }
@@ -303,5 +320,7 @@ void MainWindow::postInit()
     if (!autoListen)
         return;
     Log::line("AutoListen set to true.");
+    startingUp = true;
     startStopListenAction->activate(QAction::Trigger);
+    startingUp = false;
 }

@@ -2,6 +2,7 @@
 
 #include "ui_MainWindow.h"
 
+#include "ListenResult.h"
 #include "ProtocolBase.h"
 
 #include <QMainWindow>
@@ -37,7 +38,7 @@ public:
 
 signals:
     void onNewClientConnectionSignal(boost::shared_ptr<ProtocolBase> protocol);
-    void acceptingPausedSignal(bool paused);
+    void acceptingPausedSignal(bool paused, quint64 freeDescriptors, quint64 resumeLevel);
 
 public slots:
     // Called by the Core on an IO thread, never through Qt.
@@ -48,7 +49,7 @@ public slots:
     void onStopListen();
     void saveActiveConversation();
     // Queued from the Core's acceptingPausedSignal.
-    void onAcceptingPaused(bool paused);
+    void onAcceptingPaused(bool paused, quint64 freeDescriptors, quint64 resumeLevel);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -64,10 +65,15 @@ private:
     void postInit();
     void showListening();
     void showListeningText();
-    void showStopped();
+    void showStopped(const ListenResult& failedStart = ListenResult());
     void reportError(const QString& message);
 
     bool autoListen = false;
+    // Listening was started by the program at start-up, not by the user:
+    // nothing that it reports may wait for an answer.
+    bool startingUp = false;
+    // What the last start bound and could not bind.
+    ListenResult listening;
     boost::shared_ptr<Core> core;
     QMenu* contextMenu = nullptr;
     // A permanent widget: a status bar message would be cleared by every
