@@ -124,7 +124,7 @@ void DescriptorLimitTests::windowStaysUsableWhileAcceptingPauses()
     app.quit();
     QCOMPARE(app.log.countLines("settings saved..."), 1);
     QVERIFY(QFile::exists(settingsFile));
-    QVERIFY(QSettings().contains("MainWindow/AutoListen"));
+    QVERIFY(QSettings().contains("MainWindow/listenPort"));
     QVERIFY(QSettings().contains("Listening/ports"));
 }
 

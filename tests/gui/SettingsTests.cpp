@@ -174,13 +174,24 @@ void SettingsTests::otherInvalidValuesGiveDefaults()
         QVERIFY2(app.log.countLines(line) == 1, line);
     app.quit();
 
-    // A port of 0 is out of range too, and so are the settings the quit just
-    // wrote back as defaults: none of them is reported again.
+    // Without a port list, as an older version leaves the store, a port of 0
+    // is out of range too, and so are the settings the quit just wrote back
+    // as defaults: none of them is reported again.
+    QSettings().remove("Listening");
     store("listenPort", 0);
-    App again(false);
-    QCOMPARE(again.core->getListenPort(), 2222u);
-    QCOMPARE(again.log.countLines("Ignoring invalid setting listenPort: 0"), 1);
-    QCOMPARE(again.log.countLines("Ignoring invalid setting AutoListen: 2"), 0);
+    {
+        App again(false);
+        QCOMPARE(again.core->getListenPorts(), std::vector<unsigned int>({2222}));
+        QCOMPARE(again.log.countLines("Ignoring invalid setting listenPort: 0"), 1);
+        QCOMPARE(again.log.countLines("Ignoring invalid setting AutoListen: 2"), 0);
+    }
+
+    // With a port list, the first port 0 written as listenPort is not read.
+    store("listenPort", 0);
+    store("ports", "0, 2345", "Listening");
+    App withList(false);
+    QCOMPARE(withList.core->getListenPorts(), std::vector<unsigned int>({0, 2345}));
+    QVERIFY(withList.log.text().find("Ignoring invalid setting") == std::string::npos);
 }
 
 void SettingsTests::autoListenWithPortInUseComesUpStopped()

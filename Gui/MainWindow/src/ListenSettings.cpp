@@ -15,16 +15,19 @@ const char* const bindAddressKey = "bindAddress";
 
 namespace ListenSettings
 {
-void restore(QSettings& settings, Core& core)
+bool restore(QSettings& settings, Core& core)
 {
     SettingsReader reader(settings, group);
     core.setBindAddress(BindAddress::allAddresses());
     std::string reason;
+    bool portListRead = false;
     if (const std::optional<QString> text = reader.readText(portsKey)) {
-        if (const auto ports = PortList::parse(Latin1::toBytes(*text), reason))
+        const auto ports = PortList::parse(Latin1::toBytes(*text), reason);
+        if (ports)
             core.setListenPorts(*ports);
         else
             reader.reportInvalid(portsKey, *text);
+        portListRead = ports.has_value();
     }
     if (const std::optional<QString> text = reader.readText(bindAddressKey)) {
         if (const auto address = BindAddress::parse(Latin1::toBytes(*text), reason))
@@ -32,6 +35,7 @@ void restore(QSettings& settings, Core& core)
         else
             reader.reportInvalid(bindAddressKey, *text);
     }
+    return portListRead;
 }
 
 void save(QSettings& settings, const Core& core)

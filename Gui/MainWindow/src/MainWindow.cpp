@@ -258,6 +258,9 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event)
 void MainWindow::restoreSettings()
 {
     QSettings settings;
+    // Before the reader below opens its group. Without a port list of its
+    // own, the one port is MainWindow/listenPort.
+    const bool portListRead = ListenSettings::restore(settings, *core);
     SettingsReader reader(settings, settingsGroup);
     QList<QRect> screens;
     for (const QScreen* screen : QGuiApplication::screens())
@@ -268,7 +271,8 @@ void MainWindow::restoreSettings()
     move(placement.topLeft());
     restoreState(reader.readBytes("windowState"), 0);
     splitter->restoreState(reader.readBytes("splitterSizes"));
-    core->setListenPort(static_cast<unsigned int>(reader.readInt("listenPort", 2222, 1, 65535)));
+    if (!portListRead)
+        core->setListenPort(static_cast<unsigned int>(reader.readInt("listenPort", 2222, 1, 65535)));
     mdiArea->setViewMode(static_cast<QMdiArea::ViewMode>(
         reader.readInt("MdiViewMode", QMdiArea::SubWindowView, QMdiArea::SubWindowView, QMdiArea::TabbedView)));
     autoListen = reader.readBool("AutoListen", false);
@@ -276,9 +280,6 @@ void MainWindow::restoreSettings()
     ReplyLibrary::shared().load();
     core->setProtocolType(static_cast<ProtocolFactory::ProtocolType>(
         reader.readInt("ProtocolType", ProtocolFactory::PLAIN_TEXT, ProtocolFactory::PLAIN_TEXT, ProtocolFactory::HTTP)));
-    // Outside the group that reader holds open.
-    QSettings listenSettings;
-    ListenSettings::restore(listenSettings, *core);
 }
 
 QSettings::Status MainWindow::writeSettings()
@@ -288,9 +289,7 @@ QSettings::Status MainWindow::writeSettings()
     settings.setValue("size", size());
     settings.setValue("windowpos", pos());
     settings.setValue("windowState", saveState(0));
-    // Port 0 would read as invalid, here and in older versions.
-    if (core->getListenPort() != 0)
-        settings.setValue("listenPort", static_cast<int>(core->getListenPort()));
+    settings.setValue("listenPort", static_cast<int>(core->getListenPort()));
     settings.setValue("splitterSizes", splitter->saveState());
     settings.setValue("MdiViewMode", static_cast<int>(mdiArea->viewMode()));
     settings.setValue("AutoListen", autoListen);
