@@ -130,18 +130,18 @@ void MainWindow::onNewClientConnectionSlot(boost::shared_ptr<ProtocolBase> proto
 void MainWindow::onStartListen()
 {
     try {
-        listening = core->startListening();
+        lastListenResult = core->startListening();
     } catch (const std::exception& e) {
-        listening = ListenResult();
-        listening.failures.push_back({BoundEndpoint(), e.what()});
+        lastListenResult = ListenResult();
+        lastListenResult.failures.push_back({BoundEndpoint(), e.what()});
     }
-    if (listening.bound.empty()) {
-        const QString message = ListeningStateText::startFailed(listening);
+    if (lastListenResult.bound.empty()) {
+        const QString message = ListeningStateText::startFailed(lastListenResult);
         Log::line(message.toLocal8Bit().toStdString());
         if (!startingUp)
             QMessageBox::critical(this, "Error", message, QMessageBox::Ok, QMessageBox::NoButton);
         startStopListenAction->setChecked(false);
-        showStopped(listening);
+        showStopped(lastListenResult);
         return;
     }
     showListening();
@@ -174,7 +174,7 @@ void MainWindow::showListening()
 
 void MainWindow::showListeningText()
 {
-    listeningStateLabel->setText(ListeningStateText::listening(listening, core->getBindAddress()));
+    listeningStateLabel->setText(ListeningStateText::listening(lastListenResult, core->getBindAddress()));
 }
 
 // A pause reported by a listener that has been stopped since changes nothing.
@@ -183,7 +183,7 @@ void MainWindow::onAcceptingPaused(bool paused, quint64 freeDescriptors, quint64
     if (core->getBoundPort() == 0)
         return;
     if (paused)
-        listeningStateLabel->setText(ListeningStateText::paused(listening, freeDescriptors, resumeLevel));
+        listeningStateLabel->setText(ListeningStateText::paused(lastListenResult, freeDescriptors, resumeLevel));
     else
         showListeningText();
 }

@@ -73,7 +73,7 @@ private:
     // nothing that it reports may wait for an answer.
     bool startingUp = false;
     // What the last start bound and could not bind.
-    ListenResult listening;
+    ListenResult lastListenResult;
     boost::shared_ptr<Core> core;
     QMenu* contextMenu = nullptr;
     // A permanent widget: a status bar message would be cleared by every
