@@ -38,10 +38,24 @@ std::size_t EndedSessions::releaseOldest(std::size_t count)
                 chosen.push_back(std::move(session));
             entries.erase(entries.begin());
         }
+        releasing += chosen.size();
     }
     for (const boost::shared_ptr<Session>& session : chosen)
         session->releaseForNewClients();
     return chosen.size();
+}
+
+void EndedSessions::releaseDone()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (releasing > 0)
+        --releasing;
+}
+
+bool EndedSessions::releasesUnderWay()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return releasing > 0;
 }
 
 std::size_t EndedSessions::size()

@@ -36,6 +36,12 @@ public:
     // Takes up to count of the oldest connections still alive out of the
     // registry and asks each to release its socket; returns how many it asked.
     std::size_t releaseOldest(std::size_t count);
+    // Called by each Session asked, once it has released its socket (or
+    // found it closed already).
+    void releaseDone();
+    // Some Session asked has not yet released its socket: the descriptors
+    // are not free yet, and asking more would release more than needed.
+    bool releasesUnderWay();
     std::size_t size();
 
 private:
@@ -44,4 +50,5 @@ private:
     // Tickets grow with every entry, so the map's order is the order of entry.
     std::map<std::uint64_t, boost::weak_ptr<Session>> entries;
     std::uint64_t lastTicket = 0;
+    std::size_t releasing = 0;
 };

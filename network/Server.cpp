@@ -218,10 +218,12 @@ void Server::acceptNext(const Listener::Pointer& listener)
 }
 
 // Called with acceptorMutex held. Asks as many ended connections as accepting
-// falls short of its resume level to give their sockets back; false when
-// there were none.
+// falls short of its resume level to give their sockets back, or waits for
+// those asked before; false when there are none.
 bool Server::releaseEndedConnections()
 {
+    if (ended->releasesUnderWay())
+        return true;
     const std::uint64_t wanted = descriptors.resumeLevel() - std::min(descriptors.freeAtLastCheck(),
                                                                       descriptors.resumeLevel() - 1);
     const std::size_t released = ended->releaseOldest(static_cast<std::size_t>(wanted));

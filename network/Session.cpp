@@ -198,17 +198,19 @@ void Session::leaveEndedSessions()
 void Session::releaseForNewClients()
 {
     asio::post(strand, [self = shared_from_this()] {
-        if (!self->readEndedByPeer || !self->socket.is_open())
-            return;
-        self->releaseSocket();
-        Log::line("Released the socket of ", self->endpointText, " for new clients: its client had ended.");
-        try {
-            self->socketReleasedForNewClientsSignal();
-        } catch (const std::exception& e) {
-            Log::line("socket release listener failed: ", e.what());
-        } catch (...) {
-            Log::line("socket release listener failed with an unknown exception");
+        if (self->readEndedByPeer && self->socket.is_open()) {
+            self->releaseSocket();
+            Log::line("Released the socket of ", self->endpointText, " for new clients: its client had ended.");
+            try {
+                self->socketReleasedForNewClientsSignal();
+            } catch (const std::exception& e) {
+                Log::line("socket release listener failed: ", e.what());
+            } catch (...) {
+                Log::line("socket release listener failed with an unknown exception");
+            }
         }
+        if (self->endedSessions)
+            self->endedSessions->releaseDone();
     });
 }
 

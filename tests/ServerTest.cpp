@@ -2,6 +2,7 @@
 // accept errors, and the descriptors it keeps free.
 
 #include "CoreHarness.h"
+#include "FileDescriptors.h"
 
 #include <boost/asio/error.hpp>
 
@@ -309,29 +310,31 @@ TEST(Listening, ThrowingProtocolListenerDoesNotStopAccepting)
 }
 
 // The registry of ended connections holds weak references, up to its
-// capacity, and hands out the oldest first.
+// capacity, hands out the oldest first and knows when those asked are done.
 TEST(DescriptorReserve, EndedSessionsAreBoundedAndReleasedOldestFirst)
 {
     boost::asio::io_context context;
-    EndedSessions ended(2);
-    auto first = Session::getInstance(context);
-    auto second = Session::getInstance(context);
-    auto third = Session::getInstance(context);
-    const std::uint64_t firstTicket = ended.enter(first);
+    auto ended = std::make_shared<EndedSessions>(2);
+    auto first = Session::getInstance(context, ended);
+    auto second = Session::getInstance(context, ended);
+    auto third = Session::getInstance(context, ended);
+    const std::uint64_t firstTicket = ended->enter(first);
     EXPECT_NE(firstTicket, 0u);
-    EXPECT_NE(ended.enter(second), 0u);
-    EXPECT_EQ(ended.enter(third), 0u);
-    EXPECT_EQ(ended.size(), 2u);
+    EXPECT_NE(ended->enter(second), 0u);
+    EXPECT_EQ(ended->enter(third), 0u);
+    EXPECT_EQ(ended->size(), 2u);
 
-    ended.leave(firstTicket);
-    ended.leave(firstTicket);
-    EXPECT_EQ(ended.size(), 1u);
-    EXPECT_NE(ended.enter(third), 0u);
+    ended->leave(firstTicket);
+    ended->leave(firstTicket);
+    EXPECT_EQ(ended->size(), 1u);
+    EXPECT_NE(ended->enter(third), 0u);
     // One gone meanwhile is skipped, not counted.
     second.reset();
-    EXPECT_EQ(ended.releaseOldest(5), 1u);
-    EXPECT_EQ(ended.size(), 0u);
+    EXPECT_EQ(ended->releaseOldest(5), 1u);
+    EXPECT_EQ(ended->size(), 0u);
+    EXPECT_TRUE(ended->releasesUnderWay());
     context.run();
+    EXPECT_FALSE(ended->releasesUnderWay());
 }
 
 // With a limit of 64 descriptors the reserve is a quarter of it, and clients
@@ -354,7 +357,9 @@ TEST(DescriptorReserve, ALowLimitServesClientsAndEndedOnesMakeRoom)
     CoreHarness h(options);
     const unsigned short port = h.listen();
     DescriptorLimit limit;
-    ASSERT_TRUE(limit.lowerTo(64));
+    // 64 in a process of its own, as CTest runs it; more when earlier tests
+    // left descriptors open, so that as many clients end as are needed.
+    ASSERT_TRUE(limit.lowerTo(std::max<unsigned int>(64, FileDescriptors::countOpen() + 55)));
     const std::string pausedLine = "Accepting paused: too few file descriptors free (";
 
     std::vector<TestClient> clients;
@@ -369,8 +374,9 @@ TEST(DescriptorReserve, ALowLimitServesClientsAndEndedOnesMakeRoom)
     const std::size_t accepted = h.connectionCount();
     ASSERT_EQ(accepted + 1, clients.size());
     ASSERT_GE(accepted, 6u);
-    const std::string resumeLevel = std::to_string(DescriptorBudget::reserveFor(64)
-                                                   + DescriptorBudget::resumeHeadroomFor(64) + 1);
+    const std::uint64_t limitNow = FileDescriptors::limit();
+    const std::string resumeLevel = std::to_string(DescriptorBudget::reserveFor(limitNow)
+                                                   + DescriptorBudget::resumeHeadroomFor(limitNow) + 1);
     EXPECT_EQ(h.log.countLinesStartingWith(pausedLine), 1);
     EXPECT_TRUE(h.log.text().find(" free, waiting for " + resumeLevel + ")\n") != std::string::npos);
     EXPECT_TRUE(clients[0].write("a") && h.recorder(0)->waitForBytes(1));
@@ -393,7 +399,7 @@ TEST(DescriptorReserve, ALowLimitServesClientsAndEndedOnesMakeRoom)
         return count;
     };
     ASSERT_TRUE(waitUntil([&] { return releasedCount() > 0 && releasedCount() == unusable(); }));
-    EXPECT_EQ(h.log.countLinesStartingWith("Releasing "), 1);
+    EXPECT_GE(h.log.countLinesStartingWith("Releasing "), 1);
     EXPECT_LT(releasedCount(), accepted - keptOpen);
     for (std::size_t i = 0; i < accepted; ++i) {
         const bool wasReleased = released->count(h.protocol(i)->getEndpointString()) == 1;
