@@ -12,9 +12,10 @@ Core::Core()
     server->newSessionSignal.connect([this](boost::shared_ptr<Session> session) {
         createProtocol(std::move(session));
     });
-    server->acceptingPausedSignal.connect([this](bool paused, std::uint64_t freeDescriptors, std::uint64_t resumeLevel) {
-        acceptingPausedSignal(paused, freeDescriptors, resumeLevel);
-    });
+    server->acceptingPausedSignal.connect(
+        [this](bool paused, std::uint64_t freeDescriptors, std::uint64_t resumeLevel) {
+            acceptingPausedSignal(paused, freeDescriptors, resumeLevel);
+        });
 }
 
 ListenResult Core::startListening()

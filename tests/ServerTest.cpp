@@ -63,7 +63,8 @@ TEST(Listening, StartAndAcceptLogTheirStepsInOrder)
         "Creating server...", "Starting threads...", "starting thread 1", "starting thread 2",
         "Threads started...", "Server created.",
         "start Listening...", "Starting server...", "Listening on [::]:" + std::to_string(port) + " (IPv6 and IPv4)",
-        "Session created...", "Server started.", "Connection accepted...", "Creating protocol...", "PlainText protocol created...", "Session created...",
+        "Session created...", "Server started.", "Connection accepted...", "Creating protocol...",
+        "PlainText protocol created...", "Session created...",
     };
     std::vector<std::string> lines = h.log.lines();
     lines.resize(std::min(lines.size(), expected.size()));
