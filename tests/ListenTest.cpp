@@ -74,28 +74,6 @@ bool connects(const std::string& address, unsigned short port)
     return client.connectTo(address, port);
 }
 
-// A client at address that the newest connection can talk to both ways, and
-// whose connection shows the expected endpoint text.
-::testing::AssertionResult servedAs(CoreHarness& h, const std::string& address, unsigned short port,
-                                    const std::string& shownAddress)
-{
-    const std::size_t before = h.connectionCount();
-    TestClient client;
-    if (!client.connectTo(address, port))
-        return ::testing::AssertionFailure() << "connect to " << address << " failed";
-    if (!h.waitForConnections(before + 1))
-        return ::testing::AssertionFailure() << "not accepted";
-    const std::string expected = shownAddress + ":" + std::to_string(client.localPort());
-    if (h.protocol(before)->getEndpointString() != expected)
-        return ::testing::AssertionFailure() << h.protocol(before)->getEndpointString() << " instead of " << expected;
-    if (!client.write("ping") || !h.recorder(before)->waitForBytes(4))
-        return ::testing::AssertionFailure() << "nothing read";
-    h.protocol(before)->send("pong");
-    if (client.read(4) != "pong")
-        return ::testing::AssertionFailure() << "no reply";
-    return ::testing::AssertionSuccess();
-}
-
 // Makes every IPv6 socket this process asks for fail as on a system without
 // IPv6.
 bool refuseIpv6Sockets()
@@ -163,8 +141,8 @@ TEST(Listening, BothFamiliesOnOneSocket)
     EXPECT_EQ(h.log.countLines("Listening on [::]:" + std::to_string(port) + " (IPv6 and IPv4)"), 1);
     EXPECT_EQ(h.core.getBoundEndpoints(), std::vector<BoundEndpoint>({{"::", port}}));
 
-    EXPECT_TRUE(servedAs(h, "127.0.0.1", port, "127.0.0.1"));
-    EXPECT_TRUE(servedAs(h, "::1", port, "[::1]"));
+    EXPECT_TRUE(roundTrip(h, port, "127.0.0.1"));
+    EXPECT_TRUE(roundTrip(h, port, "::1"));
     EXPECT_EQ(h.protocol(0)->getListenerEndpoint(), BoundEndpoint({"::", port}));
     EXPECT_EQ(h.protocol(1)->getListenerEndpoint(), BoundEndpoint({"::", port}));
 }
@@ -178,7 +156,7 @@ TEST(Listening, LoopbackOnlyAndOneAddress)
         GTEST_SKIP() << "this machine has no IPv4 address outside the loopback range";
     CoreHarness h;
     const unsigned short anyPort = h.listen();
-    ASSERT_TRUE(servedAs(h, other, anyPort, other)) << "the other address is not reachable at all";
+    ASSERT_TRUE(roundTrip(h, anyPort, other)) << "the other address is not reachable at all";
 
     h.core.setBindAddress(BindAddress::loopback());
     const ListenResult loopback = h.core.startListening();
@@ -187,8 +165,8 @@ TEST(Listening, LoopbackOnlyAndOneAddress)
     const unsigned short port = loopback.bound[0].port;
     EXPECT_EQ(loopback.bound, std::vector<BoundEndpoint>({{"127.0.0.1", port}, {"::1", port}}));
     EXPECT_EQ(h.core.getBoundEndpoints(), loopback.bound);
-    EXPECT_TRUE(servedAs(h, "127.0.0.1", port, "127.0.0.1"));
-    EXPECT_TRUE(servedAs(h, "::1", port, "[::1]"));
+    EXPECT_TRUE(roundTrip(h, port, "127.0.0.1"));
+    EXPECT_TRUE(roundTrip(h, port, "::1"));
     EXPECT_FALSE(connects(other, port));
 
     h.core.setBindAddress(BindAddress::one(asio::ip::make_address("127.0.0.1")));
@@ -196,7 +174,7 @@ TEST(Listening, LoopbackOnlyAndOneAddress)
     ASSERT_EQ(one.bound.size(), 1u);
     EXPECT_EQ(one.bound[0].address, "127.0.0.1");
     EXPECT_EQ(h.log.countLines("Listening on " + one.bound[0].text()), 1);
-    EXPECT_TRUE(servedAs(h, "127.0.0.1", one.bound[0].port, "127.0.0.1"));
+    EXPECT_TRUE(roundTrip(h, one.bound[0].port, "127.0.0.1"));
     EXPECT_FALSE(connects("::1", one.bound[0].port));
     EXPECT_FALSE(connects(other, one.bound[0].port));
     h.core.setBindAddress(BindAddress::allAddresses());
@@ -247,7 +225,7 @@ TEST(ListeningDeathTest, WithoutIpv6ItListensOnIpv4)
                                          "listening on IPv4 only")
                             == 1
                      && h.log.countLines("Listening on 0.0.0.0:" + std::to_string(port)) == 1
-                     && servedAs(h, "127.0.0.1", port, "127.0.0.1");
+                     && roundTrip(h, port, "127.0.0.1");
                 std::cerr << h.log.text() << std::endl;
             }
             std::exit(ok ? 0 : 1);
