@@ -2,7 +2,6 @@
 // PlainText protocol, with real clients on 127.0.0.1.
 
 #include "CoreHarness.h"
-#include "FileDescriptors.h"
 #include "Session.h"
 
 #include <gtest/gtest.h>
