@@ -4,6 +4,7 @@
 
 #include <boost/asio/error.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <mutex>
