@@ -26,7 +26,8 @@ namespace
 {
 const char usage[] =
     "usage: bench_accept_rate [--connections=2000] [--client-threads=0|1|2 (0: both)] [--runs=9]\n"
-    "                         [--only=plain|ours] [--log=devnull|discard] [--deadline=SECONDS]\n";
+    "                         [--family=ipv4|ipv6] [--only=plain|ours] [--log=devnull|discard]\n"
+    "                         [--deadline=SECONDS]\n";
 
 // A run lasts tens of milliseconds, so one scheduling hiccup (another process
 // waking up on one of the two cores) can halve a figure: more runs than the
@@ -43,6 +44,10 @@ struct Settings
     // Either side alone, for profiling one of them (no ratio is printed then).
     bool runPlain = true;
     bool runOurs = true;
+    // The clients connect to 127.0.0.1 or ::1. Brindlewick listens as it does
+    // by default (one IPv6 socket that takes IPv4 clients too), the plain loop
+    // on that loopback address alone.
+    Family family = Family::Ipv4;
 };
 
 // Client threads connect their share once released and keep every socket.
@@ -69,7 +74,7 @@ public:
                 const double cpuStart = threadCpuSeconds();
                 perThread[t].reserve(share);
                 for (int i = 0; i < share; ++i)
-                    perThread[t].push_back(connectLoopback(port));
+                    perThread[t].push_back(connectLoopback(port, settings.family));
                 threadCpu[t] = threadCpuSeconds() - cpuStart;
             });
         }
@@ -107,7 +112,7 @@ struct RunResult
 RunResult runBaseline(const Settings& settings)
 {
     unsigned short port = 0;
-    const int listener = listenLoopback(port, SOMAXCONN);
+    const int listener = listenLoopback(port, SOMAXCONN, settings.family);
     std::vector<int> accepted;
     accepted.reserve(settings.connections);
     Clock::time_point lastAccept;
@@ -190,7 +195,7 @@ RunResult runOurs(const Settings& settings)
 // The runs of one configuration, with their medians.
 void measure(const Settings& settings, const CommonOptions& options)
 {
-    report("-- %d client thread(s) --", settings.clientThreads);
+    report("-- %d client thread(s), clients on %s --", settings.clientThreads, loopbackText(settings.family));
     std::vector<double> baselineRates;
     std::vector<double> ourRates;
     std::vector<double> baselineCpu;
@@ -244,8 +249,9 @@ void measure(const Settings& settings, const CommonOptions& options)
            baselineMedian, ourMedian, ratio, ratio >= 0.7 ? "met" : "NOT met");
     report("median accepting CPU per connection: plain accept loop %.1f us, Brindlewick %.1f us",
            median(baselineCpu), median(ourCpu));
-    report("RESULT accept_rate_%d_client_thread%s ours=%.0fconn/s baseline=%.0fconn/s ratio=%.3f goal=>=0.70 %s",
-           settings.clientThreads, settings.clientThreads == 1 ? "" : "s", ourMedian, baselineMedian, ratio,
+    report("RESULT accept_rate_%d_client_thread%s%s ours=%.0fconn/s baseline=%.0fconn/s ratio=%.3f goal=>=0.70 %s",
+           settings.clientThreads, settings.clientThreads == 1 ? "" : "s",
+           settings.family == Family::Ipv6 ? "_ipv6" : "", ourMedian, baselineMedian, ratio,
            ratio >= 0.7 ? "met" : "not-met");
 }
 }
@@ -263,6 +269,10 @@ int main(int argc, char** argv)
             settings.clientThreads = std::atoi(value.c_str());
             return settings.clientThreads >= 0 && settings.clientThreads <= 2;
         }
+        if (name == "--family" && (value == "ipv4" || value == "ipv6")) {
+            settings.family = value == "ipv6" ? Family::Ipv6 : Family::Ipv4;
+            return true;
+        }
         if (name == "--only" && (value == "plain" || value == "ours")) {
             settings.runPlain = value == "plain";
             settings.runOurs = value == "ours";
@@ -277,8 +287,8 @@ int main(int argc, char** argv)
     if (limit < static_cast<std::uint64_t>(2 * settings.connections + 64))
         fail("RLIMIT_NOFILE hard limit " + std::to_string(limit) + " is too low");
 
-    report("== accept rate: %d loopback connections, %d runs each, from %s ==", settings.connections,
-           options.runs,
+    report("== accept rate: %d loopback connections to %s, %d runs each, from %s ==", settings.connections,
+           loopbackText(settings.family), options.runs,
            settings.clientThreads == 0 ? "one and from two client threads"
                                        : settings.clientThreads == 1 ? "one client thread" : "two client threads");
     report("   %s; RLIMIT_NOFILE %llu; overall deadline %d s", describeLog(options.logMode),

@@ -44,14 +44,44 @@ void onDeadline(int)
     _exit(3);
 }
 
-sockaddr_in loopbackAddress(unsigned short port)
+struct LoopbackAddress
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+    // The port lies at the same place in both families.
+    unsigned short port() const { return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port); }
+};
+
+LoopbackAddress loopbackAddress(unsigned short port, Family family)
+{
+    LoopbackAddress address;
+    if (family == Family::Ipv6) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        v6->sin6_addr = in6addr_loopback;
+        address.length = sizeof(sockaddr_in6);
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&address.storage);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.length = sizeof(sockaddr_in);
+    }
     return address;
 }
+
+int familyOf(Family family)
+{
+    return family == Family::Ipv6 ? AF_INET6 : AF_INET;
+}
+}
+
+const char* loopbackText(Family family)
+{
+    return family == Family::Ipv6 ? "::1" : "127.0.0.1";
 }
 
 CommonOptions parseOptions(int argc, char** argv, const char* usage,
@@ -194,30 +224,30 @@ double seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-int listenLoopback(unsigned short& port, int backlog)
+int listenLoopback(unsigned short& port, int backlog, Family family)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(familyOf(family), SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         fail(std::string("socket: ") + std::strerror(errno));
-    sockaddr_in address = loopbackAddress(0);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    LoopbackAddress address = loopbackAddress(0, family);
+    if (::bind(fd, address.get(), address.length) != 0)
         fail(std::string("bind: ") + std::strerror(errno));
     if (::listen(fd, backlog) != 0)
         fail(std::string("listen: ") + std::strerror(errno));
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
+    socklen_t length = sizeof address.storage;
+    ::getsockname(fd, address.get(), &length);
+    port = address.port();
     return fd;
 }
 
-int connectLoopback(unsigned short port)
+int connectLoopback(unsigned short port, Family family)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(familyOf(family), SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         fail(std::string("socket: ") + std::strerror(errno));
-    sockaddr_in address = loopbackAddress(port);
+    LoopbackAddress address = loopbackAddress(port, family);
     for (;;) {
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        if (::connect(fd, address.get(), address.length) == 0)
             return fd;
         if (errno != EINTR)
             fail(std::string("connect: ") + std::strerror(errno));

@@ -67,10 +67,14 @@ double threadCpuSeconds();
 double median(std::vector<double> values);
 double seconds(Clock::duration d);
 
-// Blocking IPv4 sockets on 127.0.0.1. Each fails loudly (message and exit):
-// a benchmark that cannot open its sockets has nothing to say.
-int listenLoopback(unsigned short& port, int backlog);
-int connectLoopback(unsigned short port);
+// The loopback address the blocking sockets below use: 127.0.0.1 or ::1.
+enum class Family { Ipv4, Ipv6 };
+const char* loopbackText(Family family);
+
+// Blocking sockets on a loopback address. Each fails loudly (message and
+// exit): a benchmark that cannot open its sockets has nothing to say.
+int listenLoopback(unsigned short& port, int backlog, Family family = Family::Ipv4);
+int connectLoopback(unsigned short port, Family family = Family::Ipv4);
 void sendAll(int fd, const char* data, std::size_t size);
 void closeAll(std::vector<int>& fds);
 

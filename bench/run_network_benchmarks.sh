@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the network benchmarks (Release, in build-bench/) and runs all four
-# one after another, then prints a summary table. Arguments are passed to
+# one after another (the accept rate once more with its clients on ::1),
+# then prints a summary table. Arguments are passed to
 # every benchmark, e.g. --log=discard or --runs=5.
 # Run it on an otherwise idle machine: the figures are only as good as that.
 set -euo pipefail
@@ -24,6 +25,11 @@ for benchmark in "${benchmarks[@]}"; do
         status=1
     fi
 done
+echo
+if ! timeout 900 "$build/bench/bench_accept_rate" --family=ipv6 "$@" | tee -a "$results"; then
+    echo "bench_accept_rate --family=ipv6 failed" >&2
+    status=1
+fi
 
 echo
 echo "Summary (medians; baselines measured in the same run on this machine)"

@@ -290,6 +290,8 @@ void Conversation::onSessionEvent(Session::Event event, const std::string& detai
         case Session::Event::ResetByServer:
             current.resetByServer = true;
             break;
+        case Session::Event::ReleasedForNewClients:
+            break;
         }
     }
     switch (event) {
@@ -305,6 +307,10 @@ void Conversation::onSessionEvent(Session::Event event, const std::string& detai
         break;
     case Session::Event::ResetByServer:
         addEvent(EventKind::ResetByServer, "[This side reset the connection]");
+        break;
+    case Session::Event::ReleasedForNewClients:
+        addEvent(EventKind::Released, "[The connection was closed to make room for new clients: its client had "
+                                      "ended its sending, and too few file descriptors were free]");
         break;
     }
     changed();

@@ -12,13 +12,16 @@ Core::Core()
     server->newSessionSignal.connect([this](boost::shared_ptr<Session> session) {
         createProtocol(std::move(session));
     });
-    server->acceptingPausedSignal.connect([this](bool paused) { acceptingPausedSignal(paused); });
+    server->acceptingPausedSignal.connect(
+        [this](bool paused, std::uint64_t freeDescriptors, std::uint64_t resumeLevel) {
+            acceptingPausedSignal(paused, freeDescriptors, resumeLevel);
+        });
 }
 
-void Core::startListening()
+ListenResult Core::startListening()
 {
     Log::line("start Listening...");
-    server->startListening(config->listenPort);
+    return server->startListening(config->bindAddress, config->listenPorts);
 }
 
 void Core::stopListening()
@@ -34,12 +37,33 @@ void Core::shutdown()
 
 unsigned int Core::getListenPort() const
 {
-    return config->listenPort;
+    return config->listenPorts.front();
 }
 
 void Core::setListenPort(unsigned int port)
 {
-    config->listenPort = port;
+    config->listenPorts = {port};
+}
+
+const std::vector<unsigned int>& Core::getListenPorts() const
+{
+    return config->listenPorts;
+}
+
+void Core::setListenPorts(const std::vector<unsigned int>& ports)
+{
+    if (!ports.empty())
+        config->listenPorts = ports;
+}
+
+const BindAddress& Core::getBindAddress() const
+{
+    return config->bindAddress;
+}
+
+void Core::setBindAddress(const BindAddress& address)
+{
+    config->bindAddress = address;
 }
 
 unsigned int Core::getNumberOfThreads() const
@@ -65,6 +89,16 @@ void Core::setProtocolType(ProtocolFactory::ProtocolType type)
 unsigned short Core::getBoundPort()
 {
     return server->getBoundPort();
+}
+
+std::vector<BoundEndpoint> Core::getBoundEndpoints()
+{
+    return server->boundEndpoints();
+}
+
+std::size_t Core::getEndedConnectionCount()
+{
+    return server->endedSessions().size();
 }
 
 // Runs on an IO thread inside the accept handler. A protocol type that names

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "BindAddress.h"
 #include "ProtocolFactory.h"
 
 #include <boost/shared_ptr.hpp>
 
 #include <atomic>
+#include <vector>
 
 // The process-wide configuration of the network side, held in memory only.
 class GlobalConfig
@@ -12,8 +14,10 @@ class GlobalConfig
 public:
     static boost::shared_ptr<GlobalConfig> Instance();
 
-    // Read and written on the GUI thread only.
-    unsigned int listenPort = 2222;
+    // Read and written on the GUI thread only. A port above 65535 listens
+    // on its low 16 bits.
+    std::vector<unsigned int> listenPorts{2222};
+    BindAddress bindAddress;
     unsigned int numberOfThreads = 2;
     // Read by the accept handler on an IO thread while the GUI thread may
     // store a new value: every connection gets either the old or the new type.

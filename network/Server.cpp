@@ -1,10 +1,10 @@
 #include "Server.h"
 
-#include "FileDescriptors.h"
 #include "Log.h"
 
 #include <boost/asio/error.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <mutex>
@@ -19,12 +19,9 @@ namespace
 // and accepts again; retrying at once would spin.
 constexpr std::chrono::milliseconds acceptRetryDelay(150);
 
-// Counting the open descriptors reads /proc/self/fd, which costs more the
-// more are open. Far from the limit an estimate does; it is made exact every
-// so many accepts, and before every accept once it comes this close to the
-// reserve.
-constexpr unsigned int acceptsBetweenCounts = 1024;
-constexpr std::uint64_t countingMargin = 256;
+// After asking ended connections to release their sockets, the loop looks
+// again this soon: the sockets close on their strands, in a moment.
+constexpr std::chrono::milliseconds releaseSettleDelay(10);
 
 // The accept loop issues each accept from the handler of the previous one.
 // Marking its handler as a continuation lets Asio run an accept that
@@ -50,7 +47,7 @@ AcceptLoopHandler<Handler> asAcceptLoop(Handler handler)
 }
 
 Server::Server()
-    : acceptsSinceCount(acceptsBetweenCounts)
+    : ended(std::make_shared<EndedSessions>())
     , announcementStrand(asio::make_strand(ioThreads[0].context))
 {
     Log::line("Creating server...");
@@ -122,69 +119,65 @@ void Server::runIoThread(IoThread& thread)
     }
 }
 
-void Server::startListening(unsigned int port)
+ListenResult Server::startListening(const BindAddress& where, const std::vector<unsigned int>& ports)
 {
     Log::line("Starting server...");
-    const asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v4(), static_cast<unsigned short>(port));
-
     std::lock_guard<std::mutex> lock(acceptorMutex);
-    dropAcceptor();
-    acceptor = boost::make_shared<Acceptor>(acceptingContext());
-    acceptor->open(endpoint.protocol());
-    acceptor->set_option(Acceptor::reuse_address(true));
-    acceptor->bind(endpoint);
-    acceptor->listen(asio::socket_base::max_listen_connections);
-    acceptNext(acceptor);
-    Log::line("Server started.");
+    dropListeners();
+    ListenResult result;
+    for (const unsigned int port : ports) {
+        for (Listener::Pointer& listener :
+             Listener::openForPort(acceptingContext(), where, static_cast<unsigned short>(port), result))
+            listeners.push_back(std::move(listener));
+    }
+    for (const Listener::Pointer& listener : listeners)
+        acceptNext(listener);
+    if (!listeners.empty())
+        Log::line("Server started.");
+    return result;
 }
 
 void Server::stopListening()
 {
     Log::line("Stopping server...");
-    boost::system::error_code closeError;
     {
         std::lock_guard<std::mutex> lock(acceptorMutex);
-        if (acceptor)
-            acceptor->close(closeError);
-        dropAcceptor();
+        dropListeners();
     }
-    // The acceptor is gone even when closing reported a failure.
-    if (closeError)
-        throw boost::system::system_error(closeError);
     Log::line("Server stopped.");
 }
 
 // Called with acceptorMutex held. Closing aborts the pending accept; its
-// handler sees that its acceptor is no longer the current one and stops.
-void Server::dropAcceptor()
+// handler sees that its listener is no longer current and stops.
+void Server::dropListeners()
 {
     if (acceptingPaused)
         setAcceptingPaused(false);
-    if (retryTimer) {
-        retryTimer->cancel();
-        retryTimer.reset();
-    }
-    if (acceptor) {
+    for (const Listener::Pointer& listener : listeners) {
+        listener->current = false;
+        if (listener->retryTimer) {
+            listener->retryTimer->cancel();
+            listener->retryTimer.reset();
+        }
         boost::system::error_code ignored;
-        acceptor->close(ignored);
-        acceptor.reset();
+        listener->acceptor.close(ignored);
     }
+    listeners.clear();
+}
+
+std::vector<BoundEndpoint> Server::boundEndpoints()
+{
+    std::lock_guard<std::mutex> lock(acceptorMutex);
+    std::vector<BoundEndpoint> endpoints;
+    for (const Listener::Pointer& listener : listeners)
+        endpoints.push_back(listener->bound);
+    return endpoints;
 }
 
 unsigned short Server::getBoundPort()
 {
     std::lock_guard<std::mutex> lock(acceptorMutex);
-    if (!acceptor || !acceptor->is_open())
-        return 0;
-    boost::system::error_code error;
-    const auto endpoint = acceptor->local_endpoint(error);
-    return error ? 0 : endpoint.port();
-}
-
-// Called with acceptorMutex held.
-bool Server::isCurrent(const AcceptorPtr& listener) const
-{
-    return listener && listener == acceptor && listener->is_open();
+    return listeners.empty() ? 0 : listeners.front()->bound.port;
 }
 
 // Called with acceptorMutex held. Closing or replacing the listener normally
@@ -192,18 +185,23 @@ bool Server::isCurrent(const AcceptorPtr& listener) const
 // When there was none to abort (listening stopped while an accepted client
 // was being announced, or during a retry pause), the loop ends here with the
 // line the aborted accept would have written: one such line either way.
-void Server::acceptNext(const AcceptorPtr& listener)
+void Server::acceptNext(const Listener::Pointer& listener)
 {
     // The GUI thread takes acceptorMutex too: nothing here may wait for the log.
     const Log::NonBlockingScope neverWait;
-    if (!isCurrent(listener)) {
+    if (!listener->current) {
         const boost::system::error_code aborted = asio::error::operation_aborted;
         Log::line("handleAccept error: ", aborted.message());
         return;
     }
-    if (!descriptorsToSpare()) {
+    if (!descriptors.allowsAnotherConnection(acceptingPaused)) {
+        if (releaseEndedConnections()) {
+            acceptAfter(listener, releaseSettleDelay);
+            return;
+        }
         if (!acceptingPaused) {
-            Log::line("Accepting paused: too few file descriptors free");
+            Log::line("Accepting paused: too few file descriptors free (", descriptors.freeAtLastCheck(),
+                      " free, waiting for ", descriptors.resumeLevel(), ")");
             setAcceptingPaused(true);
         }
         acceptAfter(listener, pauseCheckInterval);
@@ -213,14 +211,30 @@ void Server::acceptNext(const AcceptorPtr& listener)
         Log::line("Accepting resumed.");
         setAcceptingPaused(false);
     }
-    boost::shared_ptr<Session> session = Session::getInstance(nextSessionContext());
-    listener->async_accept(session->getSocket(), session->getAcceptedEndpoint(),
-                           asAcceptLoop([this, listener, session](const boost::system::error_code& error) {
-                               handleAccept(listener, session, error);
-                           }));
+    boost::shared_ptr<Session> session = Session::getInstance(nextSessionContext(), ended);
+    listener->acceptor.async_accept(session->getSocket(), session->getAcceptedEndpoint(),
+                                    asAcceptLoop([this, listener, session](const boost::system::error_code& error) {
+                                        handleAccept(listener, session, error);
+                                    }));
 }
 
-void Server::handleAccept(const AcceptorPtr& listener, boost::shared_ptr<Session> session,
+// Called with acceptorMutex held. Asks as many ended connections as accepting
+// falls short of its resume level to give their sockets back, or waits for
+// those asked before; false when there are none.
+bool Server::releaseEndedConnections()
+{
+    if (ended->releasesUnderWay())
+        return true;
+    const std::uint64_t wanted = descriptors.resumeLevel() - std::min(descriptors.freeAtLastCheck(),
+                                                                      descriptors.resumeLevel() - 1);
+    const std::size_t released = ended->releaseOldest(static_cast<std::size_t>(wanted));
+    if (released > 0)
+        Log::line("Releasing ", released, " ended connections: too few file descriptors free (",
+                  descriptors.freeAtLastCheck(), " free)");
+    return released > 0;
+}
+
+void Server::handleAccept(const Listener::Pointer& listener, boost::shared_ptr<Session> session,
                           const boost::system::error_code& error)
 {
     if (error) {
@@ -232,6 +246,7 @@ void Server::handleAccept(const AcceptorPtr& listener, boost::shared_ptr<Session
 
     Log::line("Connection accepted...");
     session->recordEndpoint();
+    session->setListenerEndpoint(listener->bound);
     announce(session);
     session.reset();
 
@@ -251,36 +266,15 @@ void Server::announce(const boost::shared_ptr<Session>& session)
     }
 }
 
-// Called with acceptorMutex held. True when one more accepted connection
-// still leaves descriptorReserve descriptors free; once paused, accepting
-// waits for resumeHeadroom more, so that connections coming and going one by
-// one do not pause and resume it over and over.
-bool Server::descriptorsToSpare()
-{
-    const std::uint64_t limit = FileDescriptors::limit();
-    if (limit == 0)
-        return true;
-    const std::uint64_t wanted = descriptorReserve + (acceptingPaused ? resumeHeadroom : 0);
-    if (++acceptsSinceCount >= acceptsBetweenCounts || openDescriptorEstimate + wanted + countingMargin >= limit) {
-        // The count's own directory descriptor is in use while it counts, and
-        // counting goes on while paused: reckon with it, so the reserve stays
-        // whole even then.
-        openDescriptorEstimate = FileDescriptors::countOpen() + 1;
-        acceptsSinceCount = 0;
-    }
-    if (openDescriptorEstimate + wanted >= limit)
-        return false;
-    ++openDescriptorEstimate;
-    return true;
-}
-
 // Called with acceptorMutex held; listeners are called outside it.
 void Server::setAcceptingPaused(bool paused)
 {
     acceptingPaused = paused;
-    asio::post(announcementStrand, [this, paused] {
+    const std::uint64_t freeDescriptors = descriptors.freeAtLastCheck();
+    const std::uint64_t resumeLevel = descriptors.resumeLevel();
+    asio::post(announcementStrand, [this, paused, freeDescriptors, resumeLevel] {
         try {
-            acceptingPausedSignal(paused);
+            acceptingPausedSignal(paused, freeDescriptors, resumeLevel);
         } catch (const std::exception& e) {
             Log::line("acceptingPausedSignal listener failed: ", e.what());
         } catch (...) {
@@ -289,23 +283,23 @@ void Server::setAcceptingPaused(bool paused)
     });
 }
 
-void Server::retryAcceptLater(const AcceptorPtr& listener)
+void Server::retryAcceptLater(const Listener::Pointer& listener)
 {
     std::lock_guard<std::mutex> lock(acceptorMutex);
-    if (!isCurrent(listener))
+    if (!listener->current)
         return;
     acceptAfter(listener, acceptRetryDelay);
 }
 
 // Called with acceptorMutex held.
-void Server::acceptAfter(const AcceptorPtr& listener, std::chrono::milliseconds delay)
+void Server::acceptAfter(const Listener::Pointer& listener, std::chrono::milliseconds delay)
 {
-    retryTimer = boost::make_shared<asio::steady_timer>(acceptingContext(), delay);
+    listener->retryTimer = boost::make_shared<asio::steady_timer>(acceptingContext(), delay);
     // Cancelled only when the listener is dropped; acceptNext then ends the loop.
-    retryTimer->async_wait([this, listener, timer = retryTimer](const boost::system::error_code&) {
+    listener->retryTimer->async_wait([this, listener, timer = listener->retryTimer](const boost::system::error_code&) {
         std::lock_guard<std::mutex> lock(acceptorMutex);
-        if (retryTimer == timer)
-            retryTimer.reset();
+        if (listener->retryTimer == timer)
+            listener->retryTimer.reset();
         acceptNext(listener);
     });
 }

@@ -1,5 +1,10 @@
 #pragma once
 
+#include "BindAddress.h"
+#include "DescriptorBudget.h"
+#include "EndedSessions.h"
+#include "ListenResult.h"
+#include "Listener.h"
 #include "Session.h"
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -17,10 +22,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
-// Owns the two IO threads, the io_contexts they run and the listening
-// acceptor. Accepts clients one after another and announces each one on
-// newSessionSignal.
+// Owns the two IO threads, the io_contexts they run and the listeners: one
+// accept loop per listening socket, each announcing every client it accepts
+// on newSessionSignal.
 //
 // Each IO thread runs an io_context of its own, and accepted connections go
 // to the two in turn. A chunk received is then handled by the thread that
@@ -28,16 +34,15 @@
 // other on every read, two thread wake-ups per chunk, which cost more than
 // reading a short message. Busy connections still spread over both threads.
 //
-// Accepting keeps descriptorReserve file descriptors free for the rest of the
-// program (the windowing system, settings, the sanitizers' runtime): before
-// an accept would eat into them, the loop pauses, clients wait in the
-// listener's backlog, and it checks again every pauseCheckInterval until
-// resumeHeadroom descriptors beyond the reserve are free.
+// Accepting keeps a reserve of file descriptors free for the rest of the
+// program (see DescriptorBudget). Before an accept would eat into it, the
+// sockets of connections whose client ended its sending are released, oldest
+// first (see EndedSessions); when there are none, every loop pauses, clients
+// wait in the listeners' backlogs, and each checks again every
+// pauseCheckInterval until enough descriptors are free.
 class Server
 {
 public:
-    static constexpr std::uint64_t descriptorReserve = 64;
-    static constexpr std::uint64_t resumeHeadroom = 32;
     static constexpr std::chrono::milliseconds pauseCheckInterval{150};
 
     Server();
@@ -46,23 +51,30 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    void startListening(unsigned int port);
+    // Replaces the listeners by one per port (two for the loopback
+    // addresses). A port that cannot be bound is reported in the result and
+    // in the log while the others listen; nothing is thrown for it.
+    ListenResult startListening(const BindAddress& where, const std::vector<unsigned int>& ports);
     void stopListening();
     void shutDown();
 
-    // The port the acceptor is bound to, or 0 when not listening.
+    // Every endpoint listened on now, in the order of the ports; empty when
+    // not listening.
+    std::vector<BoundEndpoint> boundEndpoints();
+    // The port of the first listener, or 0 when not listening.
     unsigned short getBoundPort();
+    // The connections whose client ended while they keep their sockets.
+    EndedSessions& endedSessions() { return *ended; }
 
     boost::signals2::signal<void(boost::shared_ptr<Session>)> newSessionSignal;
     // true when accepting pauses for lack of descriptors, false when it goes
-    // on again (or the paused listener is dropped). Emitted on an IO thread,
+    // on again (or the paused listeners are dropped), with the descriptors
+    // free then and how many accepting waits for. Emitted on an IO thread,
     // in order.
-    boost::signals2::signal<void(bool paused)> acceptingPausedSignal;
+    boost::signals2::signal<void(bool paused, std::uint64_t freeDescriptors, std::uint64_t resumeLevel)>
+        acceptingPausedSignal;
 
 private:
-    using Acceptor = boost::asio::ip::tcp::acceptor;
-    using AcceptorPtr = boost::shared_ptr<Acceptor>;
-
     static constexpr int ioThreadCount = 2;
 
     // An IO thread's io_context. Run by one thread only, which Asio is told.
@@ -79,33 +91,29 @@ private:
     boost::asio::io_context& acceptingContext();
     boost::asio::io_context& nextSessionContext();
 
-    void acceptNext(const AcceptorPtr& listener);
-    void handleAccept(const AcceptorPtr& listener, boost::shared_ptr<Session> session,
+    void acceptNext(const Listener::Pointer& listener);
+    void handleAccept(const Listener::Pointer& listener, boost::shared_ptr<Session> session,
                       const boost::system::error_code& error);
     void announce(const boost::shared_ptr<Session>& session);
-    void retryAcceptLater(const AcceptorPtr& listener);
-    void acceptAfter(const AcceptorPtr& listener, std::chrono::milliseconds delay);
-    bool isCurrent(const AcceptorPtr& listener) const;
-    void dropAcceptor();
-    bool descriptorsToSpare();
+    bool releaseEndedConnections();
+    void retryAcceptLater(const Listener::Pointer& listener);
+    void acceptAfter(const Listener::Pointer& listener, std::chrono::milliseconds delay);
+    void dropListeners();
     void setAcceptingPaused(bool paused);
 
     std::array<IoThread, ioThreadCount> ioThreads;
 
-    // The acceptor is replaced and closed on the GUI thread while accept
-    // handlers on the IO threads issue the next accept on it; the mutex keeps
-    // the two apart. retryTimer and the descriptor bookkeeping are guarded by
-    // it as well.
+    // The listeners are replaced and closed on the GUI thread while accept
+    // handlers on the IO threads issue the next accept on them; the mutex
+    // keeps the two apart. The listeners' timers and flags and the
+    // descriptor bookkeeping are guarded by it as well.
     std::mutex acceptorMutex;
-    AcceptorPtr acceptor;
-    boost::shared_ptr<boost::asio::steady_timer> retryTimer;
+    std::vector<Listener::Pointer> listeners;
+    DescriptorBudget descriptors;
     bool acceptingPaused = false;
-    // Descriptors open at the last count plus the accepts issued since: closed
-    // connections are not subtracted, so it errs towards counting again.
-    std::uint64_t openDescriptorEstimate = 0;
-    unsigned int acceptsSinceCount = 0;
     // The IO thread the next connection goes to.
     unsigned int nextSessionThread = 0;
+    std::shared_ptr<EndedSessions> ended;
 
     // Keeps the paused/resumed announcements in the order they happened.
     boost::asio::strand<boost::asio::io_context::executor_type> announcementStrand;

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include "EndedSessions.h"
+#include "EndpointText.h"
 #include "Log.h"
 
 #include <boost/asio/post.hpp>
@@ -10,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -20,46 +21,20 @@ namespace asio = boost::asio;
 namespace
 {
 const std::string connectionResetReason = "connection reset by the server";
-
-void appendDecimal(std::string& text, unsigned int number)
-{
-    char digits[12];
-    text.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
 }
 
-// "address:port", the address in its standard form. IPv4 addresses, the only
-// ones the Server accepts, are written here directly: Asio's to_string goes
-// through inet_ntop's sprintf, which cost more than the rest of this function
-// on every accepted client.
-std::string endpointToText(const asio::ip::tcp::endpoint& endpoint)
+boost::shared_ptr<Session> Session::getInstance(asio::io_context& ioService,
+                                                std::shared_ptr<EndedSessions> endedSessions)
 {
-    std::string text;
-    const asio::ip::address address = endpoint.address();
-    if (address.is_v4()) {
-        for (const unsigned char byte : address.to_v4().to_bytes()) {
-            if (!text.empty())
-                text += '.';
-            appendDecimal(text, byte);
-        }
-    } else {
-        text = address.to_string();
-    }
-    text += ':';
-    appendDecimal(text, endpoint.port());
-    return text;
-}
-}
-
-boost::shared_ptr<Session> Session::getInstance(asio::io_context& ioService)
-{
-    return boost::shared_ptr<Session>(new Session(ioService));
+    return boost::shared_ptr<Session>(new Session(ioService, std::move(endedSessions)));
 }
 
 // The socket runs on the strand: every completion handler of this Session is
 // serialised with the operations that the GUI thread posts onto it.
-Session::Session(asio::io_context& ioService)
+Session::Session(asio::io_context& ioService, std::shared_ptr<EndedSessions> endedSessions)
     : strand(asio::make_strand(ioService))
     , socket(strand)
+    , endedSessions(std::move(endedSessions))
     , pieceTimer(strand)
 {
     Log::line("Session created...");
@@ -67,6 +42,7 @@ Session::Session(asio::io_context& ioService)
 
 Session::~Session()
 {
+    leaveEndedSessions();
     Log::line("Destroying session ...");
 }
 
@@ -85,12 +61,22 @@ asio::ip::tcp::endpoint& Session::getAcceptedEndpoint()
 void Session::recordEndpoint()
 {
     if (acceptedEndpoint.port() != 0) {
-        endpointText = endpointToText(acceptedEndpoint);
+        endpointText = EndpointText::of(acceptedEndpoint);
         return;
     }
     boost::system::error_code error;
     const auto endpoint = socket.remote_endpoint(error);
-    endpointText = error ? "unknown" : endpointToText(endpoint);
+    endpointText = error ? "unknown" : EndpointText::of(endpoint);
+}
+
+void Session::setListenerEndpoint(BoundEndpoint listener)
+{
+    listenerEndpoint = std::move(listener);
+}
+
+const BoundEndpoint& Session::getListenerEndpoint() const
+{
+    return listenerEndpoint;
 }
 
 void Session::start()
@@ -179,6 +165,8 @@ void Session::endReading(const boost::system::error_code& error)
     // Also when the sending side was closed before: nothing can pass any more.
     if (!readEndedByPeer || !sendRefusal.empty())
         releaseSocket();
+    else
+        enterEndedSessions();
     reportEvent(readEndedByPeer ? Event::ReadEndedByPeer : Event::ReadFailed,
                 readEndedByPeer ? std::string() : error.message());
     readSignal(std::string());
@@ -188,9 +176,38 @@ void Session::endReading(const boost::system::error_code& error)
 // Sends queued later fail and are reported as such.
 void Session::releaseSocket()
 {
+    leaveEndedSessions();
     socketUsable.store(false);
     boost::system::error_code ignored;
     socket.close(ignored);
+}
+
+// Strand only.
+void Session::enterEndedSessions()
+{
+    if (endedSessions && endedTicket == 0 && socket.is_open())
+        endedTicket = endedSessions->enter(weak_from_this());
+}
+
+// Strand only, or from the destructor.
+void Session::leaveEndedSessions()
+{
+    if (endedSessions && endedTicket != 0)
+        endedSessions->leave(endedTicket);
+    endedTicket = 0;
+}
+
+void Session::releaseForNewClients()
+{
+    asio::post(strand, [self = shared_from_this()] {
+        if (self->readEndedByPeer && self->socket.is_open()) {
+            self->releaseSocket();
+            Log::line("Released the socket of ", self->endpointText, " for new clients: its client had ended.");
+            self->reportEvent(Event::ReleasedForNewClients, std::string());
+        }
+        if (self->endedSessions)
+            self->endedSessions->releaseDone();
+    });
 }
 
 bool Session::canSend() const
@@ -528,6 +545,7 @@ void Session::close()
     sentDataSignal.disconnect_all_slots();
     socketUsable.store(false);
     asio::post(strand, [self = shared_from_this()] {
+        self->leaveEndedSessions();
         boost::system::error_code ignored;
         self->socket.close(ignored);
         self->pieceTimer.cancel();

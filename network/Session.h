@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BoundEndpoint.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -13,7 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <string>
+
+class EndedSessions;
 
 // One accepted TCP connection. Reads whatever the client sends, chunk by chunk,
 // and reports every chunk on readSignal; the empty string means that reading
@@ -24,7 +29,9 @@
 // reset or an error rather than the end of the stream, or a write failed after
 // the client had ended its sending) gives its socket back at once, so that
 // dead connections whose windows stay open hold no descriptors. A client
-// that only ended its sending keeps the socket for the replies.
+// that only ended its sending keeps the socket for the replies, and enters
+// the Server's EndedSessions until it closes or releases its socket: when
+// descriptors run short, the oldest of those release theirs for new clients.
 class Session : public boost::enable_shared_from_this<Session>
 {
 public:
@@ -33,9 +40,12 @@ public:
     // A file is sent in blocks of this size, one block in memory at a time.
     static constexpr std::size_t fileBlockSize = 256 * 1024;
 
-    static boost::shared_ptr<Session> getInstance(boost::asio::io_context& ioService);
+    // endedSessions, if given, is where this Session enters once its client
+    // ended its sending.
+    static boost::shared_ptr<Session> getInstance(boost::asio::io_context& ioService,
+                                                  std::shared_ptr<EndedSessions> endedSessions = nullptr);
 
-    explicit Session(boost::asio::io_context& ioService);
+    explicit Session(boost::asio::io_context& ioService, std::shared_ptr<EndedSessions> endedSessions = nullptr);
     virtual ~Session();
 
     Session(const Session&) = delete;
@@ -47,8 +57,12 @@ public:
     boost::asio::ip::tcp::endpoint& getAcceptedEndpoint();
     // Called by the accept handler once the socket is connected; remembers the
     // client's address as text so that it can be told even after the client
-    // reset.
+    // reset. An IPv4 client reaching an IPv6 socket is written as IPv4.
     void recordEndpoint();
+    // The listener that accepted this connection (its bound address and
+    // port); set by the accept handler before the Session is announced.
+    void setListenerEndpoint(BoundEndpoint listener);
+    const BoundEndpoint& getListenerEndpoint() const;
 
     void start();
     // Queues data for writing and returns its number among this Session's
@@ -74,6 +88,10 @@ public:
     // "connection reset by the server"; reading ends.
     void resetConnection();
     void close();
+    // On the strand: if the client has ended its sending and the socket is
+    // still held, closes it and reports Event::ReleasedForNewClients.
+    // Called by EndedSessions when new clients need the descriptor.
+    void releaseForNewClients();
     // False once the socket was closed or given back, or its sending side
     // closed or reset.
     bool canSend() const;
@@ -91,6 +109,9 @@ public:
         ReadFailed,      // reading ended with an error (detail: the reason), a reset among them
         SendingClosed,   // this side's end of the stream went out
         ResetByServer,   // this side reset the connection
+        // The socket of a connection whose client had ended was given back
+        // so that new clients could be accepted: nothing can be sent any more.
+        ReleasedForNewClients,
     };
 
     // Flow control: while paused, the read loop stops after the chunk being
@@ -138,11 +159,17 @@ private:
     void reportSentData(std::uint64_t id, const std::string& bytes);
     void reportEvent(Event event, const std::string& detail);
     void releaseSocket();
+    void enterEndedSessions();
+    void leaveEndedSessions();
 
     boost::asio::strand<boost::asio::io_context::executor_type> strand;
     boost::asio::ip::tcp::socket socket;
     boost::asio::ip::tcp::endpoint acceptedEndpoint;
     std::string endpointText;
+    BoundEndpoint listenerEndpoint;
+    std::shared_ptr<EndedSessions> endedSessions;
+    // Strand-only: this Session's entry in endedSessions, 0 when none.
+    std::uint64_t endedTicket = 0;
 
     // A descriptor of a file being sent, closed with it.
     class FileHandle

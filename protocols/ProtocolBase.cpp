@@ -169,6 +169,11 @@ const Session::Executor& ProtocolBase::getExecutor() const
     return session->getExecutor();
 }
 
+BoundEndpoint ProtocolBase::getListenerEndpoint() const
+{
+    return session->getListenerEndpoint();
+}
+
 void ProtocolBase::pauseReading()
 {
     session->pauseReading();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Session.h"
+#include "BoundEndpoint.h"
 
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
@@ -74,6 +75,8 @@ public:
     std::string getEndpointString();
     // The connection's strand.
     const Session::Executor& getExecutor() const;
+    // The listener (address and port) that accepted the connection.
+    BoundEndpoint getListenerEndpoint() const;
 
     // Flow control for a reader that has fallen behind; safe from any thread.
     void pauseReading();

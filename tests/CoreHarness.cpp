@@ -179,14 +179,18 @@ std::chrono::milliseconds CoreHarness::shutdown()
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
-::testing::AssertionResult roundTrip(CoreHarness& h, unsigned short port)
+::testing::AssertionResult roundTrip(CoreHarness& h, unsigned short port, const std::string& address)
 {
     const std::size_t before = h.connectionCount();
-    TestClient client(port);
-    if (!client.isConnected())
-        return ::testing::AssertionFailure() << "connect to " << port << " failed";
+    TestClient client;
+    if (!client.connectTo(address, port))
+        return ::testing::AssertionFailure() << "connect to " << address << " port " << port << " failed";
     if (!h.waitForConnections(before + 1))
         return ::testing::AssertionFailure() << "not accepted";
+    const bool ipv6 = address.find(':') != std::string::npos;
+    const std::string shown = (ipv6 ? "[" + address + "]" : address) + ":" + std::to_string(client.localPort());
+    if (h.protocol(before)->getEndpointString() != shown)
+        return ::testing::AssertionFailure() << h.protocol(before)->getEndpointString() << " shown for " << shown;
     if (!client.write("ping") || !h.recorder(before)->waitForBytes(4))
         return ::testing::AssertionFailure() << "nothing read";
     h.protocol(before)->send("pong");

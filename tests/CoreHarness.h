@@ -118,6 +118,8 @@ public:
     Core core;
 };
 
-// True when a client on port can talk to the newest connection both ways.
-::testing::AssertionResult roundTrip(CoreHarness& h, unsigned short port);
+// True when a client connecting to address and port becomes the newest
+// connection, shown by its address ("[::1]:1025" for an IPv6 one) and port,
+// and can talk to it both ways.
+::testing::AssertionResult roundTrip(CoreHarness& h, unsigned short port, const std::string& address = "127.0.0.1");
 }

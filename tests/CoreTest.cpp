@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/system/system_error.hpp>
-
 #include <cstdlib>
 #include <algorithm>
 #include <iostream>
@@ -88,11 +86,8 @@ TEST(CoreConfiguration, NewListenPortTakesEffectAtTheNextStart)
         h.core.setListenPort(candidate);
         EXPECT_EQ(h.core.getBoundPort(), first) << "the open listener changed its port";
         h.core.stopListening();
-        try {
-            h.core.startListening();
+        if (!h.core.startListening().bound.empty())
             next = candidate;
-        } catch (const boost::system::system_error&) {
-        }
     }
     ASSERT_NE(next, 0);
     EXPECT_EQ(h.core.getListenPort(), next);

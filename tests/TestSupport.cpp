@@ -60,6 +60,24 @@ unsigned short pickFreePort()
     return port;
 }
 
+Squatter::Squatter()
+{
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 1) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+}
+
+Squatter::~Squatter()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
 // Lines go out through the log's writer thread: the stream is switched only
 // once that thread has written everything queued before.
 LogCapture::LogCapture()
@@ -194,6 +212,27 @@ bool TestClient::connect(unsigned short port)
     return open() && connectOpened(port);
 }
 
+bool TestClient::connectTo(const std::string& address, unsigned short port)
+{
+    close();
+    sockaddr_in6 v6{};
+    sockaddr_in v4{};
+    const bool ipv6 = ::inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) == 1;
+    if (!ipv6 && ::inet_pton(AF_INET, address.c_str(), &v4.sin_addr) != 1)
+        return false;
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(port);
+    fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr* target = ipv6 ? reinterpret_cast<const sockaddr*>(&v6) : reinterpret_cast<const sockaddr*>(&v4);
+    if (fd < 0 || ::connect(fd, target, ipv6 ? sizeof v6 : sizeof v4) != 0) {
+        close();
+        return false;
+    }
+    return true;
+}
+
 bool TestClient::connectOpened(unsigned short port)
 {
     if (fd < 0)
@@ -311,12 +350,13 @@ void TestClient::reset()
     close();
 }
 
+// The port lies at the same place in an IPv4 and an IPv6 address.
 unsigned short TestClient::localPort() const
 {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
 void TestClient::setReceiveBuffer(int bytes)
@@ -407,6 +447,34 @@ bool DescriptorLimit::leaveFree(unsigned int count)
         return false;
     this->lowered = true;
     return true;
+}
+
+bool DescriptorLimit::lowerTo(unsigned int total)
+{
+    if (!haveSaved || total > saved.rlim_max)
+        return false;
+    rlimit lowered = saved;
+    lowered.rlim_cur = total;
+    if (::setrlimit(RLIMIT_NOFILE, &lowered) != 0)
+        return false;
+    this->lowered = true;
+    return true;
+}
+
+DescriptorBallast::DescriptorBallast(unsigned int total)
+{
+    for (std::uint64_t open = FileDescriptors::countOpen(); open < total; ++open) {
+        const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            break;
+        held.push_back(fd);
+    }
+}
+
+DescriptorBallast::~DescriptorBallast()
+{
+    for (const int fd : held)
+        ::close(fd);
 }
 
 long DescriptorLimit::freeNow()

@@ -27,6 +27,23 @@ std::string patternBytes(std::size_t size, std::uint32_t seed);
 // back and released. Another process may take it in between; callers retry.
 unsigned short pickFreePort();
 
+// A socket listening on 127.0.0.1 at a port the system picks, which keeps
+// others from binding that port.
+class Squatter
+{
+public:
+    Squatter();
+    ~Squatter();
+
+    Squatter(const Squatter&) = delete;
+    Squatter& operator=(const Squatter&) = delete;
+
+    unsigned short port = 0;
+
+private:
+    int fd = -1;
+};
+
 // Sends all of bytes on a connected socket; false on an error or when the
 // peer took nothing for `stall`.
 bool sendAll(int fd, const std::string& bytes, std::chrono::milliseconds stall = 30s);
@@ -76,6 +93,8 @@ public:
     // Connects a socket made by open().
     bool connectOpened(unsigned short port);
     bool connect(unsigned short port);
+    // Connects to an IPv4 or IPv6 address, with a socket of its family.
+    bool connectTo(const std::string& address, unsigned short port);
     bool isConnected() const { return fd >= 0; }
     int handle() const { return fd; }
 
@@ -120,6 +139,8 @@ public:
     DescriptorLimit& operator=(const DescriptorLimit&) = delete;
 
     bool leaveFree(unsigned int count);
+    // Lowers the limit to total descriptors, counted from 0.
+    bool lowerTo(unsigned int total);
     // Descriptors that can still be opened under the limit now in force.
     static long freeNow();
     // Sockets open in this process. Unlike freeNow(), not moved by the brief
@@ -132,6 +153,22 @@ private:
     rlimit saved{};
     bool haveSaved = false;
     bool lowered = false;
+};
+
+// Keeps descriptors (of /dev/null) open until at least `total` are open in
+// this process, so that a limit set relative to the open ones is high
+// enough for the full descriptor reserve. Closes them when destroyed.
+class DescriptorBallast
+{
+public:
+    explicit DescriptorBallast(unsigned int total);
+    ~DescriptorBallast();
+
+    DescriptorBallast(const DescriptorBallast&) = delete;
+    DescriptorBallast& operator=(const DescriptorBallast&) = delete;
+
+private:
+    std::vector<int> held;
 };
 
 // A file with the given contents in a directory of its own, both removed

@@ -18,7 +18,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSpinBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTextEdit>
@@ -65,7 +67,7 @@ ModalAnswerer::Handler editPreferences(const Preferences& wanted, const QString&
             return;
         }
         *seen = dialog->windowTitle();
-        dialog->findChild<QSpinBox*>("spinBox")->setValue(wanted.port);
+        dialog->findChild<QLineEdit*>("portsEdit")->setText(QString::number(wanted.port));
         dialog->findChild<QRadioButton*>(wanted.tabbed ? "radioButton_2" : "radioButton_1")->setChecked(true);
         dialog->findChild<QRadioButton*>(wanted.http ? "radioButton_3" : "radioButton")->setChecked(true);
         dialog->findChild<QCheckBox*>("checkBox")->setChecked(wanted.autoListen);
@@ -92,6 +94,7 @@ private slots:
     void windowActionsFollowConnectionWindows();
     void startStopAndStartAgain();
     void portInUseShowsErrorBox();
+    void severalPortsAndAddressesInTheStatusBar();
     void quittingWithClientsConnectedReturnsPromptly();
     void preferencesOkAppliesEveryValue();
     void preferencesCancelAndEscapeChangeNothing();
@@ -217,10 +220,11 @@ void MainWindowTests::portInUseShowsErrorBox()
 
     QCOMPARE(answerer.answered(), 1);
     QCOMPARE(answerer.titles(), QStringList({"Error"}));
-    QVERIFY2(answerer.texts().value(0).startsWith("Couldn't start listening: "), qPrintable(answerer.texts().value(0)));
+    QCOMPARE(answerer.texts().value(0), QString("Couldn't start listening: Address already in use"));
     QVERIFY(!window->startStopListenAction->isChecked());
     QCOMPARE(window->startStopListenAction->text(), QString("Start Listening"));
-    QCOMPARE(GuiTest::statusText(*window), QString("Server stopped."));
+    QCOMPARE(GuiTest::statusText(*window),
+             QString("Server stopped. Couldn't listen on port %1: Address already in use.").arg(blocker.port()));
     QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
     QCOMPARE(app.log.countLines(answerer.texts().value(0).toStdString()), 1);
 
@@ -228,6 +232,48 @@ void MainWindowTests::portInUseShowsErrorBox()
     QVERIFY(app.startListening() != 0);
     QVERIFY(window->startStopListenAction->isChecked());
     QCOMPARE(window->startStopListenAction->text(), QString("Stop Listening"));
+}
+
+// A port that is taken is named in the status bar while the others listen,
+// with no message box; listening on the loopback addresses says so, and an
+// IPv6 client's window shows its address in brackets.
+void MainWindowTests::severalPortsAndAddressesInTheStatusBar()
+{
+    App app;
+    MainWindow* window = app.window.get();
+    PortBlocker blocker;
+    QVERIFY(blocker.port() != 0);
+    app.core->setListenPorts({0, blocker.port(), 0});
+    ModalAnswerer errors;
+    window->startStopListenAction->trigger();
+    QCOMPARE(errors.answered(), 0);
+    const std::vector<BoundEndpoint> bound = app.core->getBoundEndpoints();
+    QCOMPARE(bound.size(), std::size_t(2));
+    QCOMPARE(GuiTest::statusText(*window),
+             QString("Listening on ports: %1, %2; couldn't listen on port %3: Address already in use")
+                 .arg(bound[0].port)
+                 .arg(bound[1].port)
+                 .arg(blocker.port()));
+    QVERIFY(window->startStopListenAction->isChecked());
+    for (const BoundEndpoint& endpoint : bound) {
+        TestClient client(endpoint.port);
+        QVERIFY(app.waitForWindow(client.localPort()));
+    }
+    window->startStopListenAction->trigger();
+    QCOMPARE(GuiTest::statusText(*window), QString("Server stopped."));
+
+    app.core->setListenPorts({0});
+    app.core->setBindAddress(BindAddress::loopback());
+    window->startStopListenAction->trigger();
+    const unsigned short port = app.boundPort();
+    QCOMPARE(GuiTest::statusText(*window), QString("Listening on port: %1 (loopback only)").arg(port));
+    TestClient client;
+    QVERIFY(client.connectTo("::1", port));
+    ConnectionWindow* ipv6Window = app.waitForWindow(client.localPort(), "[::1]");
+    QVERIFY(ipv6Window);
+    QVERIFY2(ipv6Window->windowTitle().endsWith(QString("[::1]:%1").arg(client.localPort())),
+             qPrintable(ipv6Window->windowTitle()));
+    app.core->setBindAddress(BindAddress::allAddresses());
 }
 
 void MainWindowTests::quittingWithClientsConnectedReturnsPromptly()
@@ -347,25 +393,64 @@ void MainWindowTests::preferencesWhileListeningKeepTheListener()
     QVERIFY(app.waitForWindow(client.localPort()));
 }
 
+// A port list or address that cannot be used is refused with its reason
+// beside the field, and OK waits until both are valid.
 void MainWindowTests::configDialogShowsValuesInRange()
 {
     TestSupport::LogCapture log;
     {
         ConfigDialog dialog(nullptr);
-        auto* spinBox = dialog.findChild<QSpinBox*>("spinBox");
-        QVERIFY(spinBox);
+        auto* ports = dialog.findChild<QLineEdit*>("portsEdit");
+        auto* portsError = dialog.findChild<QLabel*>("portsError");
+        auto* address = dialog.findChild<QComboBox*>("bindAddressCombo");
+        auto* addressError = dialog.findChild<QLabel*>("bindAddressError");
+        QPushButton* ok = dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok);
+        QVERIFY(ports && portsError && address && addressError && ok);
         QCOMPARE(dialog.minimumSize(), QSize(349, 344));
         QCOMPARE(dialog.windowTitle(), QString("Preferences"));
         QVERIFY(dialog.isModal());
+        dialog.show();
 
-        dialog.setListenPort(0);
-        QCOMPARE(spinBox->text(), QString("1"));
-        QCOMPARE(dialog.getListenPort(), 1u);
-        dialog.setListenPort(70000);
-        QCOMPARE(spinBox->text(), QString("65535"));
-        QCOMPARE(dialog.getListenPort(), 65535u);
-        dialog.setListenPort(8080);
-        QCOMPARE(dialog.getListenPort(), 8080u);
+        QCOMPARE(ports->text(), QString("2222"));
+        QCOMPARE(address->currentText(), QString("All addresses (IPv6 and IPv4)"));
+        QVERIFY(ok->isEnabled() && !portsError->isVisible() && !addressError->isVisible());
+        dialog.setListenPorts({2222, 0, 8080});
+        QCOMPARE(ports->text(), QString("2222, 0, 8080"));
+        QCOMPARE(dialog.getListenPorts(), std::vector<unsigned int>({2222, 0, 8080}));
+        for (const auto& [typed, reason] : {std::pair<QString, QString>{"70000", "Port out of range (0-65535): 70000"},
+                                            {"80, http", "Not a port number: http"},
+                                            {"80 80", "Port 80 is listed twice"},
+                                            {"", "No port given"}}) {
+            ports->clear();
+            QTest::keyClicks(ports, typed);
+            QVERIFY2(!ok->isEnabled(), qPrintable(typed));
+            QVERIFY(portsError->isVisible());
+            QCOMPARE(portsError->text(), reason);
+        }
+        ports->setText("2222 8080");
+        QVERIFY(ok->isEnabled() && !portsError->isVisible());
+        QCOMPARE(dialog.getListenPorts(), std::vector<unsigned int>({2222, 8080}));
+
+        // The choices, an address of the machine picked, one typed, one refused.
+        QCOMPARE(address->itemData(1).toString(), QString("loopback"));
+        QVERIFY(address->findData("127.0.0.1") >= 2);
+        address->setCurrentIndex(1);
+        QVERIFY(dialog.getBindAddress() == BindAddress::loopback());
+        address->setCurrentIndex(address->findData("127.0.0.1"));
+        QCOMPARE(address->currentText(), QString("127.0.0.1 (lo)"));
+        QCOMPARE(dialog.getBindAddress().text(), std::string("127.0.0.1"));
+        address->clearEditText();
+        QTest::keyClicks(address->lineEdit(), "fd00::7");
+        QVERIFY(ok->isEnabled() && !addressError->isVisible());
+        QCOMPARE(dialog.getBindAddress().text(), std::string("fd00::7"));
+        QTest::keyClicks(address->lineEdit(), "x");
+        QVERIFY(!ok->isEnabled());
+        QCOMPARE(addressError->text(), QString("Not an IPv4 or IPv6 address: fd00::7x"));
+        dialog.setBindAddress(BindAddress::one(boost::asio::ip::make_address("192.0.2.9")));
+        QCOMPARE(address->currentText(), QString("192.0.2.9"));
+        QVERIFY(ok->isEnabled() && !addressError->isVisible());
+        dialog.setBindAddress(BindAddress::allAddresses());
+        QCOMPARE(address->currentIndex(), 0);
 
         QCOMPARE(dialog.getProtocolType(), ProtocolFactory::PLAIN_TEXT);
         dialog.setProtocolType(static_cast<ProtocolFactory::ProtocolType>(7));
@@ -384,7 +469,6 @@ void MainWindowTests::configDialogShowsValuesInRange()
         dialog.setAutoListen(true);
         QVERIFY(dialog.getAutoListen());
 
-        dialog.show();
         dialog.resize(100, 100);
         QVERIFY(dialog.width() >= 349);
         QVERIFY(dialog.height() >= 344);

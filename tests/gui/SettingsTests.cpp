@@ -17,7 +17,8 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSettings>
-#include <QSpinBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QStatusBar>
 
 #include <limits>
@@ -27,10 +28,10 @@ using TestSupport::TestClient;
 
 namespace
 {
-void store(const QString& key, const QVariant& value)
+void store(const QString& key, const QVariant& value, const QString& group = "MainWindow")
 {
     QSettings settings;
-    settings.setValue("MainWindow/" + key, value);
+    settings.setValue(group + "/" + key, value);
     settings.sync();
 }
 
@@ -46,7 +47,8 @@ void expectFirstPlacement(const MainWindow& window)
 void expectDefaults(App& app)
 {
     expectFirstPlacement(*app.window);
-    QCOMPARE(app.core->getListenPort(), 2222u);
+    QCOMPARE(app.core->getListenPorts(), std::vector<unsigned int>({2222}));
+    QVERIFY(app.core->getBindAddress() == BindAddress::allAddresses());
     QCOMPARE(app.window->mdiArea->viewMode(), QMdiArea::SubWindowView);
     QCOMPARE(app.core->getProtocolType(), ProtocolFactory::PLAIN_TEXT);
     QVERIFY(!app.window->getAutoListen());
@@ -96,7 +98,8 @@ void SettingsTests::everyValueSurvivesARestart()
                 widget->close();
                 return;
             }
-            dialog->findChild<QSpinBox*>("spinBox")->setValue(port);
+            dialog->findChild<QLineEdit*>("portsEdit")->setText(QString("%1, 0").arg(port));
+            dialog->findChild<QComboBox*>("bindAddressCombo")->setCurrentIndex(1);
             dialog->findChild<QRadioButton*>("radioButton_2")->setChecked(true);
             dialog->findChild<QRadioButton*>("radioButton_3")->setChecked(true);
             dialog->findChild<QCheckBox*>("checkBox")->setChecked(true);
@@ -110,6 +113,8 @@ void SettingsTests::everyValueSurvivesARestart()
     {
         QSettings settings;
         QCOMPARE(settings.value("MainWindow/listenPort").toInt(), static_cast<int>(port));
+        QCOMPARE(settings.value("Listening/ports").toString(), QString("%1, 0").arg(port));
+        QCOMPARE(settings.value("Listening/bindAddress").toString(), QString("loopback"));
         QCOMPARE(settings.value("MainWindow/MdiViewMode").toInt(), 1);
         QCOMPARE(settings.value("MainWindow/ProtocolType").toInt(), 1);
         QCOMPARE(settings.value("MainWindow/AutoListen").toBool(), true);
@@ -123,7 +128,8 @@ void SettingsTests::everyValueSurvivesARestart()
     QCOMPARE(errors.answered(), 0);
     QCOMPARE(second.window->size(), QSize(523, 411));
     QCOMPARE(second.window->pos(), QPoint(123, 145));
-    QCOMPARE(second.core->getListenPort(), static_cast<unsigned int>(port));
+    QCOMPARE(second.core->getListenPorts(), std::vector<unsigned int>({port, 0}));
+    QVERIFY(second.core->getBindAddress() == BindAddress::loopback());
     QCOMPARE(second.window->mdiArea->viewMode(), QMdiArea::TabbedView);
     QCOMPARE(second.core->getProtocolType(), ProtocolFactory::HTTP);
     QVERIFY(second.window->getAutoListen());
@@ -132,7 +138,10 @@ void SettingsTests::everyValueSurvivesARestart()
     QVERIFY(second.window->startStopListenAction->isChecked());
     QCOMPARE(second.window->startStopListenAction->text(), QString("Stop Listening"));
     QCOMPARE(second.boundPort(), port);
-    QCOMPARE(GuiTest::statusText(*second.window), QString("Listening on port: %1").arg(port));
+    const std::vector<BoundEndpoint> bound = second.core->getBoundEndpoints();
+    QCOMPARE(bound.size(), std::size_t(4));
+    QCOMPARE(GuiTest::statusText(*second.window),
+             QString("Listening on ports: %1, %2 (loopback only)").arg(port).arg(bound[2].port));
     TestClient client(port);
     QVERIFY(client.isConnected());
     QVERIFY(second.waitForWindow(client.localPort()));
@@ -147,12 +156,16 @@ void SettingsTests::invalidValuesGiveDefaults()
     store("MdiViewMode", 5);
     store("ProtocolType", 7);
     store("AutoListen", "sometimes");
+    store("ports", "2222, 70000", "Listening");
+    store("bindAddress", "somewhere", "Listening");
     App app(false);
     expectDefaults(app);
     for (const char* line : {"Ignoring invalid setting size: huge", "Ignoring invalid setting windowpos: left",
                              "Ignoring invalid setting listenPort: 70000", "Ignoring invalid setting MdiViewMode: 5",
                              "Ignoring invalid setting ProtocolType: 7",
-                             "Ignoring invalid setting AutoListen: sometimes"})
+                             "Ignoring invalid setting AutoListen: sometimes",
+                             "Ignoring invalid setting ports: 2222, 70000",
+                             "Ignoring invalid setting bindAddress: somewhere"})
         QVERIFY2(app.log.countLines(line) == 1, line);
 }
 
@@ -171,13 +184,24 @@ void SettingsTests::otherInvalidValuesGiveDefaults()
         QVERIFY2(app.log.countLines(line) == 1, line);
     app.quit();
 
-    // A port of 0 is out of range too, and so are the settings the quit just
-    // wrote back as defaults: none of them is reported again.
+    // Without a port list, as an older version leaves the store, a port of 0
+    // is out of range too, and so are the settings the quit just wrote back
+    // as defaults: none of them is reported again.
+    QSettings().remove("Listening");
     store("listenPort", 0);
-    App again(false);
-    QCOMPARE(again.core->getListenPort(), 2222u);
-    QCOMPARE(again.log.countLines("Ignoring invalid setting listenPort: 0"), 1);
-    QCOMPARE(again.log.countLines("Ignoring invalid setting AutoListen: 2"), 0);
+    {
+        App again(false);
+        QCOMPARE(again.core->getListenPorts(), std::vector<unsigned int>({2222}));
+        QCOMPARE(again.log.countLines("Ignoring invalid setting listenPort: 0"), 1);
+        QCOMPARE(again.log.countLines("Ignoring invalid setting AutoListen: 2"), 0);
+    }
+
+    // With a port list, the first port 0 written as listenPort is not read.
+    store("listenPort", 0);
+    store("ports", "0, 2345", "Listening");
+    App withList(false);
+    QCOMPARE(withList.core->getListenPorts(), std::vector<unsigned int>({0, 2345}));
+    QVERIFY(withList.log.text().find("Ignoring invalid setting") == std::string::npos);
 }
 
 void SettingsTests::autoListenWithPortInUseComesUpStopped()
@@ -189,14 +213,14 @@ void SettingsTests::autoListenWithPortInUseComesUpStopped()
 
     ModalAnswerer answerer;
     App app(false);
-    QCOMPARE(answerer.answered(), 1);
-    QCOMPARE(answerer.titles(), QStringList({"Error"}));
-    QVERIFY2(answerer.texts().value(0).startsWith("Couldn't start listening: "), qPrintable(answerer.texts().value(0)));
+    QCOMPARE(answerer.answered(), 0);
+    QCOMPARE(app.log.countLines("Couldn't start listening: Address already in use"), 1);
     QCOMPARE(app.log.countLines("AutoListen set to true."), 1);
     QVERIFY(app.window->getAutoListen());
     QVERIFY(!app.window->startStopListenAction->isChecked());
     QCOMPARE(app.window->startStopListenAction->text(), QString("Start Listening"));
-    QCOMPARE(GuiTest::statusText(*app.window), QString("Server stopped."));
+    QCOMPARE(GuiTest::statusText(*app.window),
+             QString("Server stopped. Couldn't listen on port %1: Address already in use.").arg(blocker.port()));
     QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
     QCOMPARE(app.core->getListenPort(), static_cast<unsigned int>(blocker.port()));
 }

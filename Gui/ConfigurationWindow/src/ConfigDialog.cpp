@@ -1,15 +1,33 @@
 #include "ConfigDialog.h"
 
+#include "InterfaceAddresses.h"
+#include "Latin1.h"
 #include "Log.h"
+#include "PortList.h"
 
-#include <algorithm>
+#include <QPushButton>
+
 #include <stdexcept>
+
+namespace
+{
+void showReason(QLabel* label, const QString& reason)
+{
+    label->setText(reason);
+    label->setVisible(!reason.isEmpty());
+}
+}
 
 ConfigDialog::ConfigDialog(QWidget* parent)
     : QDialog(parent)
 {
     setupUi(this);
     setModal(true);
+    fillBindAddressChoices();
+    setListenPorts({2222});
+    connect(portsEdit, &QLineEdit::textChanged, this, &ConfigDialog::validate);
+    connect(bindAddressCombo, &QComboBox::editTextChanged, this, &ConfigDialog::validate);
+    validate();
     Log::line("Config dialog created.");
 }
 
@@ -18,18 +36,72 @@ ConfigDialog::~ConfigDialog()
     Log::line("Config dialog destroyed.");
 }
 
-void ConfigDialog::setListenPort(unsigned int port)
+// Each choice carries what BindAddress::parse reads.
+void ConfigDialog::fillBindAddressChoices()
 {
-    spinBox->setValue(static_cast<int>(std::min(port, static_cast<unsigned int>(spinBox->maximum()))));
+    bindAddressCombo->addItem("All addresses (IPv6 and IPv4)", QString(BindAddress::allAddressesWord));
+    bindAddressCombo->addItem("Loopback only (127.0.0.1 and ::1)", QString(BindAddress::loopbackWord));
+    for (const InterfaceAddresses::Entry& entry : InterfaceAddresses::list()) {
+        const QString address = Latin1::toQString(entry.address);
+        bindAddressCombo->addItem(QString("%1 (%2)").arg(address, Latin1::toQString(entry.interfaceName)), address);
+    }
 }
 
-// With no prefix, suffix or group separators the text is the plain decimal
-// value; should it ever not read as a number, the spin box's value stands.
-unsigned int ConfigDialog::getListenPort() const
+void ConfigDialog::setListenPorts(const std::vector<unsigned int>& ports)
 {
-    bool converted = false;
-    const unsigned int port = spinBox->text().toUInt(&converted);
-    return converted ? port : static_cast<unsigned int>(spinBox->value());
+    portsEdit->setText(Latin1::toQString(PortList::format(ports)));
+}
+
+std::vector<unsigned int> ConfigDialog::getListenPorts() const
+{
+    return parsedPorts(nullptr).value_or(std::vector<unsigned int>());
+}
+
+std::optional<std::vector<unsigned int>> ConfigDialog::parsedPorts(QString* reason) const
+{
+    std::string why;
+    auto ports = PortList::parse(portsEdit->text().toStdString(), why);
+    if (reason)
+        *reason = QString::fromStdString(why);
+    return ports;
+}
+
+void ConfigDialog::setBindAddress(const BindAddress& address)
+{
+    const int index = bindAddressCombo->findData(Latin1::toQString(address.text()));
+    if (index >= 0)
+        bindAddressCombo->setCurrentIndex(index);
+    else
+        bindAddressCombo->setEditText(Latin1::toQString(address.text()));
+}
+
+BindAddress ConfigDialog::getBindAddress() const
+{
+    return parsedBindAddress(nullptr).value_or(BindAddress::allAddresses());
+}
+
+// The text of a choice stands for that choice; anything else is read as typed.
+std::optional<BindAddress> ConfigDialog::parsedBindAddress(QString* reason) const
+{
+    const QString text = bindAddressCombo->currentText();
+    const int index = bindAddressCombo->findText(text);
+    const QString meant = index >= 0 ? bindAddressCombo->itemData(index).toString() : text;
+    std::string why;
+    auto address = BindAddress::parse(meant.toStdString(), why);
+    if (reason)
+        *reason = QString::fromStdString(why);
+    return address;
+}
+
+void ConfigDialog::validate()
+{
+    QString portsReason;
+    QString addressReason;
+    const bool portsValid = parsedPorts(&portsReason).has_value();
+    const bool addressValid = parsedBindAddress(&addressReason).has_value();
+    showReason(portsError, portsValid ? QString() : portsReason);
+    showReason(bindAddressError, addressValid ? QString() : addressReason);
+    buttonBox->button(QDialogButtonBox::Ok)->setEnabled(portsValid && addressValid);
 }
 
 void ConfigDialog::setViewMode(QMdiArea::ViewMode mode)

@@ -6,6 +6,8 @@
 #include "ConnectionWindow.h"
 #include "ConnectionWindowManager.h"
 #include "Core.h"
+#include "ListenSettings.h"
+#include "ListeningStateText.h"
 #include "Log.h"
 #include "ReplyLibrary.h"
 #include "SessionListWidth.h"
@@ -58,7 +60,7 @@ MainWindow::MainWindow(boost::shared_ptr<Core> core)
     statusbar->addPermanentWidget(pausedReadingLabel);
     setupEmptyAreaHint();
     registerSignals();
-    listeningStateLabel->setText("Server stopped.");
+    listeningStateLabel->setText(ListeningStateText::stopped());
     setupTreeView();
     restoreSettings();
     if (QSystemTrayIcon::isSystemTrayAvailable())
@@ -126,7 +128,11 @@ void MainWindow::registerSignals()
             &MainWindow::showPausedReading);
     connect(actionPreferences, &QAction::triggered, this, &MainWindow::showSetupDialog);
     acceptingPausedConnection = core->acceptingPausedSignal.connect(
-        [this](bool paused) { GuiHandOff::post(this, [this, paused] { onAcceptingPaused(paused); }); });
+        [this](bool paused, std::uint64_t freeDescriptors, std::uint64_t resumeLevel) {
+            GuiHandOff::post(this, [this, paused, freeDescriptors, resumeLevel] {
+                onAcceptingPaused(paused, freeDescriptors, resumeLevel);
+            });
+        });
     Log::line("Finish registering signals.");
 }
 
@@ -144,17 +150,24 @@ void MainWindow::onNewClientConnectionSlot(boost::shared_ptr<ProtocolBase> proto
     connectionWindowManager->createConnectionWindow(std::move(protocol));
 }
 
+// Ports that cannot be bound are shown in the status bar while the others
+// listen. A start that binds nothing stays stopped; the user who asked for it
+// is told in a message box, a start at start-up only in the status bar.
 void MainWindow::onStartListen()
 {
     try {
-        core->startListening();
+        lastListenResult = core->startListening();
     } catch (const std::exception& e) {
-        reportError(QString("Couldn't start listening: ") + QString::fromLocal8Bit(e.what()));
+        lastListenResult = ListenResult();
+        lastListenResult.failures.push_back({BoundEndpoint(), e.what()});
+    }
+    if (lastListenResult.bound.empty()) {
+        const QString message = ListeningStateText::startFailed(lastListenResult);
+        Log::line(message.toLocal8Bit().toStdString());
+        if (!startingUp)
+            QMessageBox::critical(this, "Error", message, QMessageBox::Ok, QMessageBox::NoButton);
         startStopListenAction->setChecked(false);
-        return;
-    } catch (...) {
-        reportError("Couldn't start listening: unknown error");
-        startStopListenAction->setChecked(false);
+        showStopped(lastListenResult);
         return;
     }
     showListening();
@@ -187,18 +200,16 @@ void MainWindow::showListening()
 
 void MainWindow::showListeningText()
 {
-    listeningStateLabel->setText(QString("Listening on port: %1").arg(core->getBoundPort()));
+    listeningStateLabel->setText(ListeningStateText::listening(lastListenResult, core->getBindAddress()));
 }
 
 // A pause reported by a listener that has been stopped since changes nothing.
-void MainWindow::onAcceptingPaused(bool paused)
+void MainWindow::onAcceptingPaused(bool paused, quint64 freeDescriptors, quint64 resumeLevel)
 {
-    const unsigned short port = core->getBoundPort();
-    if (port == 0)
+    if (core->getBoundPort() == 0)
         return;
     if (paused)
-        listeningStateLabel->setText(
-            QString("Listening on port %1 paused: too few file descriptors free").arg(port));
+        listeningStateLabel->setText(ListeningStateText::paused(lastListenResult, freeDescriptors, resumeLevel));
     else
         showListeningText();
 }
@@ -235,9 +246,9 @@ void MainWindow::setupEmptyAreaHint()
     layout->addWidget(emptyAreaHint);
 }
 
-void MainWindow::showStopped()
+void MainWindow::showStopped(const ListenResult& failedStart)
 {
-    listeningStateLabel->setText("Server stopped.");
+    listeningStateLabel->setText(ListeningStateText::stopped(failedStart));
     startStopListenAction->setText("Start Listening");
     startStopListenAction->setToolTip("Start Listening");
     disconnect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStopListen);
@@ -253,14 +264,16 @@ void MainWindow::reportError(const QString& message)
 void MainWindow::showSetupDialog()
 {
     boost::shared_ptr<ConfigDialog> dialog(new ConfigDialog(this));
-    dialog->setListenPort(core->getListenPort());
+    dialog->setListenPorts(core->getListenPorts());
+    dialog->setBindAddress(core->getBindAddress());
     dialog->setViewMode(mdiArea->viewMode());
     dialog->setAutoListen(autoListen);
     dialog->setProtocolType(core->getProtocolType());
     if (dialog->exec() != QDialog::Accepted)
         return;
 
-    core->setListenPort(dialog->getListenPort());
+    core->setListenPorts(dialog->getListenPorts());
+    core->setBindAddress(dialog->getBindAddress());
     mdiArea->setViewMode(dialog->getViewMode());
     autoListen = dialog->getAutoListen();
     try {
@@ -299,6 +312,9 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event)
 void MainWindow::restoreSettings()
 {
     QSettings settings;
+    // Before the reader below opens its group. Without a port list of its
+    // own, the one port is MainWindow/listenPort.
+    const bool portListRead = ListenSettings::restore(settings, *core);
     SettingsReader reader(settings, settingsGroup);
     QList<QRect> screens;
     for (const QScreen* screen : QGuiApplication::screens())
@@ -308,7 +324,8 @@ void MainWindow::restoreSettings()
     move(placement.topLeft());
     restoreState(reader.readBytes("windowState"), 0);
     splitter->restoreState(reader.readBytes("splitterSizes"));
-    core->setListenPort(static_cast<unsigned int>(reader.readInt("listenPort", 2222, 1, 65535)));
+    if (!portListRead)
+        core->setListenPort(static_cast<unsigned int>(reader.readInt("listenPort", 2222, 1, 65535)));
     mdiArea->setViewMode(static_cast<QMdiArea::ViewMode>(
         reader.readInt("MdiViewMode", QMdiArea::SubWindowView, QMdiArea::SubWindowView, QMdiArea::TabbedView)));
     autoListen = reader.readBool("AutoListen", false);
@@ -331,6 +348,7 @@ QSettings::Status MainWindow::writeSettings()
     settings.setValue("AutoListen", autoListen);
     settings.setValue("ProtocolType", static_cast<int>(core->getProtocolType()));
     settings.endGroup();
+    ListenSettings::save(settings, *core);
     settings.sync();
     return settings.status();
 }
@@ -354,5 +372,7 @@ void MainWindow::postInit()
     if (!autoListen)
         return;
     Log::line("AutoListen set to true.");
+    startingUp = true;
     startStopListenAction->activate(QAction::Trigger);
+    startingUp = false;
 }

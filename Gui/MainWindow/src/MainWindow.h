@@ -2,6 +2,7 @@
 
 #include "ui_MainWindow.h"
 
+#include "ListenResult.h"
 #include "ProtocolBase.h"
 
 #include <QMainWindow>
@@ -42,7 +43,7 @@ public slots:
     void onStopListen();
     void saveActiveConversation();
     // Handed over from the Core's acceptingPausedSignal.
-    void onAcceptingPaused(bool paused);
+    void onAcceptingPaused(bool paused, quint64 freeDescriptors, quint64 resumeLevel);
     void showPausedReading(int paused);
 
 protected:
@@ -59,11 +60,16 @@ private:
     void postInit();
     void showListening();
     void showListeningText();
-    void showStopped();
+    void showStopped(const ListenResult& failedStart = ListenResult());
     void reportError(const QString& message);
     void setupEmptyAreaHint();
 
     bool autoListen = false;
+    // Listening was started by the program at start-up, not by the user:
+    // nothing that it reports may wait for an answer.
+    bool startingUp = false;
+    // What the last start bound and could not bind.
+    ListenResult lastListenResult;
     boost::shared_ptr<Core> core;
     QMenu* contextMenu = nullptr;
     // A permanent widget: a status bar message would be cleared by every

@@ -110,6 +110,13 @@ QByteArray SettingsReader::readBytes(const QString& key)
     return settings.value(key, QByteArray()).toByteArray();
 }
 
+std::optional<QString> SettingsReader::readText(const QString& key)
+{
+    if (!settings.contains(key))
+        return std::nullopt;
+    return settings.value(key).toString();
+}
+
 QRect SettingsReader::readWindowPlacement(const QString& sizeKey, const QString& positionKey,
                                           const QRect& defaultPlacement, const QList<QRect>& screens)
 {
