@@ -16,10 +16,15 @@ void report(std::vector<RuleProblem>& problems, std::size_t index, const Rule& r
     problems.push_back(RuleProblem{index, rule.name, std::move(field), std::move(message)});
 }
 
-bool hasProblem(const std::vector<RuleProblem>& problems, std::size_t index)
+// Whether a problem was already found in the rule at a field starting with prefix.
+bool hasProblem(const std::vector<RuleProblem>& problems, std::size_t index, const std::string& prefix = "")
 {
-    return std::any_of(problems.begin(), problems.end(),
-                       [index](const RuleProblem& problem) { return problem.rule == index; });
+    return std::any_of(problems.begin(), problems.end(), [&](const RuleProblem& problem) {
+        const std::string& field = problem.field;
+        const std::size_t n = prefix.size();
+        return problem.rule == index && field.compare(0, n, prefix) == 0
+            && (n == 0 || field.size() == n || field[n] == '.' || field[n] == '[');
+    });
 }
 
 std::string labelOf(const Rule& rule, std::size_t index)
@@ -74,10 +79,13 @@ void RuleSet::compileRule(std::size_t index, std::vector<RuleProblem>& problems)
     const Rule& rule = definitions[index];
     Compiled& compiledRule = ready[index];
     compiledRule.label = labelOf(rule, index);
-    if (std::string why = compileCondition(index, compiledRule); !why.empty())
+    const bool conditionRead = !hasProblem(problems, index, "condition");
+    if (std::string why = conditionRead ? compileCondition(index, compiledRule) : ""; !why.empty())
         report(problems, index, rule, "condition." + std::string(rule.condition.onConnect ? "nth" : "value"), why);
     compileActions(index, compiledRule, problems);
-    compiledRule.usable = rule.enabled && index < maxRules && !hasProblem(problems, index);
+    if (hasProblem(problems, index))
+        definitions[index].enabled = false;
+    compiledRule.usable = definitions[index].enabled && index < maxRules;
 }
 
 std::string RuleSet::compileCondition(std::size_t index, Compiled& rule)
@@ -125,6 +133,8 @@ void RuleSet::compileActions(std::size_t index, Compiled& rule, std::vector<Rule
         const Action& action = definition.actions[i];
         const std::string path = RuleSchema::actionPath(i, action.kind);
         rule.replies.emplace_back();
+        if (hasProblem(problems, index, "actions[" + std::to_string(i) + "]"))
+            continue;
         if (std::string why = actionProblem(action); !why.empty())
             report(problems, index, definition, path, why);
         if (action.kind != ActionKind::Reply && action.kind != ActionKind::SendInPieces)

@@ -51,7 +51,7 @@ public:
 
     // Adds what is wrong with each rule to problems (which may already hold
     // problems found while reading them); a rule with any problem there is
-    // kept but not used.
+    // kept, disabled.
     static std::shared_ptr<const RuleSet> build(std::vector<Rule> rules, std::vector<RuleProblem>& problems);
     static std::shared_ptr<const RuleSet> build(std::vector<Rule> rules);
 
