@@ -46,8 +46,7 @@ const re2::RE2* RegexPrefilter::add(const std::string& pattern, std::size_t rule
     int id = -1;
     if (filter->Add(pattern, options, &id) != RE2::NoError) {
         const RE2 failed(pattern, options);
-        error = "the regular expression does not compile: " + failed.error()
-            + (failed.error_arg().empty() ? "" : " (at \"" + failed.error_arg() + "\")");
+        error = "the regular expression does not compile: " + failed.error();
         return nullptr;
     }
     ruleOfRegex.push_back(rule);

@@ -125,12 +125,19 @@ void RuleMatcher::refreshPossibleRegexes()
 std::optional<RuleMatcher::Match> RuleMatcher::next()
 {
     refreshPossibleRegexes();
-    for (const std::uint32_t rule : activeRules) {
+    const std::size_t count = activeRules.size();
+    for (std::size_t tried = 0; tried < count; ++tried) {
+        const std::size_t position = (firstToTry + tried) % count;
+        const std::uint32_t rule = activeRules[position];
         if (progress[rule].spent)
             continue;
-        if (std::optional<Span> span = find(rule))
-            return take(rule, std::move(*span));
+        if (std::optional<Span> span = find(rule)) {
+            Match match = take(rule, std::move(*span));
+            firstToTry = match.outcome == Match::Outcome::Passed ? position + 1 : 0;
+            return match;
+        }
     }
+    firstToTry = 0;
     return std::nullopt;
 }
 

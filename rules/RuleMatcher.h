@@ -21,8 +21,10 @@
 // failed. Not thread-safe: one connection, one strand.
 //
 // "Only the Nth time": the earlier matches are counted, reported as Passed
-// and consume nothing; the rules below see the same bytes as if the rule had
-// not matched, and the rule looks for its next match after this one's end.
+// and consume nothing. The rules below it are tried next, on the same bytes,
+// as if the rule had not matched; then the rule looks for its next match
+// after this one's end. So a burst of messages fares as the same messages
+// one by one.
 class RuleMatcher
 {
 public:
@@ -114,6 +116,8 @@ private:
     std::vector<std::uint64_t> atomSeen;
     bool atomsChanged = true;
     std::uint64_t unmatched = 0;
+    // Where in activeRules the next round starts: after a Passed rule, below it.
+    std::size_t firstToTry = 0;
 
     std::vector<LiteralScanner::Hits> hits;
     std::vector<int> presentAtoms;

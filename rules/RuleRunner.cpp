@@ -59,14 +59,16 @@ void RuleRunner::onConnected()
 void RuleRunner::onReceived(const char* data, std::size_t size)
 {
     guarded([&] {
+        std::size_t dropped = 0;
         while (size > 0 && !stopped) {
             const std::size_t slice = std::min(size, matcher.bufferLimit());
             matcher.append(data, slice);
             pump();
-            noteDropped(matcher.trim(), false);
+            dropped += matcher.trim();
             data += slice;
             size -= slice;
         }
+        noteDropped(dropped, false);
         publishCounters();
     });
 }

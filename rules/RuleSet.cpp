@@ -16,14 +16,16 @@ void report(std::vector<RuleProblem>& problems, std::size_t index, const Rule& r
     problems.push_back(RuleProblem{index, rule.name, std::move(field), std::move(message)});
 }
 
-// Whether a problem was already found in the rule at a field starting with prefix.
+// Whether a problem was already found in the rule as a whole or at a field under prefix.
 bool hasProblem(const std::vector<RuleProblem>& problems, std::size_t index, const std::string& prefix = "")
 {
     return std::any_of(problems.begin(), problems.end(), [&](const RuleProblem& problem) {
         const std::string& field = problem.field;
         const std::size_t n = prefix.size();
-        return problem.rule == index && field.compare(0, n, prefix) == 0
-            && (n == 0 || field.size() == n || field[n] == '.' || field[n] == '[');
+        const bool wholeRule = field.empty();
+        return problem.rule == index
+            && (wholeRule || (field.compare(0, n, prefix) == 0
+                              && (n == 0 || field.size() == n || field[n] == '.' || field[n] == '[')));
     });
 }
 

@@ -1,0 +1,67 @@
+// The literal scanner finds exactly what a plain search finds, on both of
+// its paths, wherever the needles fall.
+
+#include "LiteralScanner.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <random>
+
+namespace
+{
+// Every start of needle in text, the plain way.
+LiteralScanner::Hits plainSearch(const std::string& text, const LiteralScanner::Needle& needle)
+{
+    LiteralScanner::Hits hits;
+    const auto fold = [&needle](char c) {
+        return needle.ignoreCase ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
+    };
+    for (std::size_t at = 0; at + needle.bytes.size() <= text.size(); ++at) {
+        const bool found = std::equal(needle.bytes.begin(), needle.bytes.end(), text.begin() + at,
+                                      [&fold](char n, char t) { return n == fold(t); });
+        if (found) {
+            hits.first = std::min(hits.first, at);
+            hits.last = at;
+        }
+    }
+    return hits;
+}
+}
+
+TEST(LiteralScannerTest, FindsWhatAPlainSearchFinds)
+{
+    std::mt19937 random(7);
+    const std::string alphabet("abAB\r\n\0\xff", 8);
+    const auto randomText = [&](std::size_t size) {
+        std::string text;
+        for (std::size_t i = 0; i < size; ++i)
+            text += alphabet[random() % alphabet.size()];
+        return text;
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::vector<LiteralScanner::Needle> needles;
+        for (int n = 0; n < 1 + round % 40; ++n) {
+            const bool ignoreCase = n % 3 == 0;
+            std::string bytes = randomText(1 + random() % 6);
+            if (ignoreCase)
+                std::transform(bytes.begin(), bytes.end(), bytes.begin(), [](char c) {
+                    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                });
+            needles.push_back({bytes, ignoreCase});
+        }
+        const LiteralScanner scanner(needles);
+        const std::string text = randomText(random() % 300);
+        for (const auto path : {LiteralScanner::Path::Fastest, LiteralScanner::Path::Portable}) {
+            std::vector<LiteralScanner::Hits> hits;
+            scanner.scan(text.data(), text.size(), hits, path);
+            ASSERT_EQ(hits.size(), needles.size());
+            for (std::size_t n = 0; n < needles.size(); ++n) {
+                const LiteralScanner::Hits expected = plainSearch(text, needles[n]);
+                ASSERT_EQ(hits[n].first, expected.first) << "round " << round << " needle " << n;
+                ASSERT_EQ(hits[n].last, expected.last) << "round " << round << " needle " << n;
+            }
+        }
+    }
+}
