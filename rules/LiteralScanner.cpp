@@ -1,5 +1,7 @@
 #include "LiteralScanner.h"
 
+#include "FingerprintPlanner.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -34,36 +36,93 @@ bool haveAvx2()
     static const bool supported = __builtin_cpu_supports("avx2");
     return supported;
 }
+
+bool haveAvx512()
+{
+    static const bool supported = __builtin_cpu_supports("avx512bw");
+    return supported;
+}
 #endif
+
+
 }
 
 LiteralScanner::LiteralScanner(std::vector<Needle> givenNeedles)
     : needles(std::move(givenNeedles))
+    , fingerprintAt(needles.size(), 0)
 {
-    int nextBucket = 0;
     for (std::uint32_t i = 0; i < needles.size(); ++i) {
         longestNeedle = std::max(longestNeedle, needles[i].bytes.size());
-        if (needles[i].bytes.size() < fingerprint) {
+        if (needles[i].bytes.size() < fingerprint)
             shortNeedles.push_back(i);
+    }
+    chooseFingerprints();
+}
+
+void LiteralScanner::chooseFingerprints()
+{
+    std::vector<std::string> bytes;
+    std::vector<bool> ignoreCase;
+    for (const Needle& needle : needles) {
+        bytes.push_back(needle.bytes);
+        ignoreCase.push_back(needle.ignoreCase);
+    }
+    const std::vector<FingerprintPlanner::Choice> choices = FingerprintPlanner::plan(bytes, ignoreCase);
+    for (std::uint32_t i = 0; i < needles.size(); ++i) {
+        if (needles[i].bytes.size() < fingerprint)
             continue;
-        }
-        addToBucket(i, nextBucket);
-        nextBucket = (nextBucket + 1) % buckets;
+        fingerprintAt[i] = choices[i].offset;
+        addToBucket(i, choices[i].bucket);
+    }
+}
+
+std::size_t LiteralScanner::windowSlot(const unsigned char* bytes)
+{
+    const std::uint32_t key = lower(bytes[0]) | lower(bytes[1]) << 8 | lower(bytes[2]) << 16;
+    return (key * 2654435761u >> 20) % windowSlots;
+}
+
+std::uint32_t LiteralScanner::windowBit(const unsigned char* bytes)
+{
+    const std::uint32_t key = bytes[0] | bytes[1] << 8 | bytes[2] << 16;
+    return key * 2654435761u >> (32 - windowBitsLog2);
+}
+
+void LiteralScanner::markWindow(const unsigned char* window, bool ignoreCase)
+{
+    for (unsigned variant = 0; variant < (ignoreCase ? 8u : 1u); ++variant) {
+        unsigned char bytes[fingerprint];
+        for (std::size_t k = 0; k < fingerprint; ++k)
+            bytes[k] = variant & (1u << k) ? upper(window[k]) : window[k];
+        const std::uint32_t bit = windowBit(bytes);
+        windowBits[bit / 64] |= std::uint64_t(1) << (bit % 64);
     }
 }
 
 void LiteralScanner::addToBucket(std::uint32_t index, int bucket)
 {
     const Needle& needle = needles[index];
-    bucketNeedles[bucket].push_back(index);
+    windowNeedles.resize(windowSlots);
+    windowBits.resize((std::size_t(1) << windowBitsLog2) / 64);
+    windowNeedles[windowSlot(reinterpret_cast<const unsigned char*>(needle.bytes.data()) + fingerprintAt[index])]
+        .push_back(index);
     const auto bit = static_cast<std::uint8_t>(1u << bucket);
+    const auto* window = reinterpret_cast<const unsigned char*>(needle.bytes.data()) + fingerprintAt[index];
+    markWindow(window, needle.ignoreCase);
+    if (lower(window[0]) == lower(window[1]) && lower(window[1]) == lower(window[2])
+        && (needle.ignoreCase || (window[0] == window[1] && window[1] == window[2]))) {
+        runFingerprint[window[0]] = true;
+        runFingerprint[needle.ignoreCase ? upper(window[0]) : window[0]] = true;
+    }
     for (std::size_t k = 0; k < fingerprint; ++k) {
-        const auto c = static_cast<unsigned char>(needle.bytes[k]);
+        const auto c = window[k];
         const unsigned char forms[2] = {c, needle.ignoreCase ? upper(c) : c};
         for (const unsigned char form : forms) {
             byteBuckets[k][form] |= bit;
-            lowNibble[k][form & 0x0f] |= bit;
-            highNibble[k][form >> 4] |= bit;
+            for (std::size_t lane = 0; lane < 64; lane += 16) {
+                lowNibble[k][lane + (form & 0x0f)] |= bit;
+                highNibble[k][lane + (form >> 4)] |= bit;
+            }
         }
     }
 }
@@ -80,6 +139,8 @@ void LiteralScanner::scan(const char* data, std::size_t size, std::vector<Hits>&
 #ifdef BRINDLEWICK_HAVE_AVX2_PATH
     if (path == Path::Fastest && haveAvx2())
         done = scanWide(data, size, hits);
+    else if (path == Path::Wide && haveAvx2())
+        done = scanSteps(data, size, hits, 32);
 #else
     (void)path;
 #endif
@@ -104,42 +165,102 @@ void LiteralScanner::scanShortNeedles(const char* data, std::size_t size, std::v
 }
 
 #ifdef BRINDLEWICK_HAVE_AVX2_PATH
-__attribute__((target("avx2"))) std::size_t LiteralScanner::scanWide(const char* data, std::size_t size,
-                                                                   std::vector<Hits>& hits) const
+namespace
 {
-    constexpr std::size_t step = 32;
-    if (size < step + fingerprint - 1)
-        return 0;
-    __m256i low[fingerprint];
-    __m256i high[fingerprint];
-    for (std::size_t k = 0; k < fingerprint; ++k) {
-        low[k] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(lowNibble[k])));
-        high[k] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(highNibble[k])));
-    }
+// The buckets whose needles may have each of these bytes at one place of their fingerprint.
+__attribute__((target("avx2"))) inline __m256i bucketsOf(__m256i bytes, __m256i low, __m256i high)
+{
     const __m256i nibble = _mm256_set1_epi8(0x0f);
-    const __m256i zero = _mm256_setzero_si256();
-    std::size_t at = 0;
-    for (; at + step + fingerprint - 1 <= size; at += step) {
-        __m256i candidates = _mm256_set1_epi8(-1);
-        for (std::size_t k = 0; k < fingerprint; ++k) {
-            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + k));
-            const __m256i lowBits = _mm256_shuffle_epi8(low[k], _mm256_and_si256(bytes, nibble));
-            const __m256i highBits =
-                _mm256_shuffle_epi8(high[k], _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble));
-            candidates = _mm256_and_si256(candidates, _mm256_and_si256(lowBits, highBits));
-        }
-        auto found = ~static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(candidates, zero)));
-        if (found == 0)
+    return _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(bytes, nibble)),
+                            _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)));
+}
+
+__attribute__((target("avx512bw"))) inline __m512i bucketsOf(__m512i bytes, __m512i low, __m512i high)
+{
+    const __m512i nibble = _mm512_set1_epi8(0x0f);
+    return _mm512_and_si512(_mm512_shuffle_epi8(low, _mm512_and_si512(bytes, nibble)),
+                            _mm512_shuffle_epi8(high, _mm512_and_si512(_mm512_srli_epi16(bytes, 4), nibble)));
+}
+}
+
+// The loops below call nothing, so that the tables stay in registers: they
+// stop at the next step where a position passes, unless the step is over a
+// run of one byte that no fingerprint is made of.
+__attribute__((target("avx2"))) std::size_t LiteralScanner::nextWide(const char* data, std::size_t at,
+                                                                   std::size_t end, std::uint64_t& found) const
+{
+    const auto* low = reinterpret_cast<const __m256i*>(lowNibble);
+    const auto* high = reinterpret_cast<const __m256i*>(highNibble);
+    // Each table is 64 bytes: two 256-bit halves, the first of which is taken.
+    const __m256i low0 = _mm256_load_si256(low), low1 = _mm256_load_si256(low + 2), low2 = _mm256_load_si256(low + 4);
+    const __m256i high0 = _mm256_load_si256(high), high1 = _mm256_load_si256(high + 2),
+                  high2 = _mm256_load_si256(high + 4);
+    for (; at < end; at += 32) {
+        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at));
+        const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + 1));
+        const __m256i third = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + 2));
+        const __m256i candidates = _mm256_and_si256(
+            _mm256_and_si256(bucketsOf(first, low0, high0), bucketsOf(second, low1, high1)),
+            bucketsOf(third, low2, high2));
+        const auto none = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(candidates, _mm256_setzero_si256())));
+        if (none == 0xffffffffu)
             continue;
-        alignas(32) std::uint8_t bucketBits[step];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(bucketBits), candidates);
-        while (found != 0) {
-            const int lane = __builtin_ctz(found);
-            found &= found - 1;
-            verify(data, size, at + static_cast<std::size_t>(lane), bucketBits[lane], hits);
-        }
+        const __m256i run = _mm256_set1_epi8(data[at]);
+        const auto same = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(first, run), _mm256_cmpeq_epi8(third, run))));
+        if (same == 0xffffffffu && !runFingerprint[static_cast<unsigned char>(data[at])])
+            continue;
+        found = ~none;
+        return at;
     }
-    return at;
+    return end;
+}
+
+__attribute__((target("avx512bw"))) std::size_t LiteralScanner::nextWidest(const char* data, std::size_t at,
+                                                                         std::size_t end,
+                                                                         std::uint64_t& found) const
+{
+    const __m512i low0 = _mm512_load_si512(lowNibble[0]), high0 = _mm512_load_si512(highNibble[0]);
+    const __m512i low1 = _mm512_load_si512(lowNibble[1]), high1 = _mm512_load_si512(highNibble[1]);
+    const __m512i low2 = _mm512_load_si512(lowNibble[2]), high2 = _mm512_load_si512(highNibble[2]);
+    for (; at < end; at += 64) {
+        const __m512i first = _mm512_loadu_si512(data + at);
+        const __m512i third = _mm512_loadu_si512(data + at + 2);
+        const __m512i candidates = _mm512_and_si512(
+            _mm512_and_si512(bucketsOf(first, low0, high0), bucketsOf(_mm512_loadu_si512(data + at + 1), low1, high1)),
+            bucketsOf(third, low2, high2));
+        const std::uint64_t passed = _mm512_test_epi8_mask(candidates, candidates);
+        if (passed == 0)
+            continue;
+        const __m512i run = _mm512_set1_epi8(data[at]);
+        const std::uint64_t same = _mm512_cmpeq_epi8_mask(first, run) & _mm512_cmpeq_epi8_mask(third, run);
+        if (same == ~std::uint64_t(0) && !runFingerprint[static_cast<unsigned char>(data[at])])
+            continue;
+        found = passed;
+        return at;
+    }
+    return end;
+}
+
+std::size_t LiteralScanner::scanWide(const char* data, std::size_t size, std::vector<Hits>& hits) const
+{
+    return scanSteps(data, size, hits, haveAvx512() ? 64 : 32);
+}
+
+std::size_t LiteralScanner::scanSteps(const char* data, std::size_t size, std::vector<Hits>& hits,
+                                      std::size_t step) const
+{
+    const std::size_t steps = size < step + fingerprint - 1 ? 0 : (size - fingerprint + 1) / step;
+    const std::size_t end = steps * step;
+    for (std::size_t at = 0;; at += step) {
+        std::uint64_t found = 0;
+        at = step == 64 ? nextWidest(data, at, end, found) : nextWide(data, at, end, found);
+        if (at >= end)
+            return end;
+        for (; found != 0; found &= found - 1)
+            verify(data, size, at + static_cast<std::size_t>(__builtin_ctzll(found)), hits);
+    }
 }
 #else
 std::size_t LiteralScanner::scanWide(const char*, std::size_t, std::vector<Hits>&) const
@@ -152,22 +273,21 @@ void LiteralScanner::scanPortable(const char* data, std::size_t from, std::size_
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
     for (std::size_t at = from; at + fingerprint <= size; ++at) {
-        const unsigned bucketBits =
-            byteBuckets[0][bytes[at]] & byteBuckets[1][bytes[at + 1]] & byteBuckets[2][bytes[at + 2]];
-        if (bucketBits != 0)
-            verify(data, size, at, bucketBits, hits);
+        if ((byteBuckets[0][bytes[at]] & byteBuckets[1][bytes[at + 1]] & byteBuckets[2][bytes[at + 2]]) != 0)
+            verify(data, size, at, hits);
     }
 }
 
-void LiteralScanner::verify(const char* data, std::size_t size, std::size_t position, unsigned bucketBits,
-                            std::vector<Hits>& hits) const
+void LiteralScanner::verify(const char* data, std::size_t size, std::size_t position, std::vector<Hits>& hits) const
 {
-    for (int bucket = 0; bucket < buckets; ++bucket) {
-        if ((bucketBits & (1u << bucket)) == 0)
-            continue;
-        for (const std::uint32_t index : bucketNeedles[bucket])
-            if (matchesAt(needles[index], data, size, position))
-                record(hits[index], position);
+    const auto* window = reinterpret_cast<const unsigned char*>(data) + position;
+    const std::uint32_t bit = windowBit(window);
+    if ((windowBits[bit / 64] & (std::uint64_t(1) << (bit % 64))) == 0)
+        return;
+    for (const std::uint32_t index : windowNeedles[windowSlot(window)]) {
+        const std::size_t offset = fingerprintAt[index];
+        if (position >= offset && matchesAt(needles[index], data, size, position - offset))
+            record(hits[index], position - offset);
     }
 }
 
