@@ -18,14 +18,17 @@
 namespace
 {
 const char* const usage =
-    "bench_rule_match [--mib=1024] [--chunk=65536] [--flood=random|text] [--runs=N] [--deadline=S]\n"
+    "bench_rule_match [--mib=1024] [--chunk=65536] [--flood=random|text|zeros] [--runs=N] [--deadline=S]\n"
     "Times rule matching on a flood that matches none of 50 rules, against no rules.\n";
+
+enum class Flood { Random, Text, Zeros };
+const char* const floodNames[] = {"random", "text", "zeros"};
 
 struct Settings
 {
     std::size_t mib = 1024;
     std::size_t chunk = 65536;
-    bool textFlood = false;
+    Flood flood = Flood::Random;
 };
 
 Rule contains(const std::string& value, ConditionKind kind = ConditionKind::Contains)
@@ -75,16 +78,17 @@ std::vector<Rule> fiftyRules()
     return rules;
 }
 
-// 64 MiB of flood, repeated: random bytes, or lower-case words and digits in
-// lines, which none of the rules can match.
-std::string floodBytes(bool text)
+// 8 MiB of flood, sent over and over: random bytes, lower-case letters,
+// digits and spaces in lines, or zero bytes; none of the rules can match it.
+// It stays in the processor's cache, as a chunk just received does.
+std::string floodBytes(Flood kind)
 {
-    std::string flood(64 * 1024 * 1024, '\0');
+    std::string flood(8 * 1024 * 1024, '\0');
     std::mt19937_64 random(42);
     const char* const alphabet = "abcdefghijklmnopqrstuvwxyz0123456789 ";
-    for (std::size_t i = 0; i < flood.size(); ++i) {
+    for (std::size_t i = 0; i < flood.size() && kind != Flood::Zeros; ++i) {
         const auto value = random();
-        flood[i] = text ? (i % 64 == 63 ? '\n' : alphabet[value % 37]) : static_cast<char>(value);
+        flood[i] = kind == Flood::Text ? (i % 64 == 63 ? '\n' : alphabet[value % 37]) : static_cast<char>(value);
     }
     return flood;
 }
@@ -163,8 +167,12 @@ bool parseSetting(Settings& settings, const std::string& name, const std::string
         return (settings.mib = std::strtoul(value.c_str(), nullptr, 10)) >= 64;
     if (name == "--chunk")
         return (settings.chunk = std::strtoul(value.c_str(), nullptr, 10)) >= 1024;
-    if (name == "--flood" && (value == "random" || value == "text"))
-        return (settings.textFlood = value == "text"), true;
+    for (int kind = 0; kind < 3 && name == "--flood"; ++kind) {
+        if (value == floodNames[kind]) {
+            settings.flood = static_cast<Flood>(kind);
+            return true;
+        }
+    }
     return false;
 }
 }
@@ -182,9 +190,9 @@ int main(int argc, char** argv)
     if (!problems.empty())
         Bench::fail(problems.front().text());
     const auto none = RuleSet::build({});
-    const std::string bytes = floodBytes(settings.textFlood);
+    const std::string bytes = floodBytes(settings.flood);
     Bench::report("rule matching: %zu MiB of %s flood in %zu-byte chunks, %zu rules, load %s", settings.mib,
-                  settings.textFlood ? "text" : "random", settings.chunk, rules->size(),
+                  floodNames[static_cast<int>(settings.flood)], settings.chunk, rules->size(),
                   Bench::loadAverages().c_str());
 
     std::vector<double> alone, empty, plain, ruled;

@@ -57,6 +57,7 @@ std::vector<FingerprintPlanner::Choice> FingerprintPlanner::plan(const std::vect
         const auto* window = reinterpret_cast<const unsigned char*>(needles[i].data()) + choices[i].offset;
         NibbleSets& sets = planner.bucketSets[choices[i].bucket];
         sets = joined(sets, setsOf(window, ignoreCase[i]));
+        planner.bucketRates[choices[i].bucket] = planner.passRate(sets);
     }
     return choices;
 }
@@ -72,7 +73,7 @@ FingerprintPlanner::Choice FingerprintPlanner::place(const std::string& needle, 
         const NibbleSets sets = setsOf(window, ignoreCase);
         const bool run = window[0] == window[1] && window[1] == window[2];
         for (int bucket = 0; bucket < buckets; ++bucket) {
-            const double cost = passRate(joined(bucketSets[bucket], sets)) - passRate(bucketSets[bucket])
+            const double cost = passRate(joined(bucketSets[bucket], sets)) - bucketRates[bucket]
                 + (run ? runPenalty : 0);
             if (bestCost < 0 || cost < bestCost) {
                 bestCost = cost;
@@ -110,9 +111,9 @@ double FingerprintPlanner::passRate(const NibbleSets& sets) const
     double rate = 1;
     for (std::size_t k = 0; k < width; ++k) {
         double share = 0;
-        for (int c = 0; c < 256; ++c)
-            if ((sets.low[k] >> (c & 0x0f) & 1) && (sets.high[k] >> (c >> 4) & 1))
-                share += byteWeight[c];
+        for (unsigned high = sets.high[k]; high != 0; high &= high - 1)
+            for (unsigned low = sets.low[k]; low != 0; low &= low - 1)
+                share += byteWeight[__builtin_ctz(high) << 4 | __builtin_ctz(low)];
         rate *= share;
     }
     return rate;

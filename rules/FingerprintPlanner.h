@@ -45,4 +45,5 @@ private:
 
     double byteWeight[256] = {};
     NibbleSets bucketSets[buckets];
+    double bucketRates[buckets] = {};
 };

@@ -65,3 +65,24 @@ TEST(LiteralScannerTest, FindsWhatAPlainSearchFinds)
         }
     }
 }
+
+TEST(LiteralScannerTest, ARunOfOneByteIsPassedOverUnlessANeedleIsMadeOfIt)
+{
+    const std::string zeros(300, '\0');
+    const std::string text = zeros + std::string("\0\0\xff", 3) + zeros + "aAa" + std::string(200, 'a');
+    const LiteralScanner scanner({{std::string("\0\0\xff", 3), false}, {"aaaa", true}, {std::string(3, '\0'), false}});
+    const LiteralScanner withoutRuns({{std::string("\0\0\xff", 3), false}, {"xaa", true}});
+    for (const auto path : {LiteralScanner::Path::Fastest, LiteralScanner::Path::Wide, LiteralScanner::Path::Portable}) {
+        std::vector<LiteralScanner::Hits> hits;
+        scanner.scan(text.data(), text.size(), hits, path);
+        EXPECT_EQ(hits[0].first, 300u);
+        EXPECT_EQ(hits[0].last, 300u);
+        EXPECT_EQ(hits[1].first, 603u);
+        EXPECT_EQ(hits[1].last, text.size() - 4);
+        EXPECT_EQ(hits[2].first, 0u);
+        EXPECT_EQ(hits[2].last, 600u);
+        withoutRuns.scan(text.data(), text.size(), hits, path);
+        EXPECT_EQ(hits[0].first, 300u);
+        EXPECT_EQ(hits[1].first, LiteralScanner::npos);
+    }
+}
