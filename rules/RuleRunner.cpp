@@ -158,7 +158,13 @@ void RuleRunner::runNextStep()
         return;
     }
     const std::size_t index = firing.nextAction++;
-    perform(firing, index);
+    const std::size_t rule = firing.rule;
+    try {
+        perform(firing, index);
+    } catch (const std::exception& error) {
+        Log::line("Rules: ", label(rule), " could not act: ", error.what());
+        actions.note(label(rule) + " could not act: " + error.what());
+    }
 }
 
 void RuleRunner::perform(const Firing& firing, std::size_t index)

@@ -5,11 +5,12 @@
 #include "RuleRunner.h"
 #include "RuleTestSupport.h"
 
-#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 
 #include <gtest/gtest.h>
+
+#include <stdexcept>
 
 using namespace RuleTest;
 
@@ -208,4 +209,19 @@ TEST_F(RuleRunnerTest, EveryKindMatchesWhateverTheChunks)
         EXPECT_EQ(actions.sent, "H;R/a;P;X;Abob;Q;") << "chunks of " << chunk;
         EXPECT_EQ(runner->counters()->waitingBytes(), 0u);
     }
+}
+
+TEST_F(RuleRunnerTest, AnActionThatThrowsCostsOnlyItsStep)
+{
+    struct Failing : FakeActions
+    {
+        void closeSending() override { throw std::runtime_error("socket gone"); }
+    };
+    Failing failing;
+    const auto closing = RuleSet::build(
+        {rule("bye", ConditionKind::Contains, "BYE", {simple(ActionKind::CloseSending), reply("after")}), ping});
+    RuleRunner guarded(closing, strand, failing);
+    guarded.onReceived("BYE PING\r\n", 11);
+    EXPECT_EQ(failing.sent, "afterPONG\r\n");
+    EXPECT_TRUE(failing.hasNote("rule 'bye' could not act: socket gone"));
 }
