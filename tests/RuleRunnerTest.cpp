@@ -4,12 +4,14 @@
 
 #include "RuleRunner.h"
 #include "RuleTestSupport.h"
+#include "TestSupport.h"
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 using namespace RuleTest;
@@ -224,4 +226,32 @@ TEST_F(RuleRunnerTest, AnActionThatThrowsCostsOnlyItsStep)
     guarded.onReceived("BYE PING\r\n", 11);
     EXPECT_EQ(failing.sent, "afterPONG\r\n");
     EXPECT_TRUE(failing.hasNote("rule 'bye' could not act: socket gone"));
+}
+
+TEST(RuleRunnerThreadsTest, ConnectionsOnTwoThreadsShareOneRuleSet)
+{
+    const auto shared = RuleSet::build(
+        {rule("user", ConditionKind::Regex, R"(USER (\w+)\r\n)", {reply("hi $1;")}), ping});
+    std::string expected;
+    std::string input;
+    for (int i = 0; i < 500; ++i) {
+        input += "USER u" + std::to_string(i) + "\r\nPING\r\n";
+        expected += "hi u" + std::to_string(i) + ";PONG\r\n";
+    }
+    const auto connection = [&](std::string& sent) {
+        boost::asio::io_context io;
+        FakeActions actions;
+        RuleRunner runner(shared, io.get_executor(), actions);
+        for (std::size_t at = 0; at < input.size(); at += 5)
+            runner.onReceived(input.data() + at, std::min<std::size_t>(5, input.size() - at));
+        sent = actions.sent;
+    };
+    std::string first;
+    std::string second;
+    {
+        TestSupport::JoiningThread one([&] { connection(first); });
+        TestSupport::JoiningThread two([&] { connection(second); });
+    }
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(second, expected);
 }
