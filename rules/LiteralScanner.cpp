@@ -211,8 +211,9 @@ __attribute__((target("avx2"))) std::size_t LiteralScanner::nextWide(const char*
             _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(first, run), _mm256_cmpeq_epi8(third, run))));
         if (same == 0xffffffffu && !runFingerprint[static_cast<unsigned char>(data[at])])
             continue;
-        found = ~none;
-        return at;
+        found = exactWindows(data, at, ~none);
+        if (found != 0)
+            return at;
     }
     return end;
 }
@@ -237,8 +238,9 @@ __attribute__((target("avx512bw"))) std::size_t LiteralScanner::nextWidest(const
         const std::uint64_t same = _mm512_cmpeq_epi8_mask(first, run) & _mm512_cmpeq_epi8_mask(third, run);
         if (same == ~std::uint64_t(0) && !runFingerprint[static_cast<unsigned char>(data[at])])
             continue;
-        found = passed;
-        return at;
+        found = exactWindows(data, at, passed);
+        if (found != 0)
+            return at;
     }
     return end;
 }
@@ -278,11 +280,27 @@ void LiteralScanner::scanPortable(const char* data, std::size_t from, std::size_
     }
 }
 
+bool LiteralScanner::mayBeWindow(const unsigned char* bytes) const
+{
+    const std::uint32_t bit = windowBit(bytes);
+    return (windowBits[bit / 64] & (std::uint64_t(1) << (bit % 64))) != 0;
+}
+
+std::uint64_t LiteralScanner::exactWindows(const char* data, std::size_t at, std::uint64_t positions) const
+{
+    std::uint64_t kept = 0;
+    for (; positions != 0; positions &= positions - 1) {
+        const int lane = __builtin_ctzll(positions);
+        if (mayBeWindow(reinterpret_cast<const unsigned char*>(data) + at + lane))
+            kept |= std::uint64_t(1) << lane;
+    }
+    return kept;
+}
+
 void LiteralScanner::verify(const char* data, std::size_t size, std::size_t position, std::vector<Hits>& hits) const
 {
     const auto* window = reinterpret_cast<const unsigned char*>(data) + position;
-    const std::uint32_t bit = windowBit(window);
-    if ((windowBits[bit / 64] & (std::uint64_t(1) << (bit % 64))) == 0)
+    if (!mayBeWindow(window))
         return;
     for (const std::uint32_t index : windowNeedles[windowSlot(window)]) {
         const std::size_t offset = fingerprintAt[index];

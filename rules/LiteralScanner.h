@@ -68,6 +68,9 @@ private:
     void scanPortable(const char* data, std::size_t from, std::size_t size, std::vector<Hits>& hits) const;
     static std::size_t windowSlot(const unsigned char* bytes);
     static std::uint32_t windowBit(const unsigned char* bytes);
+    bool mayBeWindow(const unsigned char* bytes) const;
+    // Those of the positions (bits from at) whose three bytes may be a fingerprint.
+    std::uint64_t exactWindows(const char* data, std::size_t at, std::uint64_t positions) const;
     void markWindow(const unsigned char* window, bool ignoreCase);
     void verify(const char* data, std::size_t size, std::size_t position, std::vector<Hits>& hits) const;
     bool matchesAt(const Needle& needle, const char* data, std::size_t size, std::size_t position) const;
