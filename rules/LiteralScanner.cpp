@@ -43,13 +43,13 @@ bool haveAvx512()
     return supported;
 }
 #endif
-
-
 }
 
 LiteralScanner::LiteralScanner(std::vector<Needle> givenNeedles)
     : needles(std::move(givenNeedles))
     , fingerprintAt(needles.size(), 0)
+    , windowNeedles(windowSlots)
+    , windowBits((std::size_t(1) << windowBitsLog2) / 64)
 {
     for (std::uint32_t i = 0; i < needles.size(); ++i) {
         longestNeedle = std::max(longestNeedle, needles[i].bytes.size());
@@ -102,22 +102,15 @@ void LiteralScanner::markWindow(const unsigned char* window, bool ignoreCase)
 void LiteralScanner::addToBucket(std::uint32_t index, int bucket)
 {
     const Needle& needle = needles[index];
-    windowNeedles.resize(windowSlots);
-    windowBits.resize((std::size_t(1) << windowBitsLog2) / 64);
-    windowNeedles[windowSlot(reinterpret_cast<const unsigned char*>(needle.bytes.data()) + fingerprintAt[index])]
-        .push_back(index);
-    const auto bit = static_cast<std::uint8_t>(1u << bucket);
     const auto* window = reinterpret_cast<const unsigned char*>(needle.bytes.data()) + fingerprintAt[index];
+    windowNeedles[windowSlot(window)].push_back(index);
     markWindow(window, needle.ignoreCase);
-    if (lower(window[0]) == lower(window[1]) && lower(window[1]) == lower(window[2])
-        && (needle.ignoreCase || (window[0] == window[1] && window[1] == window[2]))) {
-        runFingerprint[window[0]] = true;
-        runFingerprint[needle.ignoreCase ? upper(window[0]) : window[0]] = true;
-    }
+    const bool run = lower(window[0]) == lower(window[1]) && lower(window[1]) == lower(window[2])
+        && (needle.ignoreCase || (window[0] == window[1] && window[1] == window[2]));
+    const auto bit = static_cast<std::uint8_t>(1u << bucket);
     for (std::size_t k = 0; k < fingerprint; ++k) {
-        const auto c = window[k];
-        const unsigned char forms[2] = {c, needle.ignoreCase ? upper(c) : c};
-        for (const unsigned char form : forms) {
+        for (const unsigned char form : {window[k], needle.ignoreCase ? upper(window[k]) : window[k]}) {
+            runFingerprint[form] = runFingerprint[form] || run;
             byteBuckets[k][form] |= bit;
             for (std::size_t lane = 0; lane < 64; lane += 16) {
                 lowNibble[k][lane + (form & 0x0f)] |= bit;
