@@ -124,14 +124,21 @@ TEST_F(RuleRunnerTest, NthTimeFiresOnceAndEarlierMatchesStayForTheRulesBelow)
     EXPECT_EQ(second.counters()->waitingBytes(), 12u);
 }
 
-TEST_F(RuleRunnerTest, CapturesFillTheReply)
+TEST_F(RuleRunnerTest, CapturesFillTheReplyAndItsHttpFrame)
 {
+    Action framed = reply("<p>$1</p>");
+    framed.reply.http = ReplySpec::Http{"404 Not Found", {{"Content-Type", "text/html"}}};
     start({rule("user", ConditionKind::Regex, R"(USER (?P<name>\w+) (\d+)\r\n)",
                 {reply("hello ${name}, you are $2 $$1 [$0]")}),
-           rule("echo", ConditionKind::StartsWith, "ECHO ", {reply("<$0>")})});
+           rule("echo", ConditionKind::StartsWith, "ECHO ", {reply("<$0>")}),
+           rule("get", ConditionKind::Regex, R"(GET /(\S*) )", {framed})});
     receive("xUSER bob 4");
     receive("2\r\nECHO x");
     EXPECT_EQ(actions.sent, "hello bob, you are 42 $1 [USER bob 42\r\n]<ECHO >");
+    actions.sent.clear();
+    receive("GET /caf\xe9 ");
+    EXPECT_EQ(actions.sent, "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: 11\r\n\r\n"
+                            "<p>caf\xe9</p>");
 }
 
 TEST_F(RuleRunnerTest, TheBoundDropsTheOldestWithANoteAndMatchesLargeChunksFirst)
