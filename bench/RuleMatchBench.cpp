@@ -18,11 +18,12 @@
 namespace
 {
 const char* const usage =
-    "bench_rule_match [--mib=1024] [--chunk=65536] [--flood=random|text|zeros] [--runs=N] [--deadline=S]\n"
+    "bench_rule_match [--mib=1024] [--chunk=65536] [--flood=random|text|zeros|requests] [--runs=N]\n"
+    "                 [--deadline=S]\n"
     "Times rule matching on a flood that matches none of 50 rules, against no rules.\n";
 
-enum class Flood { Random, Text, Zeros };
-const char* const floodNames[] = {"random", "text", "zeros"};
+enum class Flood { Random, Text, Zeros, Requests };
+const char* const floodNames[] = {"random", "text", "zeros", "requests"};
 
 struct Settings
 {
@@ -79,11 +80,20 @@ std::vector<Rule> fiftyRules()
 }
 
 // 8 MiB of flood, sent over and over: random bytes, lower-case letters,
-// digits and spaces in lines, or zero bytes; none of the rules can match it.
-// It stays in the processor's cache, as a chunk just received does.
+// digits and spaces in lines, zero bytes, or one HTTP request over and over
+// (which holds literal strings some regular expressions need); none of the
+// rules can match it. It stays in the processor's cache, as a chunk just
+// received does.
 std::string floodBytes(Flood kind)
 {
     std::string flood(8 * 1024 * 1024, '\0');
+    if (kind == Flood::Requests) {
+        const std::string request = "GET /static/app.js HTTP/1.1\r\nHost: example.org\r\n"
+                                    "Accept: text/css,*/*;q=0.1\r\nReferer: http://example.org/index.html\r\n\r\n";
+        for (std::size_t i = 0; i < flood.size(); ++i)
+            flood[i] = request[i % request.size()];
+        return flood;
+    }
     std::mt19937_64 random(42);
     const char* const alphabet = "abcdefghijklmnopqrstuvwxyz0123456789 ";
     for (std::size_t i = 0; i < flood.size() && kind != Flood::Zeros; ++i) {
@@ -167,7 +177,7 @@ bool parseSetting(Settings& settings, const std::string& name, const std::string
         return (settings.mib = std::strtoul(value.c_str(), nullptr, 10)) >= 64;
     if (name == "--chunk")
         return (settings.chunk = std::strtoul(value.c_str(), nullptr, 10)) >= 1024;
-    for (int kind = 0; kind < 3 && name == "--flood"; ++kind) {
+    for (int kind = 0; kind < 4 && name == "--flood"; ++kind) {
         if (value == floodNames[kind]) {
             settings.flood = static_cast<Flood>(kind);
             return true;

@@ -5,8 +5,10 @@
 namespace
 {
 constexpr std::size_t maxWindowsTried = 32;
-// Added to the cost of a window of one byte three times.
+// Added to the cost of a window of one byte three times, and of one that
+// another needle has taken whose second stage the scanner cannot tell apart.
 constexpr double runPenalty = 1.0;
+constexpr double sharedPenalty = 0.5;
 
 unsigned char otherCase(unsigned char c)
 {
@@ -57,6 +59,7 @@ std::vector<FingerprintPlanner::Choice> FingerprintPlanner::plan(const std::vect
         const auto* window = reinterpret_cast<const unsigned char*>(needles[i].data()) + choices[i].offset;
         NibbleSets& sets = planner.bucketSets[choices[i].bucket];
         sets = joined(sets, setsOf(window, ignoreCase[i]));
+        planner.taken.push_back(stageOf(needles[i], choices[i].offset));
         planner.bucketRates[choices[i].bucket] = planner.passRate(sets);
     }
     return choices;
@@ -72,9 +75,10 @@ FingerprintPlanner::Choice FingerprintPlanner::place(const std::string& needle, 
         const auto* window = reinterpret_cast<const unsigned char*>(needle.data()) + offset;
         const NibbleSets sets = setsOf(window, ignoreCase);
         const bool run = window[0] == window[1] && window[1] == window[2];
+        const bool shared = clashes(needle, offset);
         for (int bucket = 0; bucket < buckets; ++bucket) {
             const double cost = passRate(joined(bucketSets[bucket], sets)) - bucketRates[bucket]
-                + (run ? runPenalty : 0);
+                + (run ? runPenalty : 0) + (shared ? sharedPenalty : 0);
             if (bestCost < 0 || cost < bestCost) {
                 bestCost = cost;
                 best = Choice{offset, bucket};
@@ -82,6 +86,33 @@ FingerprintPlanner::Choice FingerprintPlanner::place(const std::string& needle, 
         }
     }
     return best;
+}
+
+FingerprintFilter::Stage FingerprintPlanner::stageOf(const std::string& needle, std::size_t offset)
+{
+    return FingerprintFilter::stageOf(reinterpret_cast<const unsigned char*>(needle.data()), needle.size(), offset);
+}
+
+std::uint64_t FingerprintPlanner::windowOf(const FingerprintFilter::Stage& stage)
+{
+    const std::size_t shift = stage.check == FingerprintFilter::Check::Lead ? 8 * FingerprintFilter::lead : 0;
+    return stage.value >> shift & 0xffffff;
+}
+
+// Whether a needle taken already has a window at which the scanner could not
+// tell it from this one before comparing: the same second stage, or either
+// needle too short to have one.
+bool FingerprintPlanner::clashes(const std::string& needle, std::size_t offset) const
+{
+    const FingerprintFilter::Stage stage = stageOf(needle, offset);
+    const std::uint64_t window = windowOf(stage);
+    for (const FingerprintFilter::Stage& other : taken) {
+        const bool unbound = stage.check == FingerprintFilter::Check::Unbound
+            || other.check == FingerprintFilter::Check::Unbound;
+        if (other == stage || (unbound && windowOf(other) == window))
+            return true;
+    }
+    return false;
 }
 
 FingerprintPlanner::NibbleSets FingerprintPlanner::setsOf(const unsigned char* window, bool ignoreCase)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FingerprintFilter.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,11 +14,14 @@
 // among its needles, so needles are placed greedily where they widen their
 // bucket's sets least, weighed by how often bytes occur: half as in random
 // bytes, half as in protocol text. A window of one byte three times is taken
-// only if there is no other, as floods are often one byte over and over.
+// only if there is no other, as floods are often one byte over and over, and
+// so is one that another needle has taken if the scanner could not tell the
+// two apart before comparing them (see FingerprintFilter): once one of them
+// is found, the scanner stops looking at its window only if it can.
 class FingerprintPlanner
 {
 public:
-    static constexpr std::size_t width = 3;
+    static constexpr std::size_t width = FingerprintFilter::width;
     static constexpr int buckets = 8;
 
     struct Choice
@@ -38,6 +43,10 @@ private:
 
     explicit FingerprintPlanner();
 
+    static FingerprintFilter::Stage stageOf(const std::string& needle, std::size_t offset);
+    // The three window bytes in a second stage's value.
+    static std::uint64_t windowOf(const FingerprintFilter::Stage& stage);
+    bool clashes(const std::string& needle, std::size_t offset) const;
     static NibbleSets setsOf(const unsigned char* window, bool ignoreCase);
     static NibbleSets joined(const NibbleSets& a, const NibbleSets& b);
     double passRate(const NibbleSets& sets) const;
@@ -46,4 +55,5 @@ private:
     double byteWeight[256] = {};
     NibbleSets bucketSets[buckets];
     double bucketRates[buckets] = {};
+    std::vector<FingerprintFilter::Stage> taken;
 };

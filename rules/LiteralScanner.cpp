@@ -1,7 +1,5 @@
 #include "LiteralScanner.h"
 
-#include "FingerprintPlanner.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -15,11 +13,6 @@ namespace
 unsigned char lower(unsigned char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-unsigned char upper(unsigned char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
 }
 
 void record(LiteralScanner::Hits& hits, std::size_t position)
@@ -48,18 +41,20 @@ bool haveAvx512()
 LiteralScanner::LiteralScanner(std::vector<Needle> givenNeedles)
     : needles(std::move(givenNeedles))
     , fingerprintAt(needles.size(), 0)
+    , bucketOf(needles.size(), -1)
+    , stages(needles.size())
+    , sameStage(needles.size())
     , windowNeedles(windowSlots)
-    , windowBits((std::size_t(1) << windowBitsLog2) / 64)
 {
     for (std::uint32_t i = 0; i < needles.size(); ++i) {
         longestNeedle = std::max(longestNeedle, needles[i].bytes.size());
         if (needles[i].bytes.size() < fingerprint)
             shortNeedles.push_back(i);
     }
-    chooseFingerprints();
+    placeNeedles();
 }
 
-void LiteralScanner::chooseFingerprints()
+void LiteralScanner::placeNeedles()
 {
     std::vector<std::string> bytes;
     std::vector<bool> ignoreCase;
@@ -72,52 +67,23 @@ void LiteralScanner::chooseFingerprints()
         if (needles[i].bytes.size() < fingerprint)
             continue;
         fingerprintAt[i] = choices[i].offset;
-        addToBucket(i, choices[i].bucket);
+        bucketOf[i] = choices[i].bucket;
+        bucketNeedles[choices[i].bucket].push_back(i);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(needles[i].bytes.data());
+        stages[i] = FingerprintFilter::stageOf(bytes, needles[i].bytes.size(), fingerprintAt[i]);
+        windowNeedles[windowSlot(bytes + fingerprintAt[i])].push_back(i);
+        filter.add(bytes + fingerprintAt[i], needles[i].ignoreCase, stages[i], choices[i].bucket);
     }
+    for (std::uint32_t i = 0; i < needles.size(); ++i)
+        for (std::uint32_t other = 0; other < needles.size() && bucketOf[i] >= 0; ++other)
+            if (bucketOf[other] >= 0 && stages[other] == stages[i])
+                sameStage[i].push_back(other);
 }
 
 std::size_t LiteralScanner::windowSlot(const unsigned char* bytes)
 {
     const std::uint32_t key = lower(bytes[0]) | lower(bytes[1]) << 8 | lower(bytes[2]) << 16;
     return (key * 2654435761u >> 20) % windowSlots;
-}
-
-std::uint32_t LiteralScanner::windowBit(const unsigned char* bytes)
-{
-    const std::uint32_t key = bytes[0] | bytes[1] << 8 | bytes[2] << 16;
-    return key * 2654435761u >> (32 - windowBitsLog2);
-}
-
-void LiteralScanner::markWindow(const unsigned char* window, bool ignoreCase)
-{
-    for (unsigned variant = 0; variant < (ignoreCase ? 8u : 1u); ++variant) {
-        unsigned char bytes[fingerprint];
-        for (std::size_t k = 0; k < fingerprint; ++k)
-            bytes[k] = variant & (1u << k) ? upper(window[k]) : window[k];
-        const std::uint32_t bit = windowBit(bytes);
-        windowBits[bit / 64] |= std::uint64_t(1) << (bit % 64);
-    }
-}
-
-void LiteralScanner::addToBucket(std::uint32_t index, int bucket)
-{
-    const Needle& needle = needles[index];
-    const auto* window = reinterpret_cast<const unsigned char*>(needle.bytes.data()) + fingerprintAt[index];
-    windowNeedles[windowSlot(window)].push_back(index);
-    markWindow(window, needle.ignoreCase);
-    const bool run = lower(window[0]) == lower(window[1]) && lower(window[1]) == lower(window[2])
-        && (needle.ignoreCase || (window[0] == window[1] && window[1] == window[2]));
-    const auto bit = static_cast<std::uint8_t>(1u << bucket);
-    for (std::size_t k = 0; k < fingerprint; ++k) {
-        for (const unsigned char form : {window[k], needle.ignoreCase ? upper(window[k]) : window[k]}) {
-            runFingerprint[form] = runFingerprint[form] || run;
-            byteBuckets[k][form] |= bit;
-            for (std::size_t lane = 0; lane < 64; lane += 16) {
-                lowNibble[k][lane + (form & 0x0f)] |= bit;
-                highNibble[k][lane + (form >> 4)] |= bit;
-            }
-        }
-    }
 }
 
 void LiteralScanner::scan(const char* data, std::size_t size, std::vector<Hits>& hits, Path path) const
@@ -128,16 +94,20 @@ void LiteralScanner::scan(const char* data, std::size_t size, std::vector<Hits>&
     scanShortNeedles(data, size, hits);
     if (shortNeedles.size() == needles.size() || size < fingerprint)
         return;
+    Scan state{data, size, hits, filter.nibbles(), {}};
     std::size_t done = 0;
 #ifdef BRINDLEWICK_HAVE_AVX2_PATH
     if (path == Path::Fastest && haveAvx2())
-        done = scanWide(data, size, hits);
+        done = scanWide(state);
     else if (path == Path::Wide && haveAvx2())
-        done = scanSteps(data, size, hits, 32);
+        done = scanSteps(state, 32);
 #else
     (void)path;
 #endif
-    scanPortable(data, done, size, hits);
+    scanPortable(state, done);
+    for (std::size_t index = 0; index < needles.size(); ++index)
+        if (hits[index].first != npos && needles[index].bytes.size() >= fingerprint)
+            hits[index].last = size - needles[index].bytes.size();
 }
 
 void LiteralScanner::scanShortNeedles(const char* data, std::size_t size, std::vector<Hits>& hits) const
@@ -160,7 +130,7 @@ void LiteralScanner::scanShortNeedles(const char* data, std::size_t size, std::v
 #ifdef BRINDLEWICK_HAVE_AVX2_PATH
 namespace
 {
-// The buckets whose needles may have each of these bytes at one place of their fingerprint.
+// The buckets whose windows may have each of these bytes at one place.
 __attribute__((target("avx2"))) inline __m256i bucketsOf(__m256i bytes, __m256i low, __m256i high)
 {
     const __m256i nibble = _mm256_set1_epi8(0x0f);
@@ -178,12 +148,13 @@ __attribute__((target("avx512bw"))) inline __m512i bucketsOf(__m512i bytes, __m5
 
 // The loops below call nothing, so that the tables stay in registers: they
 // stop at the next step where a position passes, unless the step is over a
-// run of one byte that no fingerprint is made of.
-__attribute__((target("avx2"))) std::size_t LiteralScanner::nextWide(const char* data, std::size_t at,
+// run of one byte that no window is made of.
+__attribute__((target("avx2"))) std::size_t LiteralScanner::nextWide(const Scan& scan, std::size_t at,
                                                                    std::size_t end, std::uint64_t& found) const
 {
-    const auto* low = reinterpret_cast<const __m256i*>(lowNibble);
-    const auto* high = reinterpret_cast<const __m256i*>(highNibble);
+    const char* data = scan.data;
+    const auto* low = reinterpret_cast<const __m256i*>(scan.tables.low);
+    const auto* high = reinterpret_cast<const __m256i*>(scan.tables.high);
     // Each table is 64 bytes: two 256-bit halves, the first of which is taken.
     const __m256i low0 = _mm256_load_si256(low), low1 = _mm256_load_si256(low + 2), low2 = _mm256_load_si256(low + 4);
     const __m256i high0 = _mm256_load_si256(high), high1 = _mm256_load_si256(high + 2),
@@ -202,22 +173,23 @@ __attribute__((target("avx2"))) std::size_t LiteralScanner::nextWide(const char*
         const __m256i run = _mm256_set1_epi8(data[at]);
         const auto same = static_cast<std::uint32_t>(
             _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(first, run), _mm256_cmpeq_epi8(third, run))));
-        if (same == 0xffffffffu && !runFingerprint[static_cast<unsigned char>(data[at])])
+        if (same == 0xffffffffu && !filter.isRun(static_cast<unsigned char>(data[at])))
             continue;
-        found = exactWindows(data, at, ~none);
+        found = mayStartWindows(scan, at, ~none);
         if (found != 0)
             return at;
     }
     return end;
 }
 
-__attribute__((target("avx512bw"))) std::size_t LiteralScanner::nextWidest(const char* data, std::size_t at,
+__attribute__((target("avx512bw"))) std::size_t LiteralScanner::nextWidest(const Scan& scan, std::size_t at,
                                                                          std::size_t end,
                                                                          std::uint64_t& found) const
 {
-    const __m512i low0 = _mm512_load_si512(lowNibble[0]), high0 = _mm512_load_si512(highNibble[0]);
-    const __m512i low1 = _mm512_load_si512(lowNibble[1]), high1 = _mm512_load_si512(highNibble[1]);
-    const __m512i low2 = _mm512_load_si512(lowNibble[2]), high2 = _mm512_load_si512(highNibble[2]);
+    const char* data = scan.data;
+    const __m512i low0 = _mm512_load_si512(scan.tables.low[0]), high0 = _mm512_load_si512(scan.tables.high[0]);
+    const __m512i low1 = _mm512_load_si512(scan.tables.low[1]), high1 = _mm512_load_si512(scan.tables.high[1]);
+    const __m512i low2 = _mm512_load_si512(scan.tables.low[2]), high2 = _mm512_load_si512(scan.tables.high[2]);
     for (; at < end; at += 64) {
         const __m512i first = _mm512_loadu_si512(data + at);
         const __m512i third = _mm512_loadu_si512(data + at + 2);
@@ -229,76 +201,91 @@ __attribute__((target("avx512bw"))) std::size_t LiteralScanner::nextWidest(const
             continue;
         const __m512i run = _mm512_set1_epi8(data[at]);
         const std::uint64_t same = _mm512_cmpeq_epi8_mask(first, run) & _mm512_cmpeq_epi8_mask(third, run);
-        if (same == ~std::uint64_t(0) && !runFingerprint[static_cast<unsigned char>(data[at])])
+        if (same == ~std::uint64_t(0) && !filter.isRun(static_cast<unsigned char>(data[at])))
             continue;
-        found = exactWindows(data, at, passed);
+        found = mayStartWindows(scan, at, passed);
         if (found != 0)
             return at;
     }
     return end;
 }
 
-std::size_t LiteralScanner::scanWide(const char* data, std::size_t size, std::vector<Hits>& hits) const
+std::size_t LiteralScanner::scanWide(Scan& scan) const
 {
-    return scanSteps(data, size, hits, haveAvx512() ? 64 : 32);
+    return scanSteps(scan, haveAvx512() ? 64 : 32);
 }
 
-std::size_t LiteralScanner::scanSteps(const char* data, std::size_t size, std::vector<Hits>& hits,
-                                      std::size_t step) const
+std::size_t LiteralScanner::scanSteps(Scan& scan, std::size_t step) const
 {
-    const std::size_t steps = size < step + fingerprint - 1 ? 0 : (size - fingerprint + 1) / step;
+    const std::size_t steps = scan.size < step + fingerprint - 1 ? 0 : (scan.size - fingerprint + 1) / step;
     const std::size_t end = steps * step;
     for (std::size_t at = 0;; at += step) {
         std::uint64_t found = 0;
-        at = step == 64 ? nextWidest(data, at, end, found) : nextWide(data, at, end, found);
+        at = step == 64 ? nextWidest(scan, at, end, found) : nextWide(scan, at, end, found);
         if (at >= end)
             return end;
         for (; found != 0; found &= found - 1)
-            verify(data, size, at + static_cast<std::size_t>(__builtin_ctzll(found)), hits);
+            verify(scan, at + static_cast<std::size_t>(__builtin_ctzll(found)));
     }
 }
 #else
-std::size_t LiteralScanner::scanWide(const char*, std::size_t, std::vector<Hits>&) const
+std::size_t LiteralScanner::scanWide(Scan&) const
 {
     return 0;
 }
 #endif
 
-void LiteralScanner::scanPortable(const char* data, std::size_t from, std::size_t size, std::vector<Hits>& hits) const
+void LiteralScanner::scanPortable(Scan& scan, std::size_t from) const
 {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-    for (std::size_t at = from; at + fingerprint <= size; ++at) {
-        if ((byteBuckets[0][bytes[at]] & byteBuckets[1][bytes[at + 1]] & byteBuckets[2][bytes[at + 2]]) != 0)
-            verify(data, size, at, hits);
-    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(scan.data);
+    for (std::size_t at = from; at + fingerprint <= scan.size; ++at)
+        if (filter.buckets(bytes + at) != 0)
+            verify(scan, at);
 }
 
-bool LiteralScanner::mayBeWindow(const unsigned char* bytes) const
-{
-    const std::uint32_t bit = windowBit(bytes);
-    return (windowBits[bit / 64] & (std::uint64_t(1) << (bit % 64))) != 0;
-}
-
-std::uint64_t LiteralScanner::exactWindows(const char* data, std::size_t at, std::uint64_t positions) const
+std::uint64_t LiteralScanner::mayStartWindows(const Scan& scan, std::size_t at, std::uint64_t positions) const
 {
     std::uint64_t kept = 0;
     for (; positions != 0; positions &= positions - 1) {
-        const int lane = __builtin_ctzll(positions);
-        if (mayBeWindow(reinterpret_cast<const unsigned char*>(data) + at + lane))
-            kept |= std::uint64_t(1) << lane;
+        const std::size_t position = at + static_cast<std::size_t>(__builtin_ctzll(positions));
+        const auto* bytes = reinterpret_cast<const unsigned char*>(scan.data) + position;
+        if (filter.mayStartWindow(bytes, position, scan.size - position, scan.silenced))
+            kept |= std::uint64_t(1) << (position - at);
     }
     return kept;
 }
 
-void LiteralScanner::verify(const char* data, std::size_t size, std::size_t position, std::vector<Hits>& hits) const
+void LiteralScanner::verify(Scan& scan, std::size_t position) const
 {
-    const auto* window = reinterpret_cast<const unsigned char*>(data) + position;
-    if (!mayBeWindow(window))
+    const auto* window = reinterpret_cast<const unsigned char*>(scan.data) + position;
+    if (!filter.mayStartWindow(window, position, scan.size - position, scan.silenced))
         return;
     for (const std::uint32_t index : windowNeedles[windowSlot(window)]) {
         const std::size_t offset = fingerprintAt[index];
-        if (position >= offset && matchesAt(needles[index], data, size, position - offset))
-            record(hits[index], position - offset);
+        if (scan.hits[index].first != npos || position < offset
+            || !matchesAt(needles[index], scan.data, scan.size, position - offset))
+            continue;
+        record(scan.hits[index], position - offset);
+        silence(scan, index);
+    }
+}
+
+// Takes a found needle out of the scan's nibble tables (its bucket is made
+// again from the needles of the bucket not found yet), and its second stage
+// too once every needle with the same has been found.
+void LiteralScanner::silence(Scan& scan, std::uint32_t found) const
+{
+    const bool allFound = std::all_of(sameStage[found].begin(), sameStage[found].end(),
+                                      [&scan](std::uint32_t index) { return scan.hits[index].first != npos; });
+    if (allFound)
+        scan.silenced.add(stages[found]);
+    const int bucket = bucketOf[found];
+    scan.tables.clearBucket(bucket);
+    for (const std::uint32_t index : bucketNeedles[bucket]) {
+        if (scan.hits[index].first != npos)
+            continue;
+        const auto* window = reinterpret_cast<const unsigned char*>(needles[index].bytes.data()) + fingerprintAt[index];
+        scan.tables.add(window, needles[index].ignoreCase, bucket);
     }
 }
 

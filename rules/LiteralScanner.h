@@ -1,21 +1,24 @@
 #pragma once
 
+#include "FingerprintFilter.h"
 #include "FingerprintPlanner.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 // Finds where any of a fixed set of byte strings (needles) occurs, in one
-// pass over the bytes whatever the number of needles: every position is first
-// checked against three bytes of all needles at once (eight buckets of
-// needles, a byte's bucket mask looked up by its two nibbles, 32 or 64
-// positions per step where the processor has AVX2 or AVX-512), and only the rare positions that
-// pass are compared with the needles that have those three bytes (see
-// FingerprintPlanner for which three and which bucket). A step over nothing but one byte, the usual flood, is passed over
-// unless a needle's fingerprint is that byte three times. Needles of one or
-// two bytes are searched for on their own.
+// pass over the bytes whatever the number of needles: each position is first
+// checked against three bytes of every needle at once, 32 or 64 positions a
+// step where the processor has AVX2 or AVX-512 (see FingerprintFilter, and
+// FingerprintPlanner for which three bytes), and only the rare positions
+// that pass are compared with needles. A step over nothing but one byte, the
+// usual flood, is passed over unless a needle's window is that byte three
+// times. Once a needle has been found, the rest of the scan no longer looks
+// for it, so that a flood holding a needle over and over costs little more.
+// Needles of one or two bytes are searched for on their own.
 class LiteralScanner
 {
 public:
@@ -28,7 +31,9 @@ public:
         bool ignoreCase = false;
     };
 
-    // Where a needle's complete occurrences start in one scan, npos if none.
+    // Where a needle's complete occurrences start in one scan, npos if none:
+    // the first exactly; last is the last one or later (at most where the
+    // needle could last start).
     struct Hits
     {
         std::size_t first = npos;
@@ -50,49 +55,48 @@ public:
     void scan(const char* data, std::size_t size, std::vector<Hits>& hits, Path path = Path::Fastest) const;
 
 private:
-    static constexpr std::size_t fingerprint = FingerprintPlanner::width;
+    static constexpr std::size_t fingerprint = FingerprintFilter::width;
     static constexpr int buckets = FingerprintPlanner::buckets;
     static constexpr std::size_t windowSlots = 4096;
-    static constexpr unsigned windowBitsLog2 = 18;
 
-    void chooseFingerprints();
-    void addToBucket(std::uint32_t index, int bucket);
+    // One scan's own nibble tables, without the needles it has found.
+    struct Scan
+    {
+        const char* data;
+        std::size_t size;
+        std::vector<Hits>& hits;
+        FingerprintFilter::NibbleTables tables;
+        FingerprintFilter::Silenced silenced;
+    };
+
+    void placeNeedles();
     void scanShortNeedles(const char* data, std::size_t size, std::vector<Hits>& hits) const;
     // 64 positions a step with AVX-512, else 32 with AVX2; returns where it stopped.
-    std::size_t scanWide(const char* data, std::size_t size, std::vector<Hits>& hits) const;
-    std::size_t scanSteps(const char* data, std::size_t size, std::vector<Hits>& hits, std::size_t step) const;
+    std::size_t scanWide(Scan& scan) const;
+    std::size_t scanSteps(Scan& scan, std::size_t step) const;
     // The first step from at (before end) where a position passes, with a
     // bit for each such position in found; end if there is none.
-    std::size_t nextWide(const char* data, std::size_t at, std::size_t end, std::uint64_t& found) const;
-    std::size_t nextWidest(const char* data, std::size_t at, std::size_t end, std::uint64_t& found) const;
-    void scanPortable(const char* data, std::size_t from, std::size_t size, std::vector<Hits>& hits) const;
+    std::size_t nextWide(const Scan& scan, std::size_t at, std::size_t end, std::uint64_t& found) const;
+    std::size_t nextWidest(const Scan& scan, std::size_t at, std::size_t end, std::uint64_t& found) const;
+    void scanPortable(Scan& scan, std::size_t from) const;
+    // Those of the positions (bits from at) whose bytes may start a window.
+    std::uint64_t mayStartWindows(const Scan& scan, std::size_t at, std::uint64_t positions) const;
+    void verify(Scan& scan, std::size_t position) const;
+    void silence(Scan& scan, std::uint32_t found) const;
     static std::size_t windowSlot(const unsigned char* bytes);
-    static std::uint32_t windowBit(const unsigned char* bytes);
-    bool mayBeWindow(const unsigned char* bytes) const;
-    // Those of the positions (bits from at) whose three bytes may be a fingerprint.
-    std::uint64_t exactWindows(const char* data, std::size_t at, std::uint64_t positions) const;
-    void markWindow(const unsigned char* window, bool ignoreCase);
-    void verify(const char* data, std::size_t size, std::size_t position, std::vector<Hits>& hits) const;
     bool matchesAt(const Needle& needle, const char* data, std::size_t size, std::size_t position) const;
 
     std::vector<Needle> needles;
-    // Where in each needle its three fingerprint bytes start.
+    // Where in each needle its three fingerprint bytes start, its bucket,
+    // its second stage and the needles with the same.
     std::vector<std::size_t> fingerprintAt;
+    std::vector<int> bucketOf;
+    std::vector<FingerprintFilter::Stage> stages;
+    std::vector<std::vector<std::uint32_t>> sameStage;
+    std::array<std::vector<std::uint32_t>, buckets> bucketNeedles;
     std::vector<std::uint32_t> shortNeedles;
-    // The needles by their fingerprint bytes (ASCII letters in lower case).
+    // The needles by their window (ASCII letters in lower case).
     std::vector<std::vector<std::uint32_t>> windowNeedles;
-    // A bit for each fingerprint exactly as it may occur (every case of a
-    // needle that ignores case): most positions that pass the nibble test
-    // stop at this bit.
-    std::vector<std::uint64_t> windowBits;
-    // Bucket bits of the needles whose byte k has this low or high nibble,
-    // the 16 entries four times over, as wide as a 512-bit register.
-    alignas(64) std::uint8_t lowNibble[fingerprint][64] = {};
-    alignas(64) std::uint8_t highNibble[fingerprint][64] = {};
-    // Bucket bits of the needles whose byte k is this byte.
-    std::uint8_t byteBuckets[fingerprint][256] = {};
-    // Whether a needle's fingerprint is this byte three times: only then can
-    // a stretch of nothing but this byte hold a needle's fingerprint.
-    bool runFingerprint[256] = {};
+    FingerprintFilter filter;
     std::size_t longestNeedle = 0;
 };
