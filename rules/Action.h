@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReplySpec.h"
+#include "RuleReply.h"
 
 #include <chrono>
 #include <cstddef>
@@ -14,7 +14,7 @@ enum class ActionKind { Reply, Wait, SendInPieces, SendFile, CloseSending, Reset
 struct Action
 {
     ActionKind kind = ActionKind::Reply;
-    ReplySpec reply;
+    RuleReply reply;
     std::chrono::milliseconds duration{0};
     std::size_t pieceSize = 0;
     std::string path;

@@ -16,13 +16,13 @@ bool isDigit(char c)
 }
 }
 
-ReplyTemplate ReplyTemplate::parse(const ReplySpec& spec, const Groups& groups, std::string& error)
+ReplyTemplate ReplyTemplate::parse(const RuleReply& reply, const Groups& groups, std::string& error)
 {
     ReplyTemplate result;
-    error = problemIn(spec);
+    error = problemIn(reply);
     if (!error.empty())
         return result;
-    const std::string& text = spec.text;
+    const std::string& text = reply.text;
     std::string literal;
     std::size_t literalStart = 0;
     for (std::size_t at = 0; at < text.size(); ++at) {
@@ -31,43 +31,43 @@ ReplyTemplate ReplyTemplate::parse(const ReplySpec& spec, const Groups& groups, 
             continue;
         }
         if (at + 1 < text.size() && text[at + 1] == '$') {
-            if (!result.addLiteral(literal, spec, literalStart, error))
+            if (!result.addLiteral(literal, reply, literalStart, error))
                 return result;
             result.pieces.push_back(Piece{"$", -1});
             literal.clear();
             literalStart = ++at + 1;
             continue;
         }
-        if (!result.addLiteral(literal, spec, literalStart, error) || !result.addReference(text, at, groups, error))
+        if (!result.addLiteral(literal, reply, literalStart, error) || !result.addReference(text, at, groups, error))
             return result;
         literal.clear();
         literalStart = at + 1;
     }
-    result.addLiteral(literal, spec, literalStart, error);
-    if (spec.http) {
+    result.addLiteral(literal, reply, literalStart, error);
+    if (reply.http) {
         result.framed = true;
-        result.http = *spec.http;
+        result.http = *reply.http;
     }
     return result;
 }
 
-std::string ReplyTemplate::problemIn(const ReplySpec& spec)
+std::string ReplyTemplate::problemIn(const RuleReply& reply)
 {
-    if (!spec.http)
+    if (!reply.http)
         return std::string();
-    if (std::string status = HttpStatus::problem(spec.http->status); !status.empty())
+    if (std::string status = HttpStatus::problem(reply.http->status); !status.empty())
         return status;
-    for (const auto& [name, value] : spec.http->headers)
+    for (const auto& [name, value] : reply.http->headers)
         if (std::string header = HttpResponseFramer::headerProblem(name, value); !header.empty())
             return header;
     return std::string();
 }
 
-bool ReplyTemplate::addLiteral(const std::string& text, const ReplySpec& spec, std::size_t offset, std::string& error)
+bool ReplyTemplate::addLiteral(const std::string& text, const RuleReply& reply, std::size_t offset, std::string& error)
 {
     if (text.empty())
         return true;
-    EncodedReply encoded = ReplyEncoder::encode(text, spec.mode, spec.lineEnding);
+    EncodedReply encoded = ReplyEncoder::encode(text, reply.mode, reply.lineEnding);
     if (!encoded.ok()) {
         error = encoded.error + " (of the text from position " + std::to_string(offset + 1) + ")";
         return false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReplySpec.h"
+#include "RuleReply.h"
 
 #include <cstddef>
 #include <map>
@@ -26,7 +26,7 @@ public:
 
     // Empty error on success; otherwise what is wrong and where, in the
     // words of the reply's text.
-    static ReplyTemplate parse(const ReplySpec& spec, const Groups& groups, std::string& error);
+    static ReplyTemplate parse(const RuleReply& reply, const Groups& groups, std::string& error);
 
     // The bytes to send; captures[i] is group i (absent groups are empty).
     // Returns false, with why in error, if they would exceed maxExpandedSize.
@@ -40,11 +40,11 @@ private:
         int group = -1;
     };
 
-    static std::string problemIn(const ReplySpec& spec);
-    bool addLiteral(const std::string& text, const ReplySpec& spec, std::size_t offset, std::string& error);
+    static std::string problemIn(const RuleReply& reply);
+    bool addLiteral(const std::string& text, const RuleReply& reply, std::size_t offset, std::string& error);
     bool addReference(const std::string& text, std::size_t& at, const Groups& groups, std::string& error);
 
     std::vector<Piece> pieces;
-    ReplySpec::Http http;
+    RuleReply::Http http;
     bool framed = false;
 };

@@ -223,11 +223,11 @@ void RuleFileReader::readActionValue(const JsonFields& fields, const char* key, 
     action.duration = std::chrono::milliseconds(replyFields.number("delay_ms", 0, maxMilliseconds).value_or(0));
 }
 
-ReplySpec RuleFileReader::readReply(const JsonFields& fields, bool inPieces)
+RuleReply RuleFileReader::readReply(const JsonFields& fields, bool inPieces)
 {
-    ReplySpec spec;
+    RuleReply reply;
     if (!fields.isObject())
-        return spec;
+        return reply;
     if (inPieces)
         fields.onlyKnown({"text", "mode", "line_ending", "http", "piece_size", "delay_ms"});
     else
@@ -235,29 +235,29 @@ ReplySpec RuleFileReader::readReply(const JsonFields& fields, bool inPieces)
     const std::optional<std::string> text = fields.bytes("text");
     if (!text && !fields.has("text"))
         fields.missing("text");
-    spec.text = text.value_or("");
+    reply.text = text.value_or("");
     if (const std::optional<std::string> name = fields.text("mode")) {
         const std::optional<InputMode> mode = RuleSchema::mode(*name);
         if (!mode)
             fields.report("mode", "unknown mode \"" + *name + "\": text, escapes or hex");
-        spec.mode = mode.value_or(spec.mode);
+        reply.mode = mode.value_or(reply.mode);
     }
     if (const std::optional<std::string> name = fields.text("line_ending")) {
         const std::optional<LineEnding> ending = RuleSchema::lineEnding(*name);
         if (!ending)
             fields.report("line_ending", "unknown line ending \"" + *name + "\": lf, crlf or cr");
-        spec.lineEnding = ending.value_or(spec.lineEnding);
+        reply.lineEnding = ending.value_or(reply.lineEnding);
     }
     if (const Json* http = fields.member("http"))
-        spec.http = readHttp(*http, fields.pathOf("http"));
-    return spec;
+        reply.http = readHttp(*http, fields.pathOf("http"));
+    return reply;
 }
 
-ReplySpec::Http RuleFileReader::readHttp(const Json& value, const std::string& path)
+RuleReply::Http RuleFileReader::readHttp(const Json& value, const std::string& path)
 {
     const JsonFields fields = fieldsOf(value, path);
     fields.onlyKnown({"status", "headers"});
-    ReplySpec::Http http;
+    RuleReply::Http http;
     http.status = fields.bytes("status").value_or(http.status);
     const Json* headers = fields.array("headers");
     for (std::size_t i = 0; headers && i < headers->size(); ++i) {

@@ -54,8 +54,8 @@ private:
     // Whatever could be read; what could not is reported.
     Action readAction(const Json& value, const std::string& path);
     void readActionValue(const JsonFields& fields, const char* key, Action& action);
-    ReplySpec readReply(const JsonFields& fields, bool inPieces);
-    ReplySpec::Http readHttp(const Json& value, const std::string& path);
+    RuleReply readReply(const JsonFields& fields, bool inPieces);
+    RuleReply::Http readHttp(const Json& value, const std::string& path);
     JsonFields fieldsOf(const Json& value, const std::string& path);
 
     std::vector<RuleProblem>& problems;

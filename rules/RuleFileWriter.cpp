@@ -28,7 +28,7 @@ Json conditionJson(const Condition& condition)
     return json;
 }
 
-Json replyJson(const ReplySpec& reply)
+Json replyJson(const RuleReply& reply)
 {
     Json json = Json::object();
     json["text"] = Latin1Text::toUtf8(reply.text);

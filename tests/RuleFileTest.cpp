@@ -81,7 +81,7 @@ TEST(RuleFileTest, WritingAndReadingGiveTheSameRules)
     greeting.condition.onConnect = true;
     Action framed = reply("caf\xe9 $0\n", InputMode::Text);
     framed.reply.lineEnding = LineEnding::CRLF;
-    framed.reply.http = ReplySpec::Http{"404 Not Found", {{"Content-Type", "text/plain"}, {"X-\xb5", "\x01"}}};
+    framed.reply.http = RuleReply::Http{"404 Not Found", {{"Content-Type", "text/plain"}, {"X-\xb5", "\x01"}}};
     Action pieces = reply("\\x00\\xff");
     pieces.kind = ActionKind::SendInPieces;
     pieces.pieceSize = 3;

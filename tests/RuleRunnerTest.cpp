@@ -127,7 +127,7 @@ TEST_F(RuleRunnerTest, NthTimeFiresOnceAndEarlierMatchesStayForTheRulesBelow)
 TEST_F(RuleRunnerTest, CapturesFillTheReplyAndItsHttpFrame)
 {
     Action framed = reply("<p>$1</p>");
-    framed.reply.http = ReplySpec::Http{"404 Not Found", {{"Content-Type", "text/html"}}};
+    framed.reply.http = RuleReply::Http{"404 Not Found", {{"Content-Type", "text/html"}}};
     start({rule("user", ConditionKind::Regex, R"(USER (?P<name>\w+) (\d+)\r\n)",
                 {reply("hello ${name}, you are $2 $$1 [$0]")}),
            rule("echo", ConditionKind::StartsWith, "ECHO ", {reply("<$0>")}),

@@ -10,7 +10,7 @@
 // What a rule sends: text read in one of the input modes, optionally framed
 // as an HTTP/1.0 response. The text may refer to what the condition matched:
 // $0 to $9, ${name} for a named group of a regular expression, $$ for a $.
-struct ReplySpec
+struct RuleReply
 {
     struct Http
     {
@@ -25,7 +25,7 @@ struct ReplySpec
     LineEnding lineEnding = LineEnding::LF;
     std::optional<Http> http;
 
-    bool operator==(const ReplySpec& other) const
+    bool operator==(const RuleReply& other) const
     {
         return text == other.text && mode == other.mode && lineEnding == other.lineEnding && http == other.http;
     }
