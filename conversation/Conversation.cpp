@@ -2,6 +2,7 @@
 
 #include "ByteEscaper.h"
 #include "Log.h"
+#include "ConversationRules.h"
 #include "SendNotes.h"
 
 #include <boost/asio/post.hpp>
@@ -33,6 +34,29 @@ Conversation::Conversation(boost::shared_ptr<ProtocolBase> protocol, const Trans
 Conversation::~Conversation()
 {
     connection->close();
+    if (rules)
+        boost::asio::post(storageRetry.get_executor(), [done = std::shared_ptr<ConversationRules>(std::move(rules))] {
+            done->onClosed();
+        });
+}
+
+void Conversation::useRules(std::shared_ptr<const RuleSet> ruleSet)
+{
+    RuleRunner::Options options;
+    options.listeningPort = connection->getListenerEndpoint().port;
+    rules = std::make_unique<ConversationRules>(std::move(ruleSet), weak_from_this(), connection->getExecutor(),
+                                                options);
+}
+
+void Conversation::setRulesEnabled(bool on)
+{
+    if (rules)
+        boost::asio::post(storageRetry.get_executor(), [self = shared_from_this(), on] { self->rules->setEnabled(on); });
+}
+
+std::shared_ptr<const RuleCounters> Conversation::ruleCounters() const
+{
+    return rules ? rules->counters() : nullptr;
 }
 
 // The slots track this object: a report being delivered on an IO thread keeps
@@ -58,6 +82,8 @@ void Conversation::start()
 {
     subscribe();
     connection->start();
+    if (rules)
+        boost::asio::post(storageRetry.get_executor(), [self = shared_from_this()] { self->rules->onConnected(); });
 }
 
 void Conversation::close()
@@ -67,7 +93,11 @@ void Conversation::close()
     resultConnection.disconnect();
     eventConnection.disconnect();
     connection->close();
-    boost::asio::post(storageRetry.get_executor(), [self = shared_from_this()] { self->storageRetry.cancel(); });
+    boost::asio::post(storageRetry.get_executor(), [self = shared_from_this()] {
+        self->storageRetry.cancel();
+        if (self->rules)
+            self->rules->onClosed();
+    });
 }
 
 std::uint64_t Conversation::send(std::string bytes)
@@ -146,10 +176,32 @@ void Conversation::reset()
 // connection reports.
 void Conversation::addNote(std::string text)
 {
+    if (connection->getExecutor().running_in_this_thread()) {
+        addEvent(EventKind::Note, std::move(text));
+        changed();
+        return;
+    }
     boost::asio::post(storageRetry.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
         self->addEvent(EventKind::Note, std::move(text));
         self->changed();
     });
+}
+
+void Conversation::holdReading(Hold why)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (readingHolds == 0)
+        connection->pauseReading();
+    readingHolds |= static_cast<unsigned>(why);
+}
+
+void Conversation::releaseReading(Hold why)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const unsigned before = readingHolds;
+    readingHolds &= ~static_cast<unsigned>(why);
+    if (before != 0 && readingHolds == 0)
+        connection->resumeReading();
 }
 
 Conversation::State Conversation::state() const
@@ -183,10 +235,14 @@ void Conversation::onReceived(const std::string& data)
             std::lock_guard<std::mutex> lock(mutex);
             current.readEnded = true;
         }
+        if (rules)
+            rules->onClosed();
         changed();
         return;
     }
     recordChunk(data);
+    if (rules)
+        rules->onReceived(data.data(), data.size());
 }
 
 // The log copy escapes control bytes: a client must not be able to drive the
@@ -213,7 +269,7 @@ void Conversation::pauseForStorage()
         current.readingPaused = true;
         current.storageError = record->storageError();
     }
-    connection->pauseReading();
+    holdReading(Hold::Storage);
     addEvent(EventKind::ReadingPaused, std::string());
     retryStorageLater();
 }
@@ -239,7 +295,7 @@ void Conversation::retryStorage()
         current.storageError.clear();
     }
     addEvent(EventKind::ReadingResumed, std::string());
-    connection->resumeReading();
+    releaseReading(Hold::Storage);
     changed();
 }
 
@@ -323,30 +379,20 @@ void Conversation::addEvent(EventKind kind, std::string text, std::string bytes)
 
 void Conversation::watch(std::function<void()> changedCall)
 {
-    std::lock_guard<std::mutex> lock(watchMutex);
-    watcher = std::move(changedCall);
-    notified = true;
-    if (watcher)
-        watcher();
+    notifier.watch(std::move(changedCall));
 }
 
 void Conversation::unwatch()
 {
-    std::lock_guard<std::mutex> lock(watchMutex);
-    watcher = nullptr;
+    notifier.unwatch();
 }
 
 void Conversation::acknowledge()
 {
-    std::lock_guard<std::mutex> lock(watchMutex);
-    notified = false;
+    notifier.acknowledge();
 }
 
 void Conversation::changed()
 {
-    std::lock_guard<std::mutex> lock(watchMutex);
-    if (notified || !watcher)
-        return;
-    notified = true;
-    watcher();
+    notifier.changed();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "ChangeNotifier.h"
 #include "ProtocolBase.h"
+#include "RuleCounters.h"
 #include "SendLedger.h"
 #include "Transcript.h"
 
@@ -28,9 +30,15 @@
 // whichever thread made the change) once, and not again until acknowledge().
 // A watcher that reads everything it needs after acknowledging misses
 // nothing.
+class ConversationRules;
+class RuleSet;
+
 class Conversation : public std::enable_shared_from_this<Conversation>
 {
 public:
+    // Why reading waits; it goes on once nothing holds it.
+    enum class Hold : unsigned { Storage = 1, Rules = 2 };
+
     struct State
     {
         bool clientEnded = false;   // the client ended its sending
@@ -53,6 +61,13 @@ public:
     Conversation(const Conversation&) = delete;
     Conversation& operator=(const Conversation&) = delete;
 
+    // Rules answer the client from the start: to be called before start().
+    void useRules(std::shared_ptr<const RuleSet> rules);
+    // Any thread: whether the rules look at what comes from now on.
+    void setRulesEnabled(bool on);
+    // Null without rules.
+    std::shared_ptr<const RuleCounters> ruleCounters() const;
+
     // Starts reading. Everything the connection reports is recorded from here on.
     void start();
     // Closes the connection; nothing is recorded afterwards.
@@ -72,6 +87,9 @@ public:
     void reset();
     // A note in the transcript, after what has happened so far.
     void addNote(std::string text);
+    // Any thread: reading stops while anything holds it.
+    void holdReading(Hold why);
+    void releaseReading(Hold why);
 
     const Transcript& transcript() const { return *record; }
     std::shared_ptr<const Transcript> sharedTranscript() const { return record; }
@@ -112,13 +130,13 @@ private:
     State current;
     SendLedger ledger;
 
-    // Guards the watcher: a call runs under it, so unwatch() waits for it.
-    std::mutex watchMutex;
-    std::function<void()> watcher;
-    bool notified = false;
+    ChangeNotifier notifier;
 
     // On the connection's strand.
     boost::asio::steady_timer storageRetry;
+    // Made before start() and used on the strand only; destroyed there too.
+    std::unique_ptr<ConversationRules> rules;
+    unsigned readingHolds = 0; // under mutex
 
     boost::signals2::scoped_connection readConnection;
     boost::signals2::scoped_connection writtenConnection;

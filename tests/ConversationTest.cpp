@@ -4,6 +4,7 @@
 #include "Conversation.h"
 #include "CoreHarness.h"
 #include "NumberText.h"
+#include "RuleFileReader.h"
 
 #include <gtest/gtest.h>
 
@@ -193,4 +194,37 @@ TEST(Conversation, FailedAndShortenedSendsSayWhatWentOut)
     EXPECT_NE(std::find(entries.begin(), entries.end(),
                         "E:[The file " + name + " ended early: " + groupedNumber(sent) + " of 8,388,608 bytes were sent]"),
               entries.end());
+}
+
+// Rules answer on the connection's strand: a request split over two reads
+// gets one reply, each firing is noted in the record, and with the rules
+// switched off what comes is only recorded.
+TEST(Conversation, RulesAnswerAndNoteWhatTheyDid)
+{
+    CoreHarness h(unstarted());
+    TestClient client(h.listen());
+    ASSERT_TRUE(h.waitForConnections(1));
+    auto conversation = Conversation::create(h.takeProtocol(0));
+    const RuleFileContents file = RuleFileReader::parse(
+        R"({"version": 1, "rules": [{"name": "ping", "condition": {"kind": "contains", "value": "PING\n"},
+            "actions": [{"reply": {"text": "PONG\n"}}]}]})");
+    ASSERT_TRUE(file.ok()) << file.error;
+    conversation->useRules(file.rules);
+    conversation->start();
+
+    ASSERT_TRUE(client.write("PI"));
+    ASSERT_TRUE(waitUntil([&] { return conversation->transcript().size() == 2; }));
+    ASSERT_TRUE(client.write("NG\n"));
+    EXPECT_EQ(client.read(5), "PONG\n");
+    EXPECT_EQ(conversation->ruleCounters()->hits(0), 1u);
+
+    conversation->setRulesEnabled(false);
+    ASSERT_TRUE(client.write("PING\n"));
+    ASSERT_TRUE(waitUntil([&] { return conversation->transcript().size() == 15; }));
+    conversation->send("marker");
+    EXPECT_EQ(client.read(6), "marker");
+    const std::vector<std::string> entries = record(conversation->transcript());
+    EXPECT_NE(std::find(entries.begin(), entries.end(), "E:[rule 'ping' replied 5 bytes]"), entries.end());
+    EXPECT_EQ(conversation->ruleCounters()->hits(0), 1u);
+    conversation->close();
 }
