@@ -1,6 +1,7 @@
 #include "Log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -31,6 +32,7 @@ constexpr std::size_t formatPiece = 64 * 1024;
 constexpr std::size_t outputPiece = 256 * 1024;
 
 thread_local bool nonBlockingThread = false;
+std::atomic<Destination> chosenDestination{Destination::StandardOutput};
 
 // What precedes each line in the queue: its text, then its bytes, follow.
 struct Entry
@@ -40,13 +42,13 @@ struct Entry
     ByteFormat format;
 };
 
-// True when standard output is /dev/null: what is written there is gone
+// True when the descriptor is /dev/null: what is written there is gone
 // unseen, so formatting it would only take time from the threads that read.
-bool stdoutIsDevNull()
+bool isDevNull(int fd)
 {
     struct stat out{};
     struct stat null{};
-    return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat("/dev/null", &null) == 0 && S_ISCHR(out.st_mode) &&
+    return ::fstat(fd, &out) == 0 && ::stat("/dev/null", &null) == 0 && S_ISCHR(out.st_mode) &&
            S_ISCHR(null.st_mode) && out.st_rdev == null.st_rdev;
 }
 
@@ -63,7 +65,11 @@ class Writer
 {
 public:
     Writer()
-        : discardedBuffer(stdoutIsDevNull() ? std::cout.rdbuf() : nullptr)
+        : destination(chosenDestination.load())
+        , stream(destination == Destination::StandardError ? std::cerr : std::cout)
+        , discardedBuffer(isDevNull(destination == Destination::StandardError ? STDERR_FILENO : STDOUT_FILENO)
+                              ? stream.rdbuf()
+                              : nullptr)
         , thread([this] { run(); })
     {
         thread.detach();
@@ -137,7 +143,10 @@ private:
 
     // Lines written into a stream buffer put in place of standard output's
     // are still written. (That is done before the threads that log start.)
-    bool isDiscarding() const { return discardedBuffer && std::cout.rdbuf() == discardedBuffer; }
+    bool isDiscarding() const
+    {
+        return destination == Destination::Nowhere || (discardedBuffer && stream.rdbuf() == discardedBuffer);
+    }
 
     // Writer thread, without the lock: the lines taken from the queue.
     void writeEntries()
@@ -163,12 +172,12 @@ private:
                 writeOutput();
         }
         writeOutput();
-        std::cout.flush();
+        stream.flush();
     }
 
     void writeOutput()
     {
-        std::cout.write(output.data(), static_cast<std::streamsize>(output.size()));
+        stream.write(output.data(), static_cast<std::streamsize>(output.size()));
         output.clear();
     }
 
@@ -189,7 +198,9 @@ private:
     int flushWaiters = 0;
     // The writer's own: formatted text on its way to standard output.
     std::string output;
-    // Standard output's stream buffer when that leads to /dev/null, else null.
+    const Destination destination;
+    std::ostream& stream;
+    // The stream's buffer when it leads to /dev/null, else null.
     std::streambuf* const discardedBuffer;
     std::thread thread;
 };
@@ -229,6 +240,11 @@ NonBlockingScope::NonBlockingScope()
 NonBlockingScope::~NonBlockingScope()
 {
     nonBlockingThread = previous;
+}
+
+void setDestination(Destination destination)
+{
+    chosenDestination = destination;
 }
 
 void flush()

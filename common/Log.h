@@ -50,6 +50,12 @@ private:
     bool previous;
 };
 
+// Where the lines go. Chosen before the first line is written; the desktop
+// keeps standard output, and a program whose standard output carries
+// something else sends them to standard error or nowhere.
+enum class Destination { StandardOutput, StandardError, Nowhere };
+void setDestination(Destination destination);
+
 // Waits until every line queued before the call has been written and flushed.
 // Also done when the process exits normally.
 void flush();

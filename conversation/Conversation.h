@@ -36,8 +36,9 @@ class RuleSet;
 class Conversation : public std::enable_shared_from_this<Conversation>
 {
 public:
-    // Why reading waits; it goes on once nothing holds it.
-    enum class Hold : unsigned { Storage = 1, Rules = 2 };
+    // Why reading waits; it goes on once nothing holds it. Files: copies of
+    // the transcript kept elsewhere cannot be written.
+    enum class Hold : unsigned { Storage = 1, Rules = 2, Files = 4 };
 
     struct State
     {

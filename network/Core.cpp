@@ -24,6 +24,12 @@ ListenResult Core::startListening()
     return server->startListening(config->bindAddress, config->listenPorts);
 }
 
+ListenResult Core::startListening(const std::vector<ListenPlace>& places)
+{
+    Log::line("start Listening...");
+    return server->startListening(places);
+}
+
 void Core::stopListening()
 {
     server->stopListening();

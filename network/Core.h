@@ -28,6 +28,8 @@ public:
 
     // Listens on what it can; the result says what is bound and what failed.
     ListenResult startListening();
+    // Listens on these places instead of the configured ports and address.
+    ListenResult startListening(const std::vector<ListenPlace>& places);
     void stopListening();
     void shutdown();
 

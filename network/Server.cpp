@@ -121,13 +121,21 @@ void Server::runIoThread(IoThread& thread)
 
 ListenResult Server::startListening(const BindAddress& where, const std::vector<unsigned int>& ports)
 {
+    std::vector<ListenPlace> places;
+    for (const unsigned int port : ports)
+        places.push_back(ListenPlace{where, port});
+    return startListening(places);
+}
+
+ListenResult Server::startListening(const std::vector<ListenPlace>& places)
+{
     Log::line("Starting server...");
     std::lock_guard<std::mutex> lock(acceptorMutex);
     dropListeners();
     ListenResult result;
-    for (const unsigned int port : ports) {
+    for (const ListenPlace& place : places) {
         for (Listener::Pointer& listener :
-             Listener::openForPort(acceptingContext(), where, static_cast<unsigned short>(port), result))
+             Listener::openForPort(acceptingContext(), place.where, static_cast<unsigned short>(place.port), result))
             listeners.push_back(std::move(listener));
     }
     for (const Listener::Pointer& listener : listeners)

@@ -5,6 +5,7 @@
 #include "EndedSessions.h"
 #include "ListenResult.h"
 #include "Listener.h"
+#include "ListenPlace.h"
 #include "Session.h"
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -55,6 +56,8 @@ public:
     // addresses). A port that cannot be bound is reported in the result and
     // in the log while the others listen; nothing is thrown for it.
     ListenResult startListening(const BindAddress& where, const std::vector<unsigned int>& ports);
+    // The same for places of their own addresses, each with its port.
+    ListenResult startListening(const std::vector<ListenPlace>& places);
     void stopListening();
     void shutDown();
 

@@ -60,6 +60,8 @@ asio::ip::tcp::endpoint& Session::getAcceptedEndpoint()
 // that reset at once; the socket is asked only if the accept left it empty.
 void Session::recordEndpoint()
 {
+    boost::system::error_code localError;
+    localEndpoint = socket.local_endpoint(localError);
     if (acceptedEndpoint.port() != 0) {
         endpointText = EndpointText::of(acceptedEndpoint);
         return;

@@ -59,6 +59,9 @@ public:
     // client's address as text so that it can be told even after the client
     // reset. An IPv4 client reaching an IPv6 socket is written as IPv4.
     void recordEndpoint();
+    // The client's address and port, and this side's, as the accept left them.
+    const boost::asio::ip::tcp::endpoint& getClientEndpoint() const { return acceptedEndpoint; }
+    const boost::asio::ip::tcp::endpoint& getLocalEndpoint() const { return localEndpoint; }
     // The listener that accepted this connection (its bound address and
     // port); set by the accept handler before the Session is announced.
     void setListenerEndpoint(BoundEndpoint listener);
@@ -165,6 +168,7 @@ private:
     boost::asio::strand<boost::asio::io_context::executor_type> strand;
     boost::asio::ip::tcp::socket socket;
     boost::asio::ip::tcp::endpoint acceptedEndpoint;
+    boost::asio::ip::tcp::endpoint localEndpoint;
     std::string endpointText;
     BoundEndpoint listenerEndpoint;
     std::shared_ptr<EndedSessions> endedSessions;

@@ -174,6 +174,16 @@ BoundEndpoint ProtocolBase::getListenerEndpoint() const
     return session->getListenerEndpoint();
 }
 
+boost::asio::ip::tcp::endpoint ProtocolBase::getClientEndpoint() const
+{
+    return session->getClientEndpoint();
+}
+
+boost::asio::ip::tcp::endpoint ProtocolBase::getLocalEndpoint() const
+{
+    return session->getLocalEndpoint();
+}
+
 void ProtocolBase::pauseReading()
 {
     session->pauseReading();

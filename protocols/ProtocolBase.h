@@ -77,6 +77,9 @@ public:
     const Session::Executor& getExecutor() const;
     // The listener (address and port) that accepted the connection.
     BoundEndpoint getListenerEndpoint() const;
+    // The client's address and port, and the address and port it reached.
+    boost::asio::ip::tcp::endpoint getClientEndpoint() const;
+    boost::asio::ip::tcp::endpoint getLocalEndpoint() const;
 
     // Flow control for a reader that has fallen behind; safe from any thread.
     void pauseReading();

@@ -1,4 +1,5 @@
 #include "AllocatorTuning.h"
+#include "CommandLine.h"
 #include "Core.h"
 #include "FileDescriptors.h"
 #include "Log.h"
@@ -12,6 +13,8 @@
 
 int main(int argc, char** argv)
 {
+    if (CommandLine::isForTerminal(argc, argv))
+        return CommandLine::run(argc, argv);
     // The GUI thread never waits for standard output.
     Log::setNonBlockingThread();
     // Every client holds a descriptor; Debian's soft limit of 1024 would be

@@ -1,0 +1,121 @@
+#include "HeadlessOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace
+{
+bool parsePort(const std::string& text, unsigned int& port)
+{
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    port = static_cast<unsigned int>(std::stoul(text));
+    return port <= 65535;
+}
+
+bool parseCount(const std::string& text, std::uint64_t& count)
+{
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    count = std::stoull(text);
+    return count > 0;
+}
+
+std::string quoted(const std::string& value)
+{
+    return "'" + value + "'";
+}
+}
+
+bool HeadlessOptions::parseListen(const std::string& text, ListenPlace& place, std::string& reason)
+{
+    std::string address;
+    std::string port = text;
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find("]:");
+        if (close == std::string::npos) {
+            reason = "an IPv6 address in brackets needs a port after it, as in [::1]:0";
+            return false;
+        }
+        address = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else if (const std::size_t colon = text.find(':'); colon != std::string::npos) {
+        if (text.find(':', colon + 1) != std::string::npos) {
+            reason = "an IPv6 address goes in brackets, as in [::1]:0";
+            return false;
+        }
+        address = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    if (!parsePort(port, place.port)) {
+        reason = quoted(port) + " is not a port from 0 to 65535";
+        return false;
+    }
+    if (address.empty()) {
+        place.where = BindAddress::allAddresses();
+        return true;
+    }
+    const auto where = BindAddress::parse(address, reason);
+    if (!where)
+        return false;
+    place.where = *where;
+    return true;
+}
+
+bool HeadlessOptions::parseSeconds(const std::string& text, std::chrono::milliseconds& duration, std::string& reason)
+{
+    errno = 0;
+    char* end = nullptr;
+    const double seconds = text.empty() ? 0 : std::strtod(text.c_str(), &end);
+    const double mostSeconds = 365.0 * 24 * 3600;
+    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds <= 0 ||
+        seconds > mostSeconds || text.find_first_of("xXpPeEnN") != std::string::npos) {
+        reason = quoted(text) + " is not a number of seconds above 0";
+        return false;
+    }
+    duration = std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
+    return true;
+}
+
+std::string HeadlessOptions::set(const std::string& option, const std::string& value)
+{
+    std::string reason;
+    const std::string name = "--" + option + ": ";
+    if (option == "listen") {
+        ListenPlace place;
+        if (!parseListen(value, place, reason))
+            return name + reason;
+        if (listen.size() == maxListenPlaces)
+            return name + "at most " + std::to_string(maxListenPlaces) + " places";
+        listen.push_back(place);
+    } else if (option == "protocol") {
+        if (value == "plain")
+            protocol = ProtocolFactory::PLAIN_TEXT;
+        else if (value == "http")
+            protocol = ProtocolFactory::HTTP;
+        else
+            return name + quoted(value) + " is neither plain nor http";
+    } else if (option == "rules" || option == "transcript-dir" || option == "events") {
+        if (value.empty())
+            return name + "the name is empty";
+        (option == "rules" ? rulesFile : option == "events" ? eventsPath : transcriptDir) = value;
+    } else if (option == "exit-after-connections") {
+        if (!parseCount(value, exitAfterConnections))
+            return name + quoted(value) + " is not a number of connections above 0";
+    } else if (option == "idle-timeout" || option == "timeout") {
+        if (!parseSeconds(value, option == "timeout" ? timeout : idleTimeout, reason))
+            return name + reason;
+    } else {
+        return "unknown option --" + option;
+    }
+    return {};
+}
+
+std::string HeadlessOptions::check() const
+{
+    if (listen.empty())
+        return "--listen: at least one [ADDRESS:]PORT is needed, such as --listen 127.0.0.1:0";
+    return {};
+}
