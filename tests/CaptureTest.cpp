@@ -4,6 +4,7 @@
 
 #include "AsioCaptureEndpoint.h"
 #include "PcapngWriter.h"
+#include "RecordedEnds.h"
 #include "Transcript.h"
 #include "TranscriptPcapng.h"
 #include "TranscriptTestSupport.h"
@@ -279,6 +280,30 @@ TEST_F(Capture, TranscriptSavedWithItsEndsReadsBackExactly)
               "No such file or directory");
     EXPECT_EQ(writeTranscriptAsPcapng(transcript, endpointsOf("2001:db8::1", "127.0.0.1"), ends, path),
               "The client's and the server's addresses are not of the same IP version");
+}
+
+TEST(RecordedEnds, TheFirstEndOfEachSideCounts)
+{
+    Transcript transcript;
+    EXPECT_EQ(recordedEnds(transcript).client.kind, SideEnding::Kind::Open);
+    EXPECT_EQ(recordedEnds(transcript).server.kind, SideEnding::Kind::Open);
+    transcript.addEvent(EventKind::Note, "[a note]", 5);
+    transcript.addEvent(EventKind::SendingClosed, "", 10);
+    transcript.addEvent(EventKind::ClientFailed, "", 20);
+    transcript.addEvent(EventKind::ClientEnded, "", 30);
+    transcript.addEvent(EventKind::ResetByServer, "", 40);
+    const ConversationEnds ends = recordedEnds(transcript);
+    EXPECT_EQ(ends.client.kind, SideEnding::Kind::Reset);
+    EXPECT_EQ(ends.client.timeUs, 20);
+    EXPECT_EQ(ends.server.kind, SideEnding::Kind::Fin);
+    EXPECT_EQ(ends.server.timeUs, 10);
+
+    Transcript other;
+    other.addEvent(EventKind::ClientEnded, "", 7);
+    other.addEvent(EventKind::ResetByServer, "", 8);
+    EXPECT_EQ(recordedEnds(other).client.kind, SideEnding::Kind::Fin);
+    EXPECT_EQ(recordedEnds(other).server.kind, SideEnding::Kind::Reset);
+    EXPECT_EQ(recordedEnds(other).server.timeUs, 8);
 }
 
 TEST(PcapngWriter, AFailedWriteIsReportedByEveryLaterCall)

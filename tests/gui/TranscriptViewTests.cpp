@@ -136,6 +136,12 @@ void TranscriptViewTests::viewsShowEveryByteAndSavingKeepsThem()
     QVERIFY(saved.contains("--- sent"));
     QVERIFY(!window->saveConversation(folder.filePath("missing/x.bin"), ConnectionWindow::SaveFormat::ReceivedBytes)
                  .isEmpty());
+    // And as a capture: a pcapng file (its section header first) holding every byte.
+    const QString capture = folder.filePath("conversation.pcapng");
+    QCOMPARE(window->saveConversation(capture, ConnectionWindow::SaveFormat::Capture), QString());
+    const QByteArray captured = fileContents(capture);
+    QVERIFY(captured.startsWith(QByteArray("\x0a\x0d\x0d\x0a", 4)));
+    QVERIFY(captured.size() > qsizetype(bytes.size() + random.size()));
 
     // The Window menu saves the active window's conversation, through the file dialog.
     const QString fromMenu = folder.filePath("menu.bin");

@@ -237,12 +237,12 @@ bool ConnectionWindow::sendFile(const QString& path)
 
 QString ConnectionWindow::saveConversation(const QString& path, SaveFormat format)
 {
-    return ConversationSaving::save(getTranscript(), path, format);
+    return ConversationSaving::save(*conversation, path, format);
 }
 
 void ConnectionWindow::onSaveConversation()
 {
-    ConversationSaving::askAndSave(this, getTranscript());
+    ConversationSaving::askAndSave(this, *conversation);
 }
 
 QComboBox* ConnectionWindow::getStatusBox() const

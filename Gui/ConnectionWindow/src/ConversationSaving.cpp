@@ -1,7 +1,10 @@
 #include "ConversationSaving.h"
 
+#include "AsioCaptureEndpoint.h"
+#include "Conversation.h"
 #include "FileDialogs.h"
 #include "Log.h"
+#include "RecordedEnds.h"
 #include "TranscriptSaver.h"
 
 #include <QFile>
@@ -9,29 +12,59 @@
 
 namespace ConversationSaving
 {
-QString save(const Transcript& transcript, const QString& path, Format format)
+namespace
+{
+std::string saveAsCapture(const Conversation& conversation, const std::string& file)
+{
+    const ProtocolBase& protocol = conversation.protocol();
+    const CaptureEndpoints endpoints{captureEndpointOf(protocol.getClientEndpoint()),
+                                     captureEndpointOf(protocol.getLocalEndpoint())};
+    const Transcript& transcript = conversation.transcript();
+    return writeTranscriptAsPcapng(transcript, endpoints, recordedEnds(transcript), file);
+}
+
+std::string saveAs(const Conversation& conversation, const std::string& file, Format format)
+{
+    std::string error;
+    switch (format) {
+    case Format::ReceivedBytes:
+        saveReceivedBytes(conversation.transcript(), file, error);
+        break;
+    case Format::TranscriptText:
+        saveAsText(conversation.transcript(), file, error);
+        break;
+    case Format::Capture:
+        error = saveAsCapture(conversation, file);
+        break;
+    }
+    return error;
+}
+}
+
+QString save(const Conversation& conversation, const QString& path, Format format)
 {
     const std::string file = QFile::encodeName(path).toStdString();
-    std::string error;
-    const bool saved = format == Format::ReceivedBytes ? saveReceivedBytes(transcript, file, error)
-                                                       : saveAsText(transcript, file, error);
-    if (!saved)
+    const std::string error = saveAs(conversation, file, format);
+    if (!error.empty())
         return QString::fromStdString(error);
     Log::line("conversation saved to ", file);
     return QString();
 }
 
-void askAndSave(QWidget* parent, const Transcript& transcript)
+void askAndSave(QWidget* parent, const Conversation& conversation)
 {
     const QString rawFilter = QStringLiteral("Received bytes, exactly as they arrived (*)");
     const QString textFilter = QStringLiteral("Whole conversation as text (*.txt)");
+    const QString captureFilter = QStringLiteral("Capture for Wireshark (*.pcapng)");
     QString chosenFilter = rawFilter;
-    const QString path =
-        FileDialogs::saveFile(parent, QStringLiteral("Save Conversation"), {rawFilter, textFilter}, &chosenFilter);
+    const QString path = FileDialogs::saveFile(parent, QStringLiteral("Save Conversation"),
+                                               {rawFilter, textFilter, captureFilter}, &chosenFilter);
     if (path.isEmpty())
         return;
-    const QString error =
-        save(transcript, path, chosenFilter == textFilter ? Format::TranscriptText : Format::ReceivedBytes);
+    const Format format = chosenFilter == textFilter      ? Format::TranscriptText
+                          : chosenFilter == captureFilter ? Format::Capture
+                                                          : Format::ReceivedBytes;
+    const QString error = save(conversation, path, format);
     if (!error.isEmpty())
         QMessageBox::warning(parent, QStringLiteral("Save Conversation"),
                              QStringLiteral("Couldn't save the conversation to %1: %2").arg(path, error));

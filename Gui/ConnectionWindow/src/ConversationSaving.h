@@ -2,17 +2,19 @@
 
 #include <QString>
 
+class Conversation;
 class QWidget;
-class Transcript;
 
 // Saving a connection's conversation: the received bytes exactly as they
-// arrived, or the whole conversation as text.
+// arrived, the whole conversation as text, or as a pcapng capture that
+// Wireshark reads (between the client's address and port and the ones it
+// reached, with the FINs and resets the transcript recorded).
 namespace ConversationSaving
 {
-enum class Format { ReceivedBytes, TranscriptText };
+enum class Format { ReceivedBytes, TranscriptText, Capture };
 
 // Writes the conversation to path; an empty string or what went wrong.
-QString save(const Transcript& transcript, const QString& path, Format format);
+QString save(const Conversation& conversation, const QString& path, Format format);
 // Asks where to save and in which form, then saves; a failure is shown.
-void askAndSave(QWidget* parent, const Transcript& transcript);
+void askAndSave(QWidget* parent, const Conversation& conversation);
 }
