@@ -82,14 +82,11 @@ ModalAnswerer::Handler editPreferences(const Preferences& wanted, const QString&
 }
 }
 
-class MainWindowTests : public QObject
+class MainWindowTests : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void init() { clearSettings(); }
-    void cleanup() { clearSettings(); }
-
     void menusAndToolbar();
     void windowActionsFollowConnectionWindows();
     void startStopAndStartAgain();
