@@ -77,8 +77,8 @@ public:
 
     void push(const char* text, std::size_t textLength, const char* data, std::size_t size, ByteFormat format)
     {
-        // Not even queued: copying every byte received into the queue cost
-        // the reading threads as much as a tenth of their time.
+        // Not even queued: copying every byte received into the queue would
+        // take time from the reading threads for lines nobody reads.
         if (isDiscarding())
             return;
         const Entry entry{textLength, size, format};

@@ -145,16 +145,20 @@ std::uint64_t Conversation::sendFile(const std::string& path, std::string& error
     entry.kind = SendLedger::Kind::File;
     entry.fileName = fileNameOf(path);
     ProtocolBase::FileSendInfo info;
-    std::lock_guard<std::mutex> lock(mutex);
-    entry.id = connection->sendFile(path, error, &info);
-    if (entry.id == 0)
-        return 0;
-    Log::line("sending file ", path);
-    entry.fileSize = info.fileSize;
-    entry.headerSize = info.headerSize;
-    entry.size = info.fileSize + info.headerSize;
-    const std::uint64_t id = entry.id;
-    ledger.add(std::move(entry));
+    std::uint64_t id = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        id = entry.id = connection->sendFile(path, error, &info);
+        if (id == 0)
+            return 0;
+        entry.fileSize = info.fileSize;
+        entry.headerSize = info.headerSize;
+        entry.size = info.fileSize + info.headerSize;
+        ledger.add(std::move(entry));
+    }
+    // Outside the lock: a full log queue may make this thread wait.
+    static const std::string logPrefix = "sending file ";
+    Log::writeLine(logPrefix, path.data(), path.size(), appendEscaped);
     return id;
 }
 

@@ -48,6 +48,8 @@ TEST(TranscriptSaver, SavesReceivedBytesExactlyAndKeepsTheOldFileOnFailure)
     EXPECT_EQ(error, "No such file or directory");
 }
 
+// Each byte is written as the character it shows (UTF-8), and the notes
+// follow the chunks they came after.
 TEST(TranscriptSaver, SavesTheConversationAsEscapedText)
 {
     ::setenv("TZ", "UTC", 1);
@@ -56,7 +58,9 @@ TEST(TranscriptSaver, SavesTheConversationAsEscapedText)
     Transcript transcript;
     transcript.append(Direction::Received, "GET / HTTP/1.0\r\n\r\n", 18, start);
     transcript.append(Direction::Sent, "HTTP/1.0 200 OK\r\n\r\n\x1b[1mhi\\", 26, start + 12345);
-    transcript.append(Direction::Received, "\n", 1, start + 2012345);
+    transcript.addEvent(EventKind::Note, "[Sent the file a.bin: 3 bytes]", start + 12346);
+    transcript.addEvent(EventKind::ClientEnded, "", start + 12347);
+    transcript.append(Direction::Received, "\n\xe9\xa0\xff", 4, start + 2012345);
 
     ScratchDirectory folder;
     const std::string path = folder.file("conversation.txt");
@@ -70,6 +74,8 @@ TEST(TranscriptSaver, SavesTheConversationAsEscapedText)
               "HTTP/1.0 200 OK\\r\\n\n"
               "\\r\\n\n"
               "\\x1b[1mhi\\\\\n"
-              "--- received 1 byte at 2026-12-07 16:46:32.135801 (+2.000 s)\n"
-              "\\n\n");
+              "--- [Sent the file a.bin: 3 bytes]\n"
+              "--- received 4 bytes at 2026-12-07 16:46:32.135801 (+2.000 s)\n"
+              "\\n\n"
+              "\u00e9\u00a0\u00ff\n");
 }

@@ -11,8 +11,8 @@ namespace
 {
 // The most one pwrite takes. The kernel backs a large aligned write with
 // large page-cache folios, and on a virtual machine those often come from
-// memory that is slow to touch again: whole 1 MiB blocks cost two to four
-// times the CPU of the same bytes in quarter-MiB writes (bench/gui/README.md).
+// memory that is slow to touch again: whole 1 MiB blocks cost several times
+// the CPU of the same bytes in quarter-MiB writes.
 constexpr std::size_t writePiece = 256 * 1024;
 
 std::string usableDirectory(std::string directory)

@@ -14,12 +14,11 @@
 // (std::cout's), so they cost their formatting but no write.
 
 #include "GuiBenchSupport.h"
+#include "ProgramUnderTest.h"
 
 #include "ConnectionWindow.h"
 #include "ConversationFeed.h"
-#include "AllocatorTuning.h"
 #include "Core.h"
-#include "TitleBarIconCache.h"
 #include "MainWindow.h"
 #include "RemoteLocalDataViewer.h"
 
@@ -254,23 +253,9 @@ void checkDocument(const QTextDocument* document, int chunks)
 
 int runProgram(const Options& options, int argc, char** argv)
 {
-    QApplication application(argc, argv);
-    QCoreApplication::setOrganizationName("Brindlewick");
-    QCoreApplication::setApplicationName("Brindlewick");
-
-    keepChunkSizedBlocksForReuse();
-
-    TitleBarIconCache::install();
-
-    boost::shared_ptr<Core> core(new Core());
-    auto window = std::make_unique<MainWindow>(core);
-    window->resize(options.window);
-    window->show();
-    core->setListenPort(0);
-    window->startStopListenAction->trigger();
-    const unsigned short port = core->getBoundPort();
-    if (port == 0)
-        fail("the program is not listening");
+    ProgramUnderTest program(argc, argv, options.window);
+    MainWindow* window = program.window.get();
+    const unsigned short port = program.port;
 
     std::atomic<bool> releaseClient{false};
     std::atomic<bool> startSending{false};
@@ -296,17 +281,7 @@ int runProgram(const Options& options, int argc, char** argv)
         ::close(fd);
     });
 
-    ConnectionWindow* connection = nullptr;
-    while (!connection) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        const QList<QMdiSubWindow*> windows = window->mdiArea->subWindowList();
-        if (windows.isEmpty())
-            continue;
-        connection = qobject_cast<ConnectionWindow*>(windows.first()->widget());
-        if (options.maximized)
-            windows.first()->showMaximized();
-    }
-    QCoreApplication::processEvents();
+    ConnectionWindow* connection = program.waitForWindows(1, options.maximized).front();
     const double cpuAtStart = threadCpuSeconds();
     double cpuAtDone = 0;
     startSending.store(true);
@@ -330,7 +305,7 @@ int runProgram(const Options& options, int argc, char** argv)
     probe = &probeObject;
     ProgressLine progress(options.progress, [&] { return connection->textEdit; });
     probe->start();
-    application.exec();
+    program.application->exec();
     if (!finished || !clientSending.load())
         fail("the event loop ended early");
 
@@ -345,8 +320,7 @@ int runProgram(const Options& options, int argc, char** argv)
     const auto teardownStart = Clock::now();
     releaseClient.store(true);
     client.join();
-    window.reset();
-    core.reset();
+    program.tearDown();
     report("teardown_seconds", seconds(Clock::now() - teardownStart));
     return 0;
 }
@@ -485,20 +459,8 @@ void makeShapedChunk(int index, bool lines, std::string& out)
 int runProgramShape(const Options& options, int argc, char** argv)
 {
     const bool lines = options.shape == "lines";
-    QApplication application(argc, argv);
-    QCoreApplication::setOrganizationName("Brindlewick");
-    QCoreApplication::setApplicationName("Brindlewick");
-    keepChunkSizedBlocksForReuse();
-    TitleBarIconCache::install();
-    boost::shared_ptr<Core> core(new Core());
-    auto window = std::make_unique<MainWindow>(core);
-    window->resize(options.window);
-    window->show();
-    core->setListenPort(0);
-    window->startStopListenAction->trigger();
-    const unsigned short port = core->getBoundPort();
-    if (port == 0)
-        fail("the program is not listening");
+    ProgramUnderTest program(argc, argv, options.window);
+    const unsigned short port = program.port;
 
     std::atomic<bool> startSending{false}, release{false};
     Clock::time_point sendStart, sendEnd;
@@ -517,16 +479,7 @@ int runProgramShape(const Options& options, int argc, char** argv)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ::close(fd);
     });
-    ConnectionWindow* connection = nullptr;
-    while (!connection) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        const QList<QMdiSubWindow*> windows = window->mdiArea->subWindowList();
-        if (windows.isEmpty())
-            continue;
-        connection = qobject_cast<ConnectionWindow*>(windows.first()->widget());
-        windows.first()->showMaximized();
-    }
-    QCoreApplication::processEvents();
+    ConnectionWindow* connection = program.waitForWindows(1, true).front();
     const std::uint64_t total = static_cast<std::uint64_t>(options.mib) * shapeChunkSize;
     const double cpuAtStart = threadCpuSeconds();
     double cpuAtDone = 0;
@@ -545,7 +498,7 @@ int runProgramShape(const Options& options, int argc, char** argv)
     probe = &probeObject;
     startSending.store(true);
     probe->start();
-    application.exec();
+    program.application->exec();
     if (!finished)
         fail("the event loop ended early");
 
@@ -568,8 +521,7 @@ int runProgramShape(const Options& options, int argc, char** argv)
     report("check", std::string(same ? "ok" : "the last paragraph is not the end of the stream"));
     release.store(true);
     client.join();
-    window.reset();
-    core.reset();
+    program.tearDown();
     return 0;
 }
 

@@ -13,12 +13,11 @@
 // streambuf (std::cout's), so they cost their formatting but no write.
 
 #include "GuiBenchSupport.h"
+#include "ProgramUnderTest.h"
 
 #include "ConnectionWindow.h"
 #include "ConnectionWindowManager.h"
-#include "AllocatorTuning.h"
 #include "Core.h"
-#include "TitleBarIconCache.h"
 #include "MainWindow.h"
 #include "RemoteLocalDataViewer.h"
 
@@ -182,24 +181,10 @@ private:
 int runProgram(const Options& options, int argc, char** argv)
 {
     report("nofile_limit", static_cast<std::int64_t>(raiseDescriptorLimit()));
-    QApplication application(argc, argv);
-    QCoreApplication::setOrganizationName("Brindlewick");
-    QCoreApplication::setApplicationName("Brindlewick");
-
-    keepChunkSizedBlocksForReuse();
-
-    TitleBarIconCache::install();
-
-    boost::shared_ptr<Core> core(new Core());
-    auto window = std::make_unique<MainWindow>(core);
-    window->mdiArea->setViewMode(options.view == "tabbed" ? QMdiArea::TabbedView : QMdiArea::SubWindowView);
-    window->resize(options.window);
-    window->show();
-    core->setListenPort(0);
-    window->startStopListenAction->trigger();
-    const unsigned short port = core->getBoundPort();
-    if (port == 0)
-        fail("the program is not listening");
+    ProgramUnderTest program(argc, argv, options.window,
+                             options.view == "tabbed" ? QMdiArea::TabbedView : QMdiArea::SubWindowView);
+    MainWindow* window = program.window.get();
+    const unsigned short port = program.port;
     ConnectionWindowManager* manager = window->getConnectionWindowManager();
 
     Clients clients(port, options);
@@ -257,7 +242,7 @@ int runProgram(const Options& options, int argc, char** argv)
     probe = &probeObject;
     probe->start();
     clients.start();
-    application.exec();
+    program.application->exec();
     if (!finished || !clients.started())
         fail("the event loop ended early");
 
@@ -292,14 +277,13 @@ int runProgram(const Options& options, int argc, char** argv)
         }
     });
     closeProbe.start();
-    application.exec();
+    program.application->exec();
     closeProbe.stop();
     report("inactive_seconds", allInactive ? seconds(Clock::now() - closedAt) : -1.0);
     report("close_late_max_ms", percentile(closeProbe.latenessMs(), 100));
 
     const auto teardownStart = Clock::now();
-    window.reset();
-    core.reset();
+    program.tearDown();
     report("teardown_seconds", seconds(Clock::now() - teardownStart));
     return 0;
 }

@@ -21,12 +21,11 @@
 // log's writer thread and its write(2); report lines go through fd 3.
 
 #include "GuiBenchSupport.h"
+#include "ProgramUnderTest.h"
 
 #include "ConnectionWindow.h"
 #include "ConversationFeed.h"
-#include "AllocatorTuning.h"
 #include "Core.h"
-#include "TitleBarIconCache.h"
 #include "Log.h"
 #include "MainWindow.h"
 #include "RemoteLocalDataViewer.h"
@@ -211,56 +210,7 @@ struct StreamChecksum
 
 // ---- the program in a child ---------------------------------------------------
 
-struct Program
-{
-    std::unique_ptr<QApplication> application;
-    boost::shared_ptr<Core> core;
-    std::unique_ptr<MainWindow> window;
-    unsigned short port = 0;
-
-    Program(int& argc, char** argv, const QSize& size)
-    {
-        // As the program's main() does: the GUI thread never waits for stdout.
-        Log::setNonBlockingThread();
-        application = std::make_unique<QApplication>(argc, argv);
-        QCoreApplication::setOrganizationName("Brindlewick");
-        QCoreApplication::setApplicationName("Brindlewick");
-        keepChunkSizedBlocksForReuse();
-        TitleBarIconCache::install();
-        core.reset(new Core());
-        window = std::make_unique<MainWindow>(core);
-        window->resize(size);
-        window->show();
-        core->setListenPort(0);
-        window->startStopListenAction->trigger();
-        port = core->getBoundPort();
-        if (port == 0)
-            fail("the program is not listening");
-    }
-
-    // Waits for count connection windows (maximized when there is one).
-    std::vector<ConnectionWindow*> waitForWindows(int count, bool maximize)
-    {
-        std::vector<ConnectionWindow*> found;
-        while (static_cast<int>(found.size()) < count) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            found.clear();
-            for (QMdiSubWindow* sub : window->mdiArea->subWindowList())
-                if (auto* connection = qobject_cast<ConnectionWindow*>(sub->widget()))
-                    found.push_back(connection);
-        }
-        if (maximize)
-            window->mdiArea->subWindowList().first()->showMaximized();
-        QCoreApplication::processEvents();
-        return found;
-    }
-
-    void tearDown()
-    {
-        window.reset();
-        core.reset();
-    }
-};
+using Program = ProgramUnderTest;
 
 void reportLateness(const std::string& prefix, const std::vector<double>& lateness)
 {

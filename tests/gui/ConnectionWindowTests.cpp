@@ -11,6 +11,7 @@
 #include "RemoteLocalDataViewer.h"
 
 #include <QItemSelectionModel>
+#include <QScrollBar>
 #include <QTextFragment>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -66,14 +67,11 @@ std::string numberedLines(std::size_t totalBytes)
 }
 }
 
-class ConnectionWindowTests : public QObject
+class ConnectionWindowTests : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void init() { clearSettings(); }
-    void cleanup() { clearSettings(); }
-
     void clientTextShowsOnDarkYellow();
     void sendDeliversTypedTextAndShowsItOnDarkGray();
     void latin1BothWays();
@@ -577,6 +575,16 @@ void ConnectionWindowTests::longConversationKeepsNewestLines()
     sent.remove(QLatin1Char('\n'));
     QVERIFY(shown.size() > maxCharacters / 3);
     QVERIFY(sent.endsWith(shown));
+
+    // Home and End, with Ctrl or without, go to the start and the end.
+    QScrollBar* bar = window->textEdit->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QTest::keyClick(window->textEdit, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(bar->value(), bar->minimum());
+    QTest::keyClick(window->textEdit, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(bar->value(), bar->maximum());
+    QTest::keyClick(window->textEdit, Qt::Key_Home);
+    QCOMPARE(bar->value(), bar->minimum());
 }
 
 BRINDLEWICK_GUI_TEST_MAIN(ConnectionWindowTests)

@@ -54,7 +54,7 @@ bool openAndCancelPreferences(MainWindow& window)
 }
 }
 
-class DescriptorLimitTests : public QObject
+class DescriptorLimitTests : public Suite
 {
     Q_OBJECT
 

@@ -144,6 +144,17 @@ private:
     QStringList seenTexts;
 };
 
+// What every desktop test suite derives from: each test starts and ends with
+// an empty settings store.
+class Suite : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { clearSettings(); }
+    void cleanup() { clearSettings(); }
+};
+
 // One run of the program inside a test: log capture, Core and MainWindow.
 // Destroys the window before the Core and the capture after both.
 class App

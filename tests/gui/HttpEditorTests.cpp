@@ -73,14 +73,11 @@ QStringList rows(AttributesModel* model)
 }
 }
 
-class HttpEditorTests : public QObject
+class HttpEditorTests : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void init() { clearSettings(); }
-    void cleanup() { clearSettings(); }
-
     void requestsShownAndRepliesParsed();
     void headerEditsReachTheNextResponse();
     void editorStartsWithContentTypeAndEditsRows();

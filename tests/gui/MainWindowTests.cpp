@@ -82,14 +82,11 @@ ModalAnswerer::Handler editPreferences(const Preferences& wanted, const QString&
 }
 }
 
-class MainWindowTests : public QObject
+class MainWindowTests : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void init() { clearSettings(); }
-    void cleanup() { clearSettings(); }
-
     void menusAndToolbar();
     void windowActionsFollowConnectionWindows();
     void startStopAndStartAgain();
@@ -559,7 +556,24 @@ void MainWindowTests::firstStartShowsWhatToDo()
     ConnectionWindow* window = app.waitForWindow(client.localPort());
     QVERIFY(window && !hint->isVisible());
     QCOMPARE(cutControls(window), QStringList());
-    QVERIFY(app.closeWindow(window));
+
+    // The conversation gets most of the height; where the user moves the
+    // split is where the next window puts it.
+    QSplitter* split = window->conversationSplitter;
+    QVERIFY(split->sizes().at(0) > 2 * split->sizes().at(1));
+    const QList<int> before = split->sizes();
+    QSplitterHandle* handle = split->handle(1);
+    const QPoint grip = handle->rect().center();
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip - QPoint(0, 60));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip - QPoint(0, 60));
+    const QList<int> moved = split->sizes();
+    TestClient second(app.boundPort());
+    ConnectionWindow* next = app.waitForWindow(second.localPort());
+    QVERIFY(next && moved != before);
+    QTRY_COMPARE_WITH_TIMEOUT(next->conversationSplitter->sizes().at(1), moved.at(1), timeoutMs);
+
+    QVERIFY(app.closeWindow(window) && app.closeWindow(next));
     QVERIFY(hint->isVisible());
 }
 

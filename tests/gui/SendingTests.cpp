@@ -10,6 +10,8 @@
 #include "MainWindow.h"
 #include "ProtocolFactory.h"
 
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -86,18 +88,16 @@ ModalAnswerer::Handler nameAnswer(const QString& name)
 }
 }
 
-class SendingTests : public QObject
+class SendingTests : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void init() { clearSettings(); }
-    void cleanup() { clearSettings(); }
-
     void typedInputIsSentByteExactOrNotAtAll();
     void httpStatusSavedRepliesAndAutoReply();
     void damagedStoreFallsBackToDefaults();
     void fileFaultsAndPiecesReachTheClientAndShowAsEvents();
+    void fileDialogsNeverReadContents();
 };
 
 void SendingTests::typedInputIsSentByteExactOrNotAtAll()
@@ -177,6 +177,15 @@ void SendingTests::httpStatusSavedRepliesAndAutoReply()
     window->sendButton->click();
     const std::string notFound = httpResponse("404 Not Found", "text/html", "nope");
     QCOMPARE(first.read(notFound.size(), readTimeout), notFound);
+
+    // "Close after each response" ends the stream after the response, and says so.
+    window->getCloseAfterResponseBox()->setChecked(true);
+    type(window, "bye", 0);
+    window->sendButton->click();
+    const std::string bye = httpResponse("404 Not Found", "text/html", "bye");
+    QCOMPARE(first.read(bye.size(), readTimeout), bye);
+    QCOMPARE(TestSupport::readToEnd(first.handle()), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(showsNote(window, "[This side closed its sending"), timeoutMs);
 
     // Saved with the window's status and header lines, sent with them from
     // any window whatever that window's own are.
@@ -355,6 +364,44 @@ void SendingTests::fileFaultsAndPiecesReachTheClientAndShowAsEvents()
     QCOMPARE(TestSupport::readToEnd(second.handle()), ECONNRESET);
     QTRY_VERIFY_WITH_TIMEOUT(showsNote(other, "[This side reset the connection]"), timeoutMs);
     QVERIFY(!other->resetButton->isEnabled() && !other->sendButton->isEnabled());
+}
+
+// The file dialogs show /proc, where a file such as kmsg never ends, with
+// names, icons and types, and the program goes on: nothing reads a file's
+// contents to draw it.
+void SendingTests::fileDialogsNeverReadContents()
+{
+    App app;
+    TestClient client(app.startListening());
+    ConnectionWindow* window = app.waitForWindow(client.localPort());
+    QVERIFY(window);
+    window->moreButton->click();
+    const auto browseProc = [](QWidget* widget) {
+        auto* dialog = qobject_cast<QFileDialog*>(widget);
+        if (!dialog)
+            return;
+        dialog->setDirectory("/proc");
+        auto* model = dialog->findChild<QFileSystemModel*>();
+        const bool listed = model && waitFor([&] { return model->index("/proc/kmsg").isValid(); }, timeoutMs);
+        if (listed) {
+            const QModelIndex kmsg = model->index("/proc/kmsg");
+            model->data(kmsg, Qt::DecorationRole);
+            model->data(model->index(kmsg.row(), 2, kmsg.parent()), Qt::DisplayRole);
+            QTest::qWait(50);
+        }
+        dialog->setProperty("listed", listed);
+        dialog->reject();
+    };
+    for (QPushButton* button : {window->sendFileButton, window->saveButton}) {
+        bool listed = false;
+        ModalAnswerer answerer([&](QWidget* widget) {
+            browseProc(widget);
+            listed = widget->property("listed").toBool();
+        });
+        button->click();
+        QCOMPARE(answerer.answered(), 1);
+        QVERIFY2(listed, qPrintable(button->text()));
+    }
 }
 
 BRINDLEWICK_GUI_TEST_MAIN(SendingTests)

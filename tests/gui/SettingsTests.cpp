@@ -58,14 +58,11 @@ void expectDefaults(App& app)
 }
 }
 
-class SettingsTests : public QObject
+class SettingsTests : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void init() { clearSettings(); }
-    void cleanup() { clearSettings(); }
-
     void missingStoreGivesDefaults();
     void everyValueSurvivesARestart();
     void invalidValuesGiveDefaults();

@@ -68,14 +68,11 @@ QByteArray fileContents(const QString& path)
 }
 }
 
-class TranscriptViewTests : public QObject
+class TranscriptViewTests : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void init() { clearSettings(); }
-    void cleanup() { clearSettings(); }
-
     void viewsShowEveryByteAndSavingKeepsThem();
     void replyDuringALongChunkKeepsItsOwnParagraph();
     void fullDiskPausesReadingAndLosesNothing();
@@ -142,6 +139,18 @@ void TranscriptViewTests::viewsShowEveryByteAndSavingKeepsThem()
     const QByteArray captured = fileContents(capture);
     QVERIFY(captured.startsWith(QByteArray("\x0a\x0d\x0d\x0a", 4)));
     QVERIFY(captured.size() > qsizetype(bytes.size() + random.size()));
+
+    // Home and End, with Ctrl or without, go to the first and the last row.
+    QTRY_VERIFY_WITH_TIMEOUT(hex->rowCount() > 1000, timeoutMs);
+    QScrollBar* bar = hex->verticalScrollBar();
+    QTest::keyClick(hex, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(bar->value(), bar->maximum());
+    QTest::keyClick(hex, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(hex->firstVisibleRow(), std::uint64_t(0));
+    QTest::keyClick(hex, Qt::Key_End);
+    QCOMPARE(bar->value(), bar->maximum());
+    QTest::keyClick(hex, Qt::Key_Home);
+    QCOMPARE(bar->value(), 0);
 
     // The Window menu saves the active window's conversation, through the file dialog.
     const QString fromMenu = folder.filePath("menu.bin");

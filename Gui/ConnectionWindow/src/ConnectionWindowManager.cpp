@@ -17,10 +17,9 @@
 
 namespace
 {
-// How long one batch of new windows may hold the GUI thread. A window costs
-// about a millisecond or two to make and show, so a burst of clients gets a
-// handful of windows per turn of the event loop and other events (input,
-// painting, the conversations) get theirs in between.
+// How long one batch of new windows may hold the GUI thread: a burst of
+// clients gets a handful of windows per turn of the event loop, and other
+// events (input, painting, the conversations) get theirs in between.
 constexpr qint64 batchSliceMs = 8;
 // Drawing the session list or the tab bar once takes longer the more rows or
 // tabs there are (each row and tab title is laid out again), and a batch
@@ -178,7 +177,7 @@ void ConnectionWindowManager::showWindow(QMdiSubWindow* subWindow)
         return;
     }
     // Only the sub-window's own flag: setEnabled() would pass the change to
-    // every widget inside, twice, which cost a fifth of making a window.
+    // every widget inside, twice, which is a good part of making a window.
     subWindow->setAttribute(Qt::WA_Disabled, true);
     subWindow->show();
     subWindow->setAttribute(Qt::WA_Disabled, false);
