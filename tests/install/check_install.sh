@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks what a built tree installs and packs: the desktop entry and the
 # AppStream metainfo validate, the installed program starts, and the Debian
-# package holds every file and declares the libraries it needs.
+# package holds every file, declares the libraries it needs and passes lintian.
 # Usage: tests/install/check_install.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -37,7 +37,10 @@ stopped() { ! running; }
 installed_files=(
     bin/brindlewick
     share/applications/$id.desktop
-    share/metainfo/$id.metainfo.xml)
+    share/metainfo/$id.metainfo.xml
+    share/man/man1/brindlewick.1.gz
+    share/doc/brindlewick/copyright
+    share/doc/brindlewick/changelog.gz)
 for size in 16 32 48 64 128 256; do
     installed_files+=("share/icons/hicolor/${size}x${size}/apps/$id.png")
 done
@@ -54,6 +57,10 @@ desktop-file-validate "$prefix/share/applications/$id.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml"
 # The metainfo's launchable must name the installed desktop entry.
 appstreamcli validate-tree --no-net "$prefix"
+
+echo "--- the installed program answers --version without a display"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/brindlewick" --version | grep -qx "brindlewick [0-9.]*" ||
+    fail "--version"
 
 echo "--- the installed program starts"
 mkdir -m 700 "$scratch/config" "$scratch/runtime"
@@ -85,4 +92,6 @@ done
 depends=$(dpkg-deb -f "${debs[0]}" Depends)
 echo "Depends: $depends"
 [[ $depends == *libqt6widgets6* ]] || fail "the package does not depend on libqt6widgets6"
+echo "--- lintian"
+lintian --fail-on error,warning --no-tag-display-limit "${debs[0]}" || fail "lintian finds fault with the package"
 echo "install check passed"
