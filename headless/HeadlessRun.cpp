@@ -17,11 +17,17 @@ HeadlessRun::HeadlessRun(HeadlessOptions options)
 {
 }
 
+// The network stops first; connections it announced last are then closed
+// here, while the sessions' io_contexts still exist.
 HeadlessRun::~HeadlessRun()
 {
     newProtocols.disconnect();
+    stopping = true;
     if (core)
         core->shutdown();
+    context.restart();
+    context.poll();
+    open.clear();
 }
 
 ExitCode HeadlessRun::run(std::ostream& errors)
@@ -46,9 +52,6 @@ ExitCode HeadlessRun::run(std::ostream& errors)
     activity();
     watchIdleness();
     context.run();
-    newProtocols.disconnect();
-    core->shutdown();
-    open.clear();
     return exitCode;
 }
 

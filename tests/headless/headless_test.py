@@ -54,7 +54,7 @@ def read_events(path):
 class Run:
     """One run of `brindlewick --headless`, its events in a file."""
 
-    def __init__(self, folder, *options):
+    def __init__(self, folder, *options, file_size_limit=None):
         self.events_path = os.path.join(folder, "events.jsonl")
         self.folder = os.path.join(folder, "out")
         self.stderr_path = os.path.join(folder, "stderr.txt")
@@ -62,7 +62,8 @@ class Run:
         self.process = subprocess.Popen(
             [PROGRAM, "--headless", "--events", self.events_path, "--transcript-dir", self.folder,
              "--timeout", "60", *options],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr, env=environment())
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr, env=environment(),
+            preexec_fn=(lambda: limit_file_size(file_size_limit)) if file_size_limit else None)
 
     def events(self):
         return read_events(self.events_path)
@@ -89,6 +90,13 @@ class Run:
 
     def file(self, name):
         return os.path.join(self.folder, name)
+
+
+def limit_file_size(size):
+    """Writes beyond size fail as on a full disk (EFBIG) instead of killing the process."""
+    import resource
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
 
 
 def client(command, data=b"", seconds=DEADLINE):
@@ -192,6 +200,18 @@ class HeadlessTest(unittest.TestCase):
         self.assertEqual(sha256(run.file("1-received.bin")), hashlib.sha256(data).hexdigest())
         self.assertEqual(read_events(run.file("1-events.jsonl"))[-1]["event"], "closed")
         check_capture(self, run, 1)
+
+    def test_files_that_cannot_grow_pause_reading(self):
+        run = Run(self.dir, "--listen", "127.0.0.1:0", file_size_limit=64 * 1024)
+        port = run.listening()[0]["port"]
+        with socket.create_connection(("127.0.0.1", port), timeout=DEADLINE) as connection:
+            connection.sendall(os.urandom(200000))
+            paused = run.wait_event("reading_paused", 1)
+            self.assertEqual(paused["reason"], "File too large")
+            self.assertIn("File too large", run.wait_event("capture_failed", 1)["reason"])
+            run.process.send_signal(signal.SIGTERM)
+            self.assertEqual(run.finish(), 0)
+        self.assertEqual(os.path.getsize(run.file("1-received.bin")), 64 * 1024)
 
     def test_exit_codes(self):
         run = Run(self.dir, "--listen", "127.0.0.1:0", "--timeout", "0.5")
