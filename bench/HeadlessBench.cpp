@@ -5,7 +5,9 @@
 
 #include "BenchSupport.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -141,15 +143,24 @@ Times pushToHeadless(const Settings& settings, const std::string& folder)
     return times;
 }
 
+// Each client connects, sends a request, ends its sending and waits for the
+// server's end; clientThreads of them at a time.
 void shortClients(unsigned short port, int count)
 {
+    constexpr int clientThreads = 4;
     const std::string message = "GET / HTTP/1.0\r\nHost: bench\r\n\r\n";
-    for (int index = 0; index < count; ++index)
-        pushAndWait([&] {
-            const int fd = Bench::connectLoopback(port);
-            Bench::sendAll(fd, message.data(), message.size());
-            return fd;
-        }(), 0);
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < clientThreads; ++thread) {
+        threads.emplace_back([&, thread] {
+            for (int index = thread; index < count; index += clientThreads) {
+                const int fd = Bench::connectLoopback(port);
+                Bench::sendAll(fd, message.data(), message.size());
+                pushAndWait(fd, 0);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
 }
 
 // Accepts, reads to the end, writes what came to a file of its own, closes.

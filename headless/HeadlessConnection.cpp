@@ -36,8 +36,8 @@ std::string HeadlessConnection::start(std::function<void()> changed, std::functi
 {
     changedCall = std::move(changed);
     endedCall = std::move(ended);
-    const std::string problem = report.start(folder);
-    // The watcher runs on an IO thread: it only brings the news here.
+    // The watcher runs on an IO thread: it only brings the news here, where
+    // it is looked at once the files are made. Reading starts meanwhile.
     conversation->watch([&context = context, self = weak_from_this()] {
         boost::asio::post(context, [self] {
             if (const auto connection = self.lock())
@@ -45,7 +45,7 @@ std::string HeadlessConnection::start(std::function<void()> changed, std::functi
         });
     });
     conversation->start();
-    return problem;
+    return report.start(folder);
 }
 
 void HeadlessConnection::update()
