@@ -35,6 +35,9 @@ const OptionText headlessOptions[] = {
     {"idle-timeout", "SECONDS", "Exits once nothing has happened for SECONDS."},
     {"timeout", "SECONDS", "Exits after SECONDS in any case, with exit code 4."},
     {"verbose", nullptr, "Writes diagnostic lines to standard error."},
+    // --tls (the generated certificate), --cert FILE and --key FILE join these
+    // once Core listens with TLS; each connection's TLS details then go into
+    // its "connected" event (see ConnectionReport::start).
 };
 
 bool isTerminalWord(const char* argument)
