@@ -28,10 +28,10 @@ ConnectionReport::ConnectionReport(boost::asio::io_context& context, std::uint64
 
 ConnectionReport::~ConnectionReport() = default;
 
-std::string ConnectionReport::start(const std::string& folder)
+std::string ConnectionReport::start(const std::string& folder, std::int64_t acceptedUs)
 {
     const ProtocolBase& protocol = conversation->protocol();
-    const std::int64_t now = Transcript::nowUs();
+    const std::int64_t now = acceptedUs;
     std::string problem;
     if (!folder.empty()) {
         files = std::make_unique<ConnectionFiles>();

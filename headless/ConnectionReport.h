@@ -37,9 +37,10 @@ public:
                      std::shared_ptr<const RuleSet> rules, EventStream* stream);
     ~ConnectionReport() override;
 
-    // The files go into folder (none when it is empty); the first event.
-    // Returns what went wrong with the files, or an empty string.
-    std::string start(const std::string& folder);
+    // The files go into folder (none when it is empty); the first event,
+    // dated acceptedUs, as is the capture's handshake. Returns what went
+    // wrong with the files, or an empty string.
+    std::string start(const std::string& folder, std::int64_t acceptedUs);
     // Reports what is new since the last call.
     void update();
     // Reports what is left, then the last event, and closes the files.

@@ -44,8 +44,9 @@ std::string HeadlessConnection::start(std::function<void()> changed, std::functi
                 connection->update();
         });
     });
+    const std::int64_t startUs = Transcript::nowUs();
     conversation->start();
-    return report.start(folder);
+    return report.start(folder, startUs);
 }
 
 void HeadlessConnection::update()
