@@ -21,7 +21,7 @@ Core::Core()
 ListenResult Core::startListening()
 {
     Log::line("start Listening...");
-    return server->startListening(config->bindAddress, config->listenPorts);
+    return server->startListening(config->bindAddress, PortList::numbers(config->listenPorts));
 }
 
 ListenResult Core::startListening(const std::vector<ListenPlace>& places)
@@ -43,23 +43,43 @@ void Core::shutdown()
 
 unsigned int Core::getListenPort() const
 {
-    return config->listenPorts.front();
+    return config->listenPorts.front().number;
 }
 
 void Core::setListenPort(unsigned int port)
 {
-    config->listenPorts = {port};
+    config->listenPorts = {{port, false}};
 }
 
-const std::vector<unsigned int>& Core::getListenPorts() const
+std::vector<unsigned int> Core::getListenPorts() const
 {
-    return config->listenPorts;
+    return PortList::numbers(config->listenPorts);
 }
 
 void Core::setListenPorts(const std::vector<unsigned int>& ports)
 {
+    setListedPorts(PortList::plain(ports));
+}
+
+const std::vector<ListedPort>& Core::getListedPorts() const
+{
+    return config->listenPorts;
+}
+
+void Core::setListedPorts(const std::vector<ListedPort>& ports)
+{
     if (!ports.empty())
         config->listenPorts = ports;
+}
+
+const TlsSetup& Core::getTlsSetup() const
+{
+    return config->tls;
+}
+
+void Core::setTlsSetup(const TlsSetup& setup)
+{
+    config->tls = setup;
 }
 
 const BindAddress& Core::getBindAddress() const
