@@ -1,6 +1,8 @@
 #include "Core.h"
 
 #include "Log.h"
+#include "PortList.h"
+#include "TlsListeners.h"
 
 #include <exception>
 
@@ -18,10 +20,28 @@ Core::Core()
         });
 }
 
+// Ports marked for TLS share one loaded certificate and get a context each;
+// when the certificate cannot be used they are refused with the reason.
 ListenResult Core::startListening()
 {
     Log::line("start Listening...");
-    return server->startListening(config->bindAddress, PortList::numbers(config->listenPorts));
+    TlsListeners tls(config->tls);
+    std::vector<ListenPlace> places;
+    std::vector<ListenFailure> refused;
+    for (const ListedPort& port : config->listenPorts) {
+        if (!port.tls) {
+            places.push_back(ListenPlace{config->bindAddress, port.number});
+            continue;
+        }
+        const std::shared_ptr<ListenerContext> context = tls.contextForPort();
+        const std::string reason = context ? "TLS is not served by this build" : "TLS: " + tls.problem();
+        refused.push_back({BoundEndpoint{config->bindAddress.text(), static_cast<unsigned short>(port.number)}, reason});
+    }
+    ListenResult result = server->startListening(places);
+    result.failures.insert(result.failures.end(), refused.begin(), refused.end());
+    for (const ListenFailure& failure : refused)
+        Log::line("Couldn't listen on port ", failure.endpoint.port, ": ", failure.reason);
+    return result;
 }
 
 ListenResult Core::startListening(const std::vector<ListenPlace>& places)

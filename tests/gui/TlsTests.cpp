@@ -110,6 +110,7 @@ private slots:
     void preferencesCheckEveryChoiceAsItIsMade();
     void theSettingsKeepTheChoicesAndRefuseInvalidOnes();
     void exportWritesTheCertificateToTrust();
+    void aTlsPortWithAnUnusableCertificateDoesNotListen();
 };
 
 void TlsTests::preferencesCheckEveryChoiceAsItIsMade()
@@ -290,6 +291,24 @@ void TlsTests::exportWritesTheCertificateToTrust()
 
     QVERIFY(!exporter.exportTo(scratch.path() + "/no-such-folder/trust.pem", message));
     QVERIFY2(message.startsWith("Couldn't export the certificate: trust.pem: cannot be created"), qPrintable(message));
+}
+
+void TlsTests::aTlsPortWithAnUnusableCertificateDoesNotListen()
+{
+    QTemporaryDir scratch;
+    const auto expired = makeCertificate(firstOfJanuary(2020), firstOfJanuary(2021));
+    writeFile(scratch.path() + "/expired.pem", expired.certificate + expired.privateKey);
+    App app(false);
+    TlsSetup setup = app.core->getTlsSetup();
+    setup.certificateSource = TlsSetup::CertificateSource::OwnFiles;
+    setup.chainFile = setup.keyFile = (scratch.path() + "/expired.pem").toStdString();
+    app.core->setTlsSetup(setup);
+    app.core->setListedPorts({{0, false}, {0, true}});
+    app.window->onStartListen();
+    const QString reason = "TLS: expired.pem: the certificate expired on 2021-01-01";
+    QVERIFY2(statusText(*app.window).endsWith("; couldn't listen on port 0: " + reason), qPrintable(statusText(*app.window)));
+    QCOMPARE(app.core->getBoundEndpoints().size(), std::size_t(1));
+    QCOMPARE(app.log.countLines("Couldn't listen on port 0: " + reason.toStdString()), 1);
 }
 
 BRINDLEWICK_GUI_TEST_MAIN(TlsTests)
