@@ -352,11 +352,26 @@ void Conversation::onSessionEvent(Session::Event event, const std::string& detai
             break;
         case Session::Event::ReleasedForNewClients:
             break;
+        case Session::Event::TlsEstablished:
+            current.tlsEstablished = true;
+            break;
+        case Session::Event::TlsFailed:
+            current.tlsFailure = detail;
+            break;
         }
     }
+    recordSessionEvent(event, detail);
+    changed();
+}
+
+void Conversation::recordSessionEvent(Session::Event event, const std::string& detail)
+{
     switch (event) {
     case Session::Event::ReadEndedByPeer:
         addEvent(EventKind::ClientEnded, std::string());
+        // Over TLS: how it ended ("ended without close_notify"), worth a note but no error.
+        if (!detail.empty())
+            addEvent(EventKind::Note, "[The client " + detail + "]");
         break;
     case Session::Event::ReadFailed:
         addEvent(EventKind::ClientFailed, std::string());
@@ -372,8 +387,13 @@ void Conversation::onSessionEvent(Session::Event event, const std::string& detai
         addEvent(EventKind::Released, "[The connection was closed to make room for new clients: its client had "
                                       "ended its sending, and too few file descriptors were free]");
         break;
+    case Session::Event::TlsEstablished:
+        addEvent(EventKind::TlsEstablished, "[TLS: " + detail + "]");
+        break;
+    case Session::Event::TlsFailed:
+        addEvent(EventKind::TlsFailed, "[TLS handshake failed: " + detail + "]");
+        break;
     }
-    changed();
 }
 
 void Conversation::addEvent(EventKind kind, std::string text, std::string bytes)
