@@ -3,7 +3,7 @@
 #include "ChangeNotifier.h"
 #include "ProtocolBase.h"
 #include "RuleCounters.h"
-#include "SendLedger.h"
+#include "ConversationSends.h"
 #include "Transcript.h"
 
 #include <boost/asio/steady_timer.hpp>
@@ -125,7 +125,6 @@ private:
     void retryStorageLater();
     void retryStorage();
     void noteSendOutcome(const SendLedger::Entry& entry);
-    void recordSessionEvent(Session::Event event, const std::string& detail);
     void addEvent(EventKind kind, std::string text, std::string bytes = std::string());
     void changed();
 
@@ -133,10 +132,10 @@ private:
     const std::shared_ptr<Transcript> record;
     const std::string endpointText;
 
-    // Guards the state and the ledger.
+    // Guards the state and the reading holds.
     mutable std::mutex mutex;
     State current;
-    SendLedger ledger;
+    ConversationSends outgoing;
 
     ChangeNotifier notifier;
 
