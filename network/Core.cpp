@@ -33,9 +33,11 @@ ListenResult Core::startListening()
             places.push_back(ListenPlace{config->bindAddress, port.number});
             continue;
         }
-        const std::shared_ptr<ListenerContext> context = tls.contextForPort();
-        const std::string reason = context ? "TLS is not served by this build" : "TLS: " + tls.problem();
-        refused.push_back({BoundEndpoint{config->bindAddress.text(), static_cast<unsigned short>(port.number)}, reason});
+        if (std::shared_ptr<ListenerContext> context = tls.contextForPort())
+            places.push_back(ListenPlace{config->bindAddress, port.number, std::move(context)});
+        else
+            refused.push_back({BoundEndpoint{config->bindAddress.text(), static_cast<unsigned short>(port.number), true},
+                               "TLS: " + tls.problem()});
     }
     ListenResult result = server->startListening(places);
     result.failures.insert(result.failures.end(), refused.begin(), refused.end());

@@ -1,7 +1,5 @@
 #include "TlsListeners.h"
 
-#include "Log.h"
-
 TlsListeners::TlsListeners(const TlsSetup& setup)
     : setup(setup)
 {
@@ -15,18 +13,9 @@ std::shared_ptr<ListenerContext> TlsListeners::contextForPort()
         credentials = setup.credentials(failure);
         if (!credentials)
             return nullptr;
-        Log::line("TLS: ", certificateSummary());
     }
     std::shared_ptr<ListenerContext> context = ListenerContext::create(*credentials, setup.listener, failure);
     if (!context && failure.empty())
         failure = "the TLS context could not be made";
     return context;
-}
-
-std::string TlsListeners::certificateSummary() const
-{
-    if (!credentials)
-        return std::string();
-    return "certificate " + credentials->subject() + ", valid until " + credentials->validUntil()
-        + ", SHA-256 fingerprint " + credentials->fingerprintSha256();
 }

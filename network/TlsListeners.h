@@ -20,8 +20,6 @@ public:
     // The context for one more TLS port; nothing when problem() is set.
     std::shared_ptr<ListenerContext> contextForPort();
     const std::string& problem() const { return failure; }
-    // "certificate CN=localhost, valid until 2028-03-12, SHA-256 fingerprint AB:...".
-    std::string certificateSummary() const;
 
 private:
     const TlsSetup setup;

@@ -5,6 +5,8 @@
 
 #include "CertificateExport.h"
 #include "ConfigDialog.h"
+#include "ConnectionWindow.h"
+#include "ConnectionWindowManager.h"
 #include "Core.h"
 #include "GeneratedCertificate.h"
 #include "MainWindow.h"
@@ -17,6 +19,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -25,6 +28,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 
 using namespace GuiTest;
@@ -111,6 +115,7 @@ private slots:
     void theSettingsKeepTheChoicesAndRefuseInvalidOnes();
     void exportWritesTheCertificateToTrust();
     void aTlsPortWithAnUnusableCertificateDoesNotListen();
+    void eachConnectionShowsItsHandshake();
 };
 
 void TlsTests::preferencesCheckEveryChoiceAsItIsMade()
@@ -309,6 +314,104 @@ void TlsTests::aTlsPortWithAnUnusableCertificateDoesNotListen()
     QVERIFY2(statusText(*app.window).endsWith("; couldn't listen on port 0: " + reason), qPrintable(statusText(*app.window)));
     QCOMPARE(app.core->getBoundEndpoints().size(), std::size_t(1));
     QCOMPARE(app.log.countLines("Couldn't listen on port 0: " + reason.toStdString()), 1);
+}
+
+// Real clients against a TLS port: openssl s_client with SNI, ALPN, a
+// client certificate and TLS 1.2 at most, curl trusting the exported
+// certificate, and clients whose handshake fails for a reason of their own.
+void TlsTests::eachConnectionShowsItsHandshake()
+{
+    QTemporaryDir scratch;
+    const QString folder = scratch.path();
+    const auto made = TestSupport::runCommand(
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN=test-client -keyout "
+        + (folder + "/client-key.pem").toStdString() + " -out " + (folder + "/client.pem").toStdString());
+    QVERIFY2(made.exitCode == 0, made.output.c_str());
+
+    App app(false);
+    TlsSetup setup = app.core->getTlsSetup();
+    // curl offers h2 too; this program answers HTTP/1.x.
+    setup.listener.alpnProtocols = {"http/1.1", "h2"};
+    setup.listener.clientCertificates = ClientCertificates::Requested;
+    setup.listener.clientCaFile = (folder + "/client.pem").toStdString();
+    app.core->setTlsSetup(setup);
+    app.core->setListedPorts({{0, true}});
+    app.core->setProtocolType(ProtocolFactory::HTTP);
+    app.window->onStartListen();
+    const unsigned short port = app.boundPort();
+    QVERIFY(port != 0);
+    QCOMPARE(statusText(*app.window), QString("Listening on port: %1 (TLS)").arg(port));
+    QCOMPARE(app.log.countLinesStartingWith("TLS on [::]:" + std::to_string(port) + ": certificate CN=localhost"), 1);
+    QString message;
+    CertificateExport exporter(app.window.get(), app.window->exportCertificateAction, app.core);
+    const QString trust = folder + "/trust.pem";
+    QVERIFY(exporter.exportTo(trust, message));
+
+    const auto nthWindow = [&app](int count) -> ConnectionWindow* {
+        if (!waitFor([&] { return app.connectionWindows().size() >= count; }))
+            return nullptr;
+        ConnectionWindow* window = app.connectionWindows().at(count - 1);
+        window->makeWidgets();
+        return window;
+    };
+    const QString sClient = QString("openssl s_client -connect 127.0.0.1:%1 -CAfile %2 -verify_return_error -brief "
+                                    "-servername example.test -alpn h2 -cert %3/client.pem -key %3/client-key.pem")
+                                .arg(port)
+                                .arg(trust, folder);
+    const auto offering = TestSupport::runCommand(sClient.toStdString() + " < /dev/null");
+    QVERIFY2(offering.exitCode == 0, offering.output.c_str());
+    ConnectionWindow* first = nthWindow(1);
+    QVERIFY(first);
+    QVERIFY(waitFor([first] { return first->tlsLabel->text().startsWith("TLSv1.3 | TLS_"); }));
+    for (const QString part : {" | SNI example.test | ALPN h2 | handshake ", " | client certificate CN=test-client, issuer CN=test-client, SHA-256 "})
+        QVERIFY2(first->tlsLabel->text().contains(part), qPrintable(first->tlsLabel->text()));
+    QVERIFY(first->tlsLabel->text().contains(QString::fromStdString(openSslFingerprint(folder + "/client.pem"))));
+
+    const auto older = TestSupport::runCommand((sClient + " -tls1_2 < /dev/null").toStdString());
+    QVERIFY2(older.exitCode == 0, older.output.c_str());
+    ConnectionWindow* second = nthWindow(2);
+    QVERIFY(second);
+    QVERIFY(waitFor([second] { return second->tlsLabel->text().startsWith("TLSv1.2 | "); }));
+
+    // curl trusts the exported certificate and reads the HTTP response.
+    QProcess curl;
+    curl.start("curl", {"--silent", "--show-error", "--max-time", "20", "--cacert", trust,
+                        QString("https://localhost:%1/").arg(port)});
+    ConnectionWindow* third = nthWindow(3);
+    QVERIFY(third);
+    QVERIFY(waitFor([third] { return third->tlsLabel->text().contains(" | SNI localhost | ALPN http/1.1 | "); }));
+    QVERIFY(waitFor([third] { return third->getTranscript().totals().bytes[static_cast<int>(Direction::Received)] > 0; }));
+    third->textEdit_2->setPlainText("hello over TLS");
+    QTest::mouseClick(third->sendButton, Qt::LeftButton);
+    QVERIFY(curl.waitForFinished(GuiTest::timeoutMs));
+    QCOMPARE(curl.exitCode(), 0);
+    QCOMPARE(curl.readAllStandardOutput(), QByteArray("hello over TLS"));
+
+    // Without the exported certificate curl refuses the server; a plain
+    // client reaches a TLS port. Each failure marks its window and row.
+    const auto untrusting = TestSupport::runCommand("curl --silent --max-time 15 https://localhost:" + std::to_string(port) + "/");
+    QCOMPARE(untrusting.exitCode, 60);
+    TestSupport::TestClient plain(port);
+    QVERIFY(plain.isConnected());
+    QVERIFY(plain.write("hello\n"));
+    const QStringList reasons{"alert unknown ca", "wrong version number"};
+    for (int count = 4; count <= 5; ++count) {
+        ConnectionWindow* failed = nthWindow(count);
+        QVERIFY(failed);
+        const QString reason = reasons.at(count - 4);
+        QVERIFY(waitFor([failed, reason] { return failed->tlsLabel->text() == "TLS handshake failed: " + reason; }));
+        QVERIFY(waitFor([&] {
+            return app.manager()->stringList().at(count - 1).contains("(TLS handshake failed: " + reason + ")");
+        }));
+        const std::string logged = " failed: " + reason.toStdString();
+        const auto lines = app.log.lines();
+        QVERIFY2(std::any_of(lines.begin(), lines.end(),
+                             [&logged](const std::string& line) {
+                                 return line.rfind("TLS handshake with ", 0) == 0 && line.size() > logged.size()
+                                     && line.compare(line.size() - logged.size(), logged.size(), logged) == 0;
+                             }),
+                 logged.c_str());
+    }
 }
 
 BRINDLEWICK_GUI_TEST_MAIN(TlsTests)
