@@ -1,5 +1,6 @@
 #include "ConnectionWindow.h"
 
+#include "ConnectionRules.h"
 #include "Conversation.h"
 #include "ConversationFeed.h"
 #include "ConversationSaving.h"
@@ -8,7 +9,7 @@
 #include "HttpResponsePanel.h"
 #include "Latin1.h"
 #include "Log.h"
-#include "ReplyLibrary.h"
+#include "ReplayRulesSaving.h"
 #include "SavedRepliesPanel.h"
 #include "SendingPanel.h"
 #include "Transcript.h"
@@ -58,9 +59,9 @@ ConnectionWindow::ConnectionWindow(QWidget* parent, std::shared_ptr<Conversation
     this->windowId = windowId.isEmpty() ? endpoint : windowId;
     title = "Connection from: " + endpoint;
     resize(defaultSize);
+    rules = new ConnectionRules(*this->conversation, this);
     // A window that may answer by itself is never left unseen.
-    autoReplyOnOpen = ReplyLibrary::shared().autoReply().enabled;
-    if (widgets == Widgets::Now || autoReplyOnOpen)
+    if (widgets == Widgets::Now || rules->autoReply().enabled)
         makeWidgets();
     else
         setMinimumSize(formMinimumSize());
@@ -71,8 +72,6 @@ ConnectionWindow::ConnectionWindow(QWidget* parent, std::shared_ptr<Conversation
 void ConnectionWindow::start()
 {
     conversation->watch([this] { GuiHandOff::post(this, [this] { conversationChanged(); }); });
-    if (replies)
-        replies->answerNewConnection();
 }
 
 ConnectionWindow::~ConnectionWindow()
@@ -118,10 +117,14 @@ void ConnectionWindow::requestFrame(int delayMs)
 void ConnectionWindow::wireForm()
 {
     connect(saveButton, &QPushButton::clicked, this, &ConnectionWindow::onSaveConversation);
+    connect(saveRulesButton, &QPushButton::clicked, this,
+            [this] { ReplayRulesSaving::askAndSave(this, *conversation); });
+    rulesBox->setChecked(rules->bookRulesOn());
+    connect(rulesBox, &QCheckBox::toggled, rules, &ConnectionRules::setBookRulesOn);
     sendButton->setIcon(sendIcon());
     sending = std::make_unique<SendingPanel>(*this, this, *conversation, *response, windowId);
 
-    replies = std::make_unique<SavedRepliesPanel>(*this, this, *sending, *conversation, autoReplyOnOpen);
+    replies = std::make_unique<SavedRepliesPanel>(*this, this, *sending, *conversation, *rules);
 }
 
 // Qt lets a paint event through only where the widget is not covered, so
@@ -169,7 +172,7 @@ void ConnectionWindow::onFrame()
             markInactive();
         return;
     }
-    replies->answerNewChunks();
+    showRules();
     const ConversationDisplay::Frame frame = display->draw(clock ? clock->drawingTimeMs() : FrameClock::sliceMs);
     if (clock)
         clock->setBehind(this, !frame.caughtUp);
@@ -181,6 +184,13 @@ void ConnectionWindow::onFrame()
         requestFrame(frame.countsDueInMs);
     if (readEnded && !inactiveShown)
         markInactive();
+}
+
+void ConnectionWindow::showRules()
+{
+    const QString text = rules->unmatchedText();
+    if (rulesLabel->text() != text)
+        rulesLabel->setText(text);
 }
 
 void ConnectionWindow::followState()

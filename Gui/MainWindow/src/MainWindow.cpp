@@ -10,6 +10,8 @@
 #include "ListeningStateText.h"
 #include "Log.h"
 #include "ReplyLibrary.h"
+#include "RuleBook.h"
+#include "RulesWindow.h"
 #include "SessionListWidth.h"
 #include "SettingsReader.h"
 
@@ -127,6 +129,7 @@ void MainWindow::registerSignals()
     connect(connectionWindowManager.get(), &ConnectionWindowManager::pausedCountChanged, this,
             &MainWindow::showPausedReading);
     connect(actionPreferences, &QAction::triggered, this, &MainWindow::showSetupDialog);
+    connect(actionRules, &QAction::triggered, this, [this] { RulesWindow::showFor(this); });
     acceptingPausedConnection = core->acceptingPausedSignal.connect(
         [this](bool paused, std::uint64_t freeDescriptors, std::uint64_t resumeLevel) {
             GuiHandOff::post(this, [this, paused, freeDescriptors, resumeLevel] {
@@ -331,6 +334,7 @@ void MainWindow::restoreSettings()
     autoListen = reader.readBool("AutoListen", false);
     // What every connection window shares about sending lives in groups of its own.
     ReplyLibrary::shared().load();
+    RuleBook::shared().load();
     core->setProtocolType(static_cast<ProtocolFactory::ProtocolType>(
         reader.readInt("ProtocolType", ProtocolFactory::PLAIN_TEXT, ProtocolFactory::PLAIN_TEXT, ProtocolFactory::HTTP)));
 }
