@@ -28,6 +28,7 @@ public:
     ConnectionRules(Conversation& conversation, QObject* parent);
 
     bool bookRulesOn() const { return bookRules; }
+    static bool bookHasRules() { return !RuleBook::shared().rules().empty(); }
     void setBookRulesOn(bool on);
     const ReplyLibrary::AutoReplyChoice& autoReply() const { return autoReplyChoice; }
     void setAutoReply(const ReplyLibrary::AutoReplyChoice& choice);

@@ -95,6 +95,7 @@ void ConnectionWindow::makeWidgets()
     response = std::make_unique<HttpResponsePanel>(*this, conversation->sharedProtocol(),
                                                    [this] { sending->showError(QString()); });
     wireForm();
+    showRules();
     showPause(readingPausedShown);
     followState();
     // Children made inside a shown widget would otherwise show only on the
@@ -117,8 +118,6 @@ void ConnectionWindow::requestFrame(int delayMs)
 void ConnectionWindow::wireForm()
 {
     connect(saveButton, &QPushButton::clicked, this, &ConnectionWindow::onSaveConversation);
-    connect(saveRulesButton, &QPushButton::clicked, this,
-            [this] { ReplayRulesSaving::askAndSave(this, *conversation); });
     rulesBox->setChecked(rules->bookRulesOn());
     connect(rulesBox, &QCheckBox::toggled, rules, &ConnectionRules::setBookRulesOn);
     sendButton->setIcon(sendIcon());
@@ -186,11 +185,16 @@ void ConnectionWindow::onFrame()
         markInactive();
 }
 
+// The switch shows once there are rules to switch off (or while they are
+// off), so that a window without rules keeps its room for the counts.
 void ConnectionWindow::showRules()
 {
     const QString text = rules->unmatchedText();
     if (rulesLabel->text() != text)
         rulesLabel->setText(text);
+    const bool switchShown = rules->bookHasRules() || !rules->bookRulesOn();
+    if (rulesBox->isHidden() == switchShown)
+        rulesBox->setVisible(switchShown);
 }
 
 void ConnectionWindow::followState()
@@ -253,6 +257,11 @@ QString ConnectionWindow::saveConversation(const QString& path, SaveFormat forma
 void ConnectionWindow::onSaveConversation()
 {
     ConversationSaving::askAndSave(this, *conversation);
+}
+
+void ConnectionWindow::onSaveAsRules()
+{
+    ReplayRulesSaving::askAndSave(this, *conversation);
 }
 
 QComboBox* ConnectionWindow::getStatusBox() const

@@ -100,6 +100,8 @@ signals:
 public slots:
     // Asks where to save and in which form, then saves.
     void onSaveConversation();
+    // Asks where to save rules that answer as this side did, then saves them.
+    void onSaveAsRules();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

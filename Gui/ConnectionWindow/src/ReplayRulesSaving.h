@@ -7,7 +7,7 @@
 class Conversation;
 class QWidget;
 
-// "Save as Rules...": a rule file that answers a new client the way this
+// Save Conversation as Rules: a rule file that answers a new client the way this
 // side answered this one (see ReplayConverter), each reply after the part
 // of the client's bytes it followed, the recorded waits if asked, and the
 // end of sending if this side ended it.

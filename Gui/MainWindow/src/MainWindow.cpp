@@ -104,13 +104,25 @@ void MainWindow::setupToolbar()
     menuView->addAction(toolBar->toggleViewAction());
     connect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStartListen);
     connect(saveConversationAction, &QAction::triggered, this, &MainWindow::saveActiveConversation);
+    connect(saveAsRulesAction, &QAction::triggered, this, &MainWindow::saveActiveConversationAsRules);
+}
+
+ConnectionWindow* MainWindow::activeConnectionWindow() const
+{
+    QMdiSubWindow* active = mdiArea->activeSubWindow();
+    return active ? qobject_cast<ConnectionWindow*>(active->widget()) : nullptr;
 }
 
 void MainWindow::saveActiveConversation()
 {
-    QMdiSubWindow* active = mdiArea->activeSubWindow();
-    if (auto* window = active ? qobject_cast<ConnectionWindow*>(active->widget()) : nullptr)
+    if (ConnectionWindow* window = activeConnectionWindow())
         window->onSaveConversation();
+}
+
+void MainWindow::saveActiveConversationAsRules()
+{
+    if (ConnectionWindow* window = activeConnectionWindow())
+        window->onSaveAsRules();
 }
 
 void MainWindow::registerSignals()

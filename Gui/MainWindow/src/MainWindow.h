@@ -12,6 +12,7 @@
 #include <boost/signals2/connection.hpp>
 
 class ActiveDeactiveMenus;
+class ConnectionWindow;
 class ConnectionWindowManager;
 class Core;
 class QLabel;
@@ -42,6 +43,7 @@ public slots:
     void onStartListen();
     void onStopListen();
     void saveActiveConversation();
+    void saveActiveConversationAsRules();
     // Handed over from the Core's acceptingPausedSignal.
     void onAcceptingPaused(bool paused, quint64 freeDescriptors, quint64 resumeLevel);
     void showPausedReading(int paused);
@@ -50,6 +52,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    ConnectionWindow* activeConnectionWindow() const;
     void setupToolbar();
     void registerSignals();
     void setupTreeView();
