@@ -320,10 +320,18 @@ void Conversation::onSessionEvent(Session::Event event, const std::string& detai
             break;
         case Session::Event::ReleasedForNewClients:
             break;
+        case Session::Event::TlsEstablished:
+            current.tlsEstablished = true;
+            break;
+        case Session::Event::TlsFailed:
+            current.tlsFailure = detail;
+            break;
         }
     }
-    SessionEventNotes::Note note = SessionEventNotes::about(event);
-    addEvent(note.kind, std::move(note.text));
+    const SessionEventNotes::Note note = SessionEventNotes::about(event, detail);
+    addEvent(note.kind, note.text);
+    if (std::string remark = SessionEventNotes::remark(event, detail); !remark.empty())
+        addEvent(EventKind::Note, std::move(remark));
     changed();
 }
 

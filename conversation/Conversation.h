@@ -50,6 +50,8 @@ public:
         bool readingPaused = false; // the transcript's file cannot be written
         std::string storageError;
         bool canSend = true;        // a reply can still reach the client
+        bool tlsEstablished = false; // the TLS handshake succeeded (see tlsDetails())
+        std::string tlsFailure;     // why the TLS handshake failed, if it did
     };
 
     // While the transcript's file cannot be written, how often it is tried again.
@@ -107,6 +109,10 @@ public:
     ProtocolBase& protocol() const { return *connection; }
     const boost::shared_ptr<ProtocolBase>& sharedProtocol() const { return connection; }
     const std::string& endpoint() const { return endpointText; }
+    // Whether the client reached a TLS listener, and what its handshake
+    // negotiated: null until it succeeded.
+    bool usesTls() const { return connection->usesTls(); }
+    std::shared_ptr<const ConnectionDetails> tlsDetails() const { return connection->getTlsDetails(); }
 
     void watch(std::function<void()> changed);
     // Waits for a call of the watcher in progress; none comes afterwards.

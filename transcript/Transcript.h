@@ -35,6 +35,8 @@ enum class EventKind : std::uint8_t
     ReadingPaused,   // reading waits for the transcript's file
     ReadingResumed,
     Released,        // the connection's socket was given back
+    TlsEstablished,  // the TLS handshake succeeded; the text says what it negotiated
+    TlsFailed,       // the TLS handshake failed; the text says why
 };
 
 struct TranscriptEvent

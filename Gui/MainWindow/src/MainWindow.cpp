@@ -14,6 +14,7 @@
 #include "RulesWindow.h"
 #include "SessionListWidth.h"
 #include "SettingsReader.h"
+#include "StatusBarLabels.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -55,14 +56,9 @@ MainWindow::MainWindow(boost::shared_ptr<Core> core)
     setupToolbar();
     connectionWindowManager.reset(new ConnectionWindowManager(mdiArea, treeView));
     activeDeactiveMenus.reset(new ActiveDeactiveMenus(this));
-    listeningStateLabel = new QLabel(statusbar);
-    statusbar->addPermanentWidget(listeningStateLabel);
-    pausedReadingLabel = new QLabel(statusbar);
-    pausedReadingLabel->hide();
-    statusbar->addPermanentWidget(pausedReadingLabel);
+    statusLabels = std::make_unique<StatusBarLabels>(statusbar);
     setupEmptyAreaHint();
     registerSignals();
-    listeningStateLabel->setText(ListeningStateText::stopped());
     setupTreeView();
     restoreSettings();
     if (QSystemTrayIcon::isSystemTrayAvailable())
@@ -215,7 +211,7 @@ void MainWindow::showListening()
 
 void MainWindow::showListeningText()
 {
-    listeningStateLabel->setText(ListeningStateText::listening(lastListenResult, core->getBindAddress()));
+    statusLabels->showListening(lastListenResult, core->getBindAddress());
 }
 
 // A pause reported by a listener that has been stopped since changes nothing.
@@ -224,28 +220,24 @@ void MainWindow::onAcceptingPaused(bool paused, quint64 freeDescriptors, quint64
     if (core->getBoundPort() == 0)
         return;
     if (paused)
-        listeningStateLabel->setText(ListeningStateText::paused(lastListenResult, freeDescriptors, resumeLevel));
+        statusLabels->showAcceptingPaused(lastListenResult, freeDescriptors, resumeLevel);
     else
         showListeningText();
 }
 
 QString MainWindow::getListeningStateText() const
 {
-    return listeningStateLabel->text();
+    return statusLabels->listeningText();
 }
 
 QString MainWindow::getPausedReadingText() const
 {
-    return pausedReadingLabel->isHidden() ? QString() : pausedReadingLabel->text();
+    return statusLabels->pausedReadingText();
 }
 
 void MainWindow::showPausedReading(int paused)
 {
-    pausedReadingLabel->setText(
-        QString("Reading paused for %1 %2: a transcript file cannot be written")
-            .arg(paused)
-            .arg(paused == 1 ? "connection" : "connections"));
-    pausedReadingLabel->setVisible(paused > 0);
+    statusLabels->showPausedReading(paused);
 }
 
 void MainWindow::setupEmptyAreaHint()
@@ -263,7 +255,7 @@ void MainWindow::setupEmptyAreaHint()
 
 void MainWindow::showStopped(const ListenResult& failedStart)
 {
-    listeningStateLabel->setText(ListeningStateText::stopped(failedStart));
+    statusLabels->showStopped(failedStart);
     startStopListenAction->setText("Start Listening");
     startStopListenAction->setToolTip("Start Listening");
     disconnect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStopListen);

@@ -11,6 +11,8 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/connection.hpp>
 
+#include <memory>
+
 class ActiveDeactiveMenus;
 class ConnectionWindow;
 class ConnectionWindowManager;
@@ -18,6 +20,7 @@ class Core;
 class QLabel;
 class QMenu;
 class QSystemTrayIcon;
+class StatusBarLabels;
 
 class MainWindow : public QMainWindow, public Ui::MainWindow
 {
@@ -75,10 +78,7 @@ private:
     ListenResult lastListenResult;
     boost::shared_ptr<Core> core;
     QMenu* contextMenu = nullptr;
-    // A permanent widget: a status bar message would be cleared by every
-    // status tip, such as a highlighted menu entry.
-    QLabel* listeningStateLabel = nullptr;
-    QLabel* pausedReadingLabel = nullptr;
+    std::unique_ptr<StatusBarLabels> statusLabels;
     // Until the first connection, what to do.
     QLabel* emptyAreaHint = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
