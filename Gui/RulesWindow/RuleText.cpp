@@ -60,10 +60,17 @@ QString condition(const Condition& condition)
 {
     if (condition.onConnect)
         return QStringLiteral("on a new connection");
+    // A value written with escapes or in hex shows as written; text shows
+    // its control bytes as escapes.
     QString text = kindName(condition.kind) + QLatin1Char(' ');
-    text += condition.kind == ConditionKind::HexBytes || condition.kind == ConditionKind::Regex
-                ? Latin1::toQString(condition.value)
-                : shown(condition.value);
+    const bool asWritten = condition.kind == ConditionKind::HexBytes || condition.kind == ConditionKind::Regex;
+    if (asWritten)
+        text += Latin1::toQString(condition.value);
+    else if (condition.mode == InputMode::Text)
+        text += shown(condition.value);
+    else
+        text += QLatin1Char('"') + Latin1::toQString(condition.value) + QLatin1Char('"')
+                + (condition.mode == InputMode::Hex ? QStringLiteral(" (hex)") : QStringLiteral(" (escapes)"));
     if (condition.nth > 0)
         text += QStringLiteral(" (only the %1 time)").arg(ordinal(condition.nth));
     return text;

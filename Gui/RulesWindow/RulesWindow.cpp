@@ -8,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
@@ -24,8 +23,20 @@ RulesWindow::RulesWindow(RuleBook& book, QWidget* parent)
     showProblems(book.loadError());
     hitsTimer.setInterval(hitsIntervalMs);
     connect(&hitsTimer, &QTimer::timeout, model, &RuleTableModel::refreshHits);
-    hitsTimer.start();
     resize(900, 400);
+}
+
+void RulesWindow::showEvent(QShowEvent* event)
+{
+    model->refreshHits();
+    hitsTimer.start();
+    QWidget::showEvent(event);
+}
+
+void RulesWindow::hideEvent(QHideEvent* event)
+{
+    hitsTimer.stop();
+    QWidget::hideEvent(event);
 }
 
 RulesWindow* RulesWindow::showFor(QWidget* mainWindow)

@@ -31,6 +31,10 @@ public:
     void exportTo(const QString& path);
     QString problemsText() const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void build();
     int currentRow() const;

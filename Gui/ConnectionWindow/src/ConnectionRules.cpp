@@ -15,7 +15,8 @@ bool isHttp(Conversation& conversation)
 
 void ConnectionRules::startAnswering(Conversation& conversation)
 {
-    const RuleBook::Answering answer = chosen(true, ReplyLibrary::shared().autoReply(), isHttp(conversation));
+    const RuleBook::Answering answer = RuleBook::shared().answering(
+        true, autoReplyRule(ReplyLibrary::shared().autoReply(), isHttp(conversation), Pieces()));
     conversation.useRules(answer.rules, answer.sharedHits);
 }
 
@@ -28,7 +29,7 @@ ConnectionRules::ConnectionRules(Conversation& conversation, QObject* parent)
     connect(&RuleBook::shared(), &RuleBook::rulesChanged, this, &ConnectionRules::apply);
     connect(&ReplyLibrary::shared(), &ReplyLibrary::repliesChanged, this, &ConnectionRules::onRepliesChanged);
     // The choices may have changed since the connection came.
-    if (chosen(bookRules, autoReplyChoice, http).rules != conversation.rulesGiven())
+    if (chosen().rules != conversation.rulesGiven())
         apply();
     else
         anyRule = conversation.rulesGiven() && conversation.rulesGiven()->size() > 0;
@@ -51,24 +52,42 @@ void ConnectionRules::setAutoReply(const ReplyLibrary::AutoReplyChoice& choice)
     apply();
 }
 
-std::optional<Rule> ConnectionRules::autoReplyRule(const ReplyLibrary::AutoReplyChoice& choice, bool http)
+void ConnectionRules::setPieces(std::size_t pieceSize, std::chrono::milliseconds delay)
+{
+    if (pieceSize == pieces.size && delay == pieces.delay)
+        return;
+    pieces = Pieces{pieceSize, delay};
+    if (autoReplyChoice.enabled)
+        apply();
+}
+
+std::optional<Rule> ConnectionRules::autoReplyRule(const ReplyLibrary::AutoReplyChoice& choice, bool http,
+                                                   const Pieces& pieces)
 {
     if (!choice.enabled)
         return std::nullopt;
     const SavedReply* reply = ReplyLibrary::shared().replies().find(choice.replyName);
     if (!reply)
         return std::nullopt;
-    return SavedReplyRule::autoReply(*reply, choice.trigger == ReplyLibrary::AutoReplyTrigger::EachConnection, http);
+    Rule rule =
+        SavedReplyRule::autoReply(*reply, choice.trigger == ReplyLibrary::AutoReplyTrigger::EachConnection, http);
+    if (pieces.size > 0) {
+        Action& send = rule.actions.front();
+        send.kind = ActionKind::SendInPieces;
+        send.pieceSize = pieces.size;
+        send.duration = pieces.delay;
+    }
+    return rule;
 }
 
-RuleBook::Answering ConnectionRules::chosen(bool bookRules, const ReplyLibrary::AutoReplyChoice& choice, bool http)
+RuleBook::Answering ConnectionRules::chosen() const
 {
-    return RuleBook::shared().answering(bookRules, autoReplyRule(choice, http));
+    return RuleBook::shared().answering(bookRules, autoReplyRule(autoReplyChoice, http, pieces));
 }
 
 void ConnectionRules::apply()
 {
-    const RuleBook::Answering answer = chosen(bookRules, autoReplyChoice, http);
+    const RuleBook::Answering answer = chosen();
     anyRule = answer.rules->size() > 0;
     if (answer.rules != conversation.rulesGiven())
         conversation.replaceRules(answer.rules, answer.sharedHits);

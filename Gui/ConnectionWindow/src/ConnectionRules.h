@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+#include <cstddef>
 #include <optional>
 
 class Conversation;
@@ -32,6 +34,9 @@ public:
     void setBookRulesOn(bool on);
     const ReplyLibrary::AutoReplyChoice& autoReply() const { return autoReplyChoice; }
     void setAutoReply(const ReplyLibrary::AutoReplyChoice& choice);
+    // Auto-reply goes out in pieces of pieceSize bytes every delay, as the
+    // window's other replies do; a pieceSize of 0 sends it whole.
+    void setPieces(std::size_t pieceSize, std::chrono::milliseconds delay);
 
     // What the window shows of them: how many received bytes no rule
     // consumed; empty while no rule could answer.
@@ -42,8 +47,15 @@ signals:
     void autoReplyTurnedOff();
 
 private:
-    static std::optional<Rule> autoReplyRule(const ReplyLibrary::AutoReplyChoice& choice, bool http);
-    static RuleBook::Answering chosen(bool bookRules, const ReplyLibrary::AutoReplyChoice& choice, bool http);
+    struct Pieces
+    {
+        std::size_t size = 0;
+        std::chrono::milliseconds delay{0};
+    };
+
+    static std::optional<Rule> autoReplyRule(const ReplyLibrary::AutoReplyChoice& choice, bool http,
+                                             const Pieces& pieces);
+    RuleBook::Answering chosen() const;
     void apply();
     void onRepliesChanged();
 
@@ -51,5 +63,6 @@ private:
     const bool http;
     bool bookRules = true;
     ReplyLibrary::AutoReplyChoice autoReplyChoice;
+    Pieces pieces;
     bool anyRule = false;
 };

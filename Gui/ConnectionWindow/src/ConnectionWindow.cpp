@@ -16,6 +16,9 @@
 
 #include <QIcon>
 
+#include <algorithm>
+#include <chrono>
+
 namespace
 {
 // The size a window opens with, before it is fitted into the area.
@@ -120,6 +123,13 @@ void ConnectionWindow::wireForm()
     connect(saveButton, &QPushButton::clicked, this, &ConnectionWindow::onSaveConversation);
     rulesBox->setChecked(rules->bookRulesOn());
     connect(rulesBox, &QCheckBox::toggled, rules, &ConnectionRules::setBookRulesOn);
+    const auto followPieces = [this] {
+        rules->setPieces(piecesBox->isChecked() ? static_cast<std::size_t>(std::max(0, pieceSizeBox->value())) : 0,
+                         std::chrono::milliseconds(pieceDelayBox->value()));
+    };
+    connect(piecesBox, &QCheckBox::toggled, rules, followPieces);
+    connect(pieceSizeBox, qOverload<int>(&QSpinBox::valueChanged), rules, followPieces);
+    connect(pieceDelayBox, qOverload<int>(&QSpinBox::valueChanged), rules, followPieces);
     sendButton->setIcon(sendIcon());
     sending = std::make_unique<SendingPanel>(*this, this, *conversation, *response, windowId);
 
