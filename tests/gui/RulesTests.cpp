@@ -25,6 +25,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -229,6 +230,10 @@ void RulesTests::rulesWindowEditsPersistAndBadFilesAreNamed()
         QCOMPARE(table->model()->index(0, 2).data().toString(), QString("matches USER (\\w+)"));
         QCOMPARE(table->model()->index(0, 3).data().toString(), QString("reply \"hello $1\""));
 
+        // How much waits for a match, for connections from now on.
+        rulesWindow->findChild<QSpinBox*>("unconsumedLimitBox")->setValue(128);
+        QCOMPARE(RuleBook::shared().unconsumedLimit(), std::size_t(128 * 1024));
+
         // Switched off in the table; stays so.
         QVERIFY(table->model()->setData(table->model()->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
         QVERIFY(!RuleBook::shared().rules()[0].enabled);
@@ -278,6 +283,7 @@ void RulesTests::rulesWindowEditsPersistAndBadFilesAreNamed()
     App again;
     QVERIFY(RuleBook::shared().rules() == before);
     QCOMPARE(RuleBook::shared().rules()[1].condition.value, std::string("USER (\\w+)"));
+    QCOMPARE(RuleBook::shared().unconsumedLimit(), std::size_t(128 * 1024));
 }
 
 // curl is answered by hand once; the conversation saved as rules answers
