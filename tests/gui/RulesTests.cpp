@@ -10,6 +10,7 @@
 #include "MainWindow.h"
 #include "ProtocolFactory.h"
 #include "ReplayRulesSaving.h"
+#include "ReplyLibrary.h"
 #include "RuleBook.h"
 #include "RuleEditDialog.h"
 #include "RuleFileReader.h"
@@ -190,6 +191,25 @@ void RulesTests::realClientsAreAnsweredOnTheConnectionsSide()
     QCOMPARE(greeter.read(3, readTimeout), std::string("hi\n"));
     QTRY_COMPARE_WITH_TIMEOUT(RuleBook::shared().hits(3), std::uint64_t(2), timeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(sentBytes(greetWindow), std::uint64_t(6), timeoutMs);
+
+    // Auto-reply is the window's last rule: it answers what no other rule
+    // took, in pieces while the window sends in pieces.
+    SavedReply ok;
+    ok.name = "ok";
+    ok.body = "okay";
+    QVERIFY(ReplyLibrary::shared().saveReply(ok).isEmpty());
+    greetWindow->moreButton->setChecked(true);
+    greetWindow->pieceSizeBox->setValue(1);
+    greetWindow->pieceDelayBox->setValue(1);
+    greetWindow->piecesBox->setChecked(true);
+    greetWindow->savedRepliesBox->setCurrentIndex(greetWindow->savedRepliesBox->findText("ok"));
+    greetWindow->autoReplyBox->setChecked(true);
+    QVERIFY(greeter.write("anything"));
+    QCOMPARE(greeter.read(4, readTimeout), std::string("okay"));
+    QTRY_VERIFY_WITH_TIMEOUT(showsBlockStarting(greetWindow, "[rule 'auto-reply' sends 4 bytes in pieces of 1"),
+                             timeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(sentBytes(greetWindow), std::uint64_t(10), timeoutMs);
+    QCOMPARE(greetWindow->getTranscript().totals().chunks[static_cast<int>(Direction::Sent)], std::uint64_t(6));
 }
 
 void RulesTests::rulesWindowEditsPersistAndBadFilesAreNamed()
