@@ -10,6 +10,7 @@
 #include "ListenSettings.h"
 #include "ListeningStateText.h"
 #include "Log.h"
+#include "MainWindowParts.h"
 #include "ReplyLibrary.h"
 #include "RuleBook.h"
 #include "RulesWindow.h"
@@ -37,17 +38,6 @@
 namespace
 {
 const char* const settingsGroup = "MainWindow";
-
-// With nothing stored: two thirds of the screen, and at least 1000 x 700 where
-// the screen allows, so that a connection window shows all its controls.
-QRect firstPlacement()
-{
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    const QSize size = QSize(std::max(available.width() * 2 / 3, 1000), std::max(available.height() * 2 / 3, 700))
-                           .boundedTo(available.size());
-    return QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, available);
-}
 }
 
 MainWindow::MainWindow(boost::shared_ptr<Core> core)
@@ -59,12 +49,12 @@ MainWindow::MainWindow(boost::shared_ptr<Core> core)
     connectionWindowManager.reset(new ConnectionWindowManager(mdiArea, treeView));
     activeDeactiveMenus.reset(new ActiveDeactiveMenus(this));
     statusLabels = std::make_unique<StatusBarLabels>(statusbar);
-    setupEmptyAreaHint();
+    emptyAreaHint = MainWindowParts::addEmptyAreaHint(mdiArea);
     registerSignals();
     setupTreeView();
     restoreSettings();
     if (QSystemTrayIcon::isSystemTrayAvailable())
-        setupTrayIcon();
+        trayIcon = MainWindowParts::addTrayIcon(this, startStopListenAction, actionQuit);
     postInit();
 }
 
@@ -243,19 +233,6 @@ void MainWindow::showPausedReading(int paused)
     statusLabels->showPausedReading(paused);
 }
 
-void MainWindow::setupEmptyAreaHint()
-{
-    emptyAreaHint = new QLabel(
-        "Start listening with the play button, then point the client you are testing at this machine's "
-        "address and the port in the status bar: each connection opens a window here.",
-        mdiArea->viewport());
-    emptyAreaHint->setWordWrap(true);
-    emptyAreaHint->setAlignment(Qt::AlignCenter);
-    emptyAreaHint->setMargin(24);
-    auto* layout = new QVBoxLayout(mdiArea->viewport());
-    layout->addWidget(emptyAreaHint);
-}
-
 void MainWindow::showStopped(const ListenResult& failedStart)
 {
     statusLabels->showStopped(failedStart);
@@ -325,7 +302,7 @@ void MainWindow::restoreSettings()
     QList<QRect> screens;
     for (const QScreen* screen : QGuiApplication::screens())
         screens.append(screen->availableGeometry());
-    const QRect placement = reader.readWindowPlacement("size", "windowpos", firstPlacement(), screens);
+    const QRect placement = reader.readWindowPlacement("size", "windowpos", MainWindowParts::firstPlacement(), screens);
     resize(placement.size());
     move(placement.topLeft());
     restoreState(reader.readBytes("windowState"), 0);
@@ -359,20 +336,6 @@ QSettings::Status MainWindow::writeSettings()
     TlsSettings::save(settings, *core);
     settings.sync();
     return settings.status();
-}
-
-void MainWindow::setupTrayIcon()
-{
-    QIcon icon;
-    icon.addPixmap(QPixmap(":/Icons/tile-window.png"), QIcon::Normal, QIcon::Off);
-    trayIcon = new QSystemTrayIcon(this);
-    auto* trayMenu = new QMenu(this);
-    trayMenu->addAction(startStopListenAction);
-    trayMenu->addSeparator();
-    trayMenu->addAction(actionQuit);
-    trayIcon->setContextMenu(trayMenu);
-    trayIcon->setIcon(icon);
-    trayIcon->show();
 }
 
 void MainWindow::postInit()

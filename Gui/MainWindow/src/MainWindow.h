@@ -62,13 +62,11 @@ private:
     void restoreSettings();
     // Writes the settings through to the store and tells how that went.
     QSettings::Status writeSettings();
-    void setupTrayIcon();
     void postInit();
     void showListening();
     void showListeningText();
     void showStopped(const ListenResult& failedStart = ListenResult());
     void reportError(const QString& message);
-    void setupEmptyAreaHint();
 
     bool autoListen = false;
     // Listening was started by the program at start-up, not by the user:
