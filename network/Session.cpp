@@ -154,7 +154,7 @@ void Session::readNext()
     if (readEnded)
         return;
     if (tls) {
-        tls->readSome(data, [self = shared_from_this()](const boost::system::error_code& error, std::size_t size) {
+        tls->readChunk(data, [self = shared_from_this()](const boost::system::error_code& error, std::size_t size) {
             self->handleRead(error, size);
         });
         return;
@@ -190,13 +190,24 @@ std::size_t Session::readWaitingBytes(boost::system::error_code& error)
     return socket.read_some(asio::buffer(&data[0], data.size()), error);
 }
 
+// A TLS read may bring bytes and the error that ended it at once.
 void Session::handleRead(const boost::system::error_code& error, std::size_t bytesRead)
 {
+    if (bytesRead > 0)
+        deliver(bytesRead);
     if (error) {
         endReading(error);
         return;
     }
+    if (readPaused.load()) {
+        readParked = true;
+        return;
+    }
+    readNext();
+}
 
+void Session::deliver(std::size_t bytesRead)
+{
     Log::line("got ", bytesRead, " bytes.");
     data.resize(bytesRead);
     // A listener that throws must not end this connection's read loop, nor the IO thread.
@@ -207,12 +218,6 @@ void Session::handleRead(const boost::system::error_code& error, std::size_t byt
     } catch (...) {
         Log::line("read listener failed with an unknown exception");
     }
-
-    if (readPaused.load()) {
-        readParked = true;
-        return;
-    }
-    readNext();
 }
 
 void Session::endReading(const boost::system::error_code& error)

@@ -163,6 +163,7 @@ private:
     void handleReadable(const boost::system::error_code& error);
     std::size_t readWaitingBytes(boost::system::error_code& error);
     void handleRead(const boost::system::error_code& error, std::size_t bytesRead);
+    void deliver(std::size_t bytesRead);
     void endReading(const boost::system::error_code& error);
     void handshakeEnded();
     void reportHandshake();
