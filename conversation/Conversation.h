@@ -3,6 +3,7 @@
 #include "ChangeNotifier.h"
 #include "ProtocolBase.h"
 #include "RuleCounters.h"
+#include "RuleRunner.h"
 #include "ConversationSends.h"
 #include "Transcript.h"
 
@@ -65,11 +66,20 @@ public:
     Conversation& operator=(const Conversation&) = delete;
 
     // Rules answer the client from the start: to be called before start().
-    void useRules(std::shared_ptr<const RuleSet> rules);
+    // sharedHits, if given, counts the hits of every connection that runs
+    // the same rules; at most unconsumedLimit received bytes wait for a
+    // match (see RuleRunner::Options).
+    void useRules(std::shared_ptr<const RuleSet> rules, std::shared_ptr<RuleCounters> sharedHits = nullptr,
+                  std::size_t unconsumedLimit = RuleRunner::Options().bufferLimit);
+    // Any thread, after useRules: other rules answer from now on (see
+    // ConversationRules::replace).
+    void replaceRules(std::shared_ptr<const RuleSet> rules, std::shared_ptr<RuleCounters> sharedHits = nullptr);
     // Any thread: whether the rules look at what comes from now on.
     void setRulesEnabled(bool on);
-    // Null without rules.
+    // Null without rules. Any thread; another object once the rules were replaced.
     std::shared_ptr<const RuleCounters> ruleCounters() const;
+    // The rules given last (they may still be on their way to the strand).
+    std::shared_ptr<const RuleSet> rulesGiven() const;
 
     // Starts reading. Everything the connection reports is recorded from here on.
     void start();
@@ -143,6 +153,8 @@ private:
     boost::asio::steady_timer storageRetry;
     // Made before start() and used on the strand only; destroyed there too.
     std::unique_ptr<ConversationRules> rules;
+    std::shared_ptr<const RuleCounters> rulesCounters; // under mutex
+    std::shared_ptr<const RuleSet> lastRulesGiven;     // under mutex
     unsigned readingHolds = 0; // under mutex
 
     boost::signals2::scoped_connection readConnection;
