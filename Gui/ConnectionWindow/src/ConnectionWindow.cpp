@@ -12,6 +12,7 @@
 #include "ReplayRulesSaving.h"
 #include "SavedRepliesPanel.h"
 #include "SendingPanel.h"
+#include "TlsDetailsLine.h"
 #include "Transcript.h"
 
 #include <QIcon>
@@ -98,6 +99,7 @@ void ConnectionWindow::makeWidgets()
     response = std::make_unique<HttpResponsePanel>(*this, conversation->sharedProtocol(),
                                                    [this] { sending->showError(QString()); });
     wireForm();
+    tlsLine = std::make_unique<TlsDetailsLine>(tlsLabel, *conversation);
     showRules();
     showPause(readingPausedShown);
     followState();
@@ -175,6 +177,7 @@ void ConnectionWindow::onFrame()
 {
     conversation->acknowledge();
     followState();
+    tellTlsFailure();
     if (!display) {
         // Nothing to draw yet: only the end of the connection shows, in the title.
         if (readEnded && !inactiveShown)
@@ -211,6 +214,8 @@ void ConnectionWindow::followState()
 {
     const Conversation::State state = conversation->state();
     readEnded = state.readEnded;
+    if (tlsLine)
+        tlsLine->follow(state);
     if (state.readingPaused != readingPausedShown) {
         readingPausedShown = state.readingPaused;
         pauseReason = QString::fromStdString(state.storageError);
@@ -233,6 +238,19 @@ void ConnectionWindow::showPause(bool paused)
 // The client has ended its sending. The connection may still take a reply
 // (many clients shut down their side and wait for the answer), so the input
 // stays usable for as long as it can.
+// Told from a frame, never while the window is being made: its owner
+// connects to the signal after that.
+void ConnectionWindow::tellTlsFailure()
+{
+    if (tlsFailureTold || !conversation->usesTls())
+        return;
+    const std::string failure = conversation->state().tlsFailure;
+    if (failure.empty())
+        return;
+    tlsFailureTold = true;
+    emit tlsHandshakeFailed(windowId, QString::fromStdString(failure));
+}
+
 void ConnectionWindow::markInactive()
 {
     inactiveShown = true;

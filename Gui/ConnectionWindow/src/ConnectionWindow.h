@@ -20,6 +20,7 @@ class HexView;
 class HttpResponsePanel;
 class SavedRepliesPanel;
 class SendingPanel;
+class TlsDetailsLine;
 class Transcript;
 
 // One connection's window: the form and its wiring. What the connection is
@@ -96,6 +97,8 @@ signals:
     // Reading from the client paused (or went on again) because the
     // transcript's file cannot be written.
     void readingPausedChanged(QString windowId, bool paused);
+    // The client's TLS handshake failed, for the reason given.
+    void tlsHandshakeFailed(QString windowId, QString reason);
 
 public slots:
     // Asks where to save and in which form, then saves.
@@ -114,6 +117,7 @@ private:
     void showRules();
     void showPause(bool paused);
     void markInactive();
+    void tellTlsFailure();
     void updateSendingEnabled();
     void requestFrame(int delayMs = -1);
 
@@ -128,8 +132,11 @@ private:
     std::unique_ptr<SavedRepliesPanel> replies;
     // Which rules answer the connection; a child, made with the window.
     ConnectionRules* rules = nullptr;
+    std::unique_ptr<TlsDetailsLine> tlsLine;
+    bool autoReplyOnOpen = false;
     bool readEnded = false;
     bool inactiveShown = false;
     bool readingPausedShown = false;
+    bool tlsFailureTold = false;
     QString pauseReason;
 };

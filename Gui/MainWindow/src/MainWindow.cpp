@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "ActiveDeactiveMenus.h"
+#include "CertificateExport.h"
 #include "GuiHandOff.h"
 #include "ConfigDialog.h"
 #include "ConnectionWindow.h"
@@ -15,6 +16,7 @@
 #include "SessionListWidth.h"
 #include "SettingsReader.h"
 #include "StatusBarLabels.h"
+#include "TlsSettings.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -100,6 +102,7 @@ void MainWindow::setupToolbar()
     menuView->addAction(toolBar->toggleViewAction());
     connect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStartListen);
     connect(saveConversationAction, &QAction::triggered, this, &MainWindow::saveActiveConversation);
+    new CertificateExport(this, exportCertificateAction, core);
     connect(saveAsRulesAction, &QAction::triggered, this, &MainWindow::saveActiveConversationAsRules);
 }
 
@@ -270,21 +273,16 @@ void MainWindow::reportError(const QString& message)
 
 void MainWindow::showSetupDialog()
 {
-    boost::shared_ptr<ConfigDialog> dialog(new ConfigDialog(this));
-    dialog->setListenPorts(core->getListenPorts());
-    dialog->setBindAddress(core->getBindAddress());
-    dialog->setViewMode(mdiArea->viewMode());
-    dialog->setAutoListen(autoListen);
-    dialog->setProtocolType(core->getProtocolType());
-    if (dialog->exec() != QDialog::Accepted)
+    ConfigDialog dialog(this);
+    dialog.showCoreSettings(*core);
+    dialog.setViewMode(mdiArea->viewMode());
+    dialog.setAutoListen(autoListen);
+    if (dialog.exec() != QDialog::Accepted)
         return;
-
-    core->setListenPorts(dialog->getListenPorts());
-    core->setBindAddress(dialog->getBindAddress());
-    mdiArea->setViewMode(dialog->getViewMode());
-    autoListen = dialog->getAutoListen();
+    mdiArea->setViewMode(dialog.getViewMode());
+    autoListen = dialog.getAutoListen();
     try {
-        core->setProtocolType(dialog->getProtocolType());
+        dialog.applyCoreSettings(*core);
     } catch (const std::exception& e) {
         Log::line(e.what());
     }
@@ -322,6 +320,7 @@ void MainWindow::restoreSettings()
     // Before the reader below opens its group. Without a port list of its
     // own, the one port is MainWindow/listenPort.
     const bool portListRead = ListenSettings::restore(settings, *core);
+    TlsSettings::restore(settings, *core);
     SettingsReader reader(settings, settingsGroup);
     QList<QRect> screens;
     for (const QScreen* screen : QGuiApplication::screens())
@@ -357,6 +356,7 @@ QSettings::Status MainWindow::writeSettings()
     settings.setValue("ProtocolType", static_cast<int>(core->getProtocolType()));
     settings.endGroup();
     ListenSettings::save(settings, *core);
+    TlsSettings::save(settings, *core);
     settings.sync();
     return settings.status();
 }
