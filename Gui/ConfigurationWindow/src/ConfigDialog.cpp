@@ -4,6 +4,7 @@
 #include "Latin1.h"
 #include "Log.h"
 #include "PortList.h"
+#include "TranscriptPreferences.h"
 
 #include <QPushButton>
 
@@ -23,6 +24,12 @@ ConfigDialog::ConfigDialog(QWidget* parent)
 {
     setupUi(this);
     setModal(true);
+    // Above the buttons, which close the form's grid.
+    transcripts = new TranscriptPreferences(this);
+    gridLayout_3->removeWidget(buttonBox);
+    gridLayout_3->addWidget(transcripts, gridLayout_3->rowCount(), 0, 1, 2);
+    gridLayout_3->addWidget(buttonBox, gridLayout_3->rowCount(), 1);
+    connect(transcripts, &TranscriptPreferences::validityChanged, this, &ConfigDialog::validate);
     fillBindAddressChoices();
     setListenPorts({2222});
     connect(portsEdit, &QLineEdit::textChanged, this, &ConfigDialog::validate);
@@ -101,7 +108,7 @@ void ConfigDialog::validate()
     const bool addressValid = parsedBindAddress(&addressReason).has_value();
     showReason(portsError, portsValid ? QString() : portsReason);
     showReason(bindAddressError, addressValid ? QString() : addressReason);
-    buttonBox->button(QDialogButtonBox::Ok)->setEnabled(portsValid && addressValid);
+    buttonBox->button(QDialogButtonBox::Ok)->setEnabled(portsValid && addressValid && transcripts->isValid());
 }
 
 void ConfigDialog::setViewMode(QMdiArea::ViewMode mode)
@@ -145,4 +152,14 @@ void ConfigDialog::setAutoListen(bool autoListen)
 bool ConfigDialog::getAutoListen() const
 {
     return checkBox->isChecked();
+}
+
+void ConfigDialog::setTranscriptOptions(const TranscriptOptions& options)
+{
+    transcripts->setOptions(options);
+}
+
+TranscriptOptions ConfigDialog::getTranscriptOptions() const
+{
+    return transcripts->options();
 }

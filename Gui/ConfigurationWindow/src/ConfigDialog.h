@@ -4,6 +4,7 @@
 
 #include "BindAddress.h"
 #include "ProtocolFactory.h"
+#include "TranscriptOptions.h"
 
 #include <QDialog>
 #include <QMdiArea>
@@ -11,8 +12,10 @@
 #include <optional>
 #include <vector>
 
+class TranscriptPreferences;
+
 // The preferences: listen ports and address, view mode, protocol for new
-// connections and listening at start-up. Only shows and returns values; the
+// connections, listening at start-up and the transcripts' storage. Only shows and returns values; the
 // main window applies them. A port list or address that cannot be used is
 // refused with its reason beside the field, and OK stays disabled until both
 // are valid.
@@ -34,10 +37,15 @@ public:
     ProtocolFactory::ProtocolType getProtocolType() const;
     void setAutoListen(bool autoListen);
     bool getAutoListen() const;
+    void setTranscriptOptions(const TranscriptOptions& options);
+    TranscriptOptions getTranscriptOptions() const;
+    TranscriptPreferences* transcriptPreferences() const { return transcripts; }
 
 private:
     void fillBindAddressChoices();
     std::optional<std::vector<unsigned int>> parsedPorts(QString* reason) const;
     std::optional<BindAddress> parsedBindAddress(QString* reason) const;
     void validate();
+
+    TranscriptPreferences* transcripts = nullptr;
 };

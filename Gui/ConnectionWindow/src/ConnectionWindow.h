@@ -73,7 +73,8 @@ public:
     void setShowTimes(bool show);
     // Whether the text view has drawn (or skipped) everything recorded so far.
     bool isViewCaughtUp() const { return display && display->isCaughtUp(); }
-    bool isReadingPaused() const { return readingPausedShown; }
+    bool isReadingPaused() const { return pauseShown != Conversation::Pause::None; }
+    Conversation::Pause readingPause() const { return pauseShown; }
 
     // Writes the conversation to path; returns an empty string or what went wrong.
     QString saveConversation(const QString& path, SaveFormat format);
@@ -91,9 +92,9 @@ signals:
     void seenWithoutWidgets();
     void onWindowDestroying(QString windowId);
     void onWindowInactive(QString windowId);
-    // Reading from the client paused (or went on again) because the
-    // transcript's file cannot be written.
-    void readingPausedChanged(QString windowId, bool paused);
+    // Reading from the client paused (or went on again: Pause::None), or
+    // paused for another reason.
+    void readingPausedChanged(QString windowId, Conversation::Pause pause);
 
 public slots:
     // Asks where to save and in which form, then saves.
@@ -107,7 +108,7 @@ private:
     void conversationChanged();
     void wireForm();
     void followState();
-    void showPause(bool paused);
+    void showPause();
     void markInactive();
     void updateSendingEnabled();
     void requestFrame(int delayMs = -1);
@@ -124,6 +125,6 @@ private:
     bool autoReplyOnOpen = false;
     bool readEnded = false;
     bool inactiveShown = false;
-    bool readingPausedShown = false;
+    Conversation::Pause pauseShown = Conversation::Pause::None;
     QString pauseReason;
 };

@@ -12,6 +12,7 @@
 #include "ReplyLibrary.h"
 #include "SessionListWidth.h"
 #include "SettingsReader.h"
+#include "TranscriptSettings.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -226,10 +227,7 @@ QString MainWindow::getPausedReadingText() const
 
 void MainWindow::showPausedReading(int paused)
 {
-    pausedReadingLabel->setText(
-        QString("Reading paused for %1 %2: a transcript file cannot be written")
-            .arg(paused)
-            .arg(paused == 1 ? "connection" : "connections"));
+    pausedReadingLabel->setText(connectionWindowManager->pausedReadingText());
     pausedReadingLabel->setVisible(paused > 0);
 }
 
@@ -269,9 +267,11 @@ void MainWindow::showSetupDialog()
     dialog->setViewMode(mdiArea->viewMode());
     dialog->setAutoListen(autoListen);
     dialog->setProtocolType(core->getProtocolType());
+    dialog->setTranscriptOptions(transcriptOptions);
     if (dialog->exec() != QDialog::Accepted)
         return;
 
+    useTranscriptOptions(dialog->getTranscriptOptions());
     core->setListenPorts(dialog->getListenPorts());
     core->setBindAddress(dialog->getBindAddress());
     mdiArea->setViewMode(dialog->getViewMode());
@@ -281,6 +281,13 @@ void MainWindow::showSetupDialog()
     } catch (const std::exception& e) {
         Log::line(e.what());
     }
+}
+
+// Connections from now on keep their transcripts so.
+void MainWindow::useTranscriptOptions(const TranscriptOptions& options)
+{
+    transcriptOptions = options;
+    connectionWindowManager->setTranscriptLimits(TranscriptSettings::limits(options));
 }
 
 void MainWindow::setupTreeView()
@@ -315,6 +322,7 @@ void MainWindow::restoreSettings()
     // Before the reader below opens its group. Without a port list of its
     // own, the one port is MainWindow/listenPort.
     const bool portListRead = ListenSettings::restore(settings, *core);
+    useTranscriptOptions(TranscriptSettings::restore(settings));
     SettingsReader reader(settings, settingsGroup);
     QList<QRect> screens;
     for (const QScreen* screen : QGuiApplication::screens())
@@ -349,6 +357,7 @@ QSettings::Status MainWindow::writeSettings()
     settings.setValue("ProtocolType", static_cast<int>(core->getProtocolType()));
     settings.endGroup();
     ListenSettings::save(settings, *core);
+    TranscriptSettings::save(settings, transcriptOptions);
     settings.sync();
     return settings.status();
 }
