@@ -25,7 +25,7 @@ inline std::string byteSize(std::uint64_t bytes)
         scale *= 1024;
         ++unit;
     }
-    const std::uint64_t tenths = (bytes * 10 + scale / 2) / scale;
+    const auto tenths = static_cast<std::uint64_t>(static_cast<double>(bytes) / static_cast<double>(scale) * 10 + 0.5);
     std::string text = std::to_string(tenths / 10);
     if (tenths % 10 != 0)
         text += "." + std::to_string(tenths % 10);

@@ -253,7 +253,7 @@ TEST(Transcript, KeepsTheDiskReserve)
     ScratchDirectory spill;
     TranscriptLimits limits = smallLimits(spill.path);
     ReservePolicy unreachable;
-    unreachable.minimumFree = std::uint64_t(1) << 62;
+    unreachable.minimumFree = std::uint64_t(1) << 50;
     limits.reserve = std::make_shared<DiskReserve>(spill.path, unreachable);
     Transcript transcript(limits);
     std::mt19937 random(29);
@@ -263,7 +263,7 @@ TEST(Transcript, KeepsTheDiskReserve)
 
     EXPECT_TRUE(transcript.storageFailed());
     EXPECT_TRUE(transcript.reserveReached());
-    EXPECT_EQ(transcript.storageError(), "less than 4194304 TiB free in " + spill.path);
+    EXPECT_EQ(transcript.storageError(), "less than 1024 TiB free in " + spill.path);
     EXPECT_EQ(transcript.bytesInMemory(), all.size());
     EXPECT_FALSE(transcript.retryStorage());
     expectReadsMatch(transcript, all, random);

@@ -1,5 +1,6 @@
 #include "ConversationFeed.h"
 
+#include "NumberText.h"
 #include "RemoteLocalDataViewer.h"
 #include "Transcript.h"
 
@@ -27,7 +28,7 @@ QString markerText(std::uint64_t skipped)
 QString droppedText(std::uint64_t dropped)
 {
     return QStringLiteral("[%1 older bytes were dropped: this connection keeps only its newest bytes]")
-        .arg(QLocale::c().toString(static_cast<qulonglong>(dropped)));
+        .arg(QString::fromStdString(groupedNumber(dropped)));
 }
 }
 

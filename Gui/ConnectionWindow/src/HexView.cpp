@@ -1,6 +1,7 @@
 #include "HexView.h"
 
 #include "HexFormat.h"
+#include "NumberText.h"
 #include "Transcript.h"
 
 #include <QFontDatabase>
@@ -170,7 +171,7 @@ QString HexView::rowText(std::uint64_t row) const
         return QString();
     if (row < markerRows())
         return QStringLiteral("[%1 older bytes were dropped: this connection keeps only its newest bytes]")
-            .arg(QLocale::c().toString(static_cast<qulonglong>(droppedBytes)));
+            .arg(QString::fromStdString(groupedNumber(droppedBytes)));
     return chunkRowText(rowBase + row - markerRows());
 }
 
