@@ -5,18 +5,10 @@
 #include "NumberText.h"
 #include "ConversationRules.h"
 #include "SendNotes.h"
+#include "SessionEventNotes.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/bind/bind.hpp>
-
-namespace
-{
-std::string fileNameOf(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-}
 
 std::shared_ptr<Conversation> Conversation::create(boost::shared_ptr<ProtocolBase> protocol,
                                                    const TranscriptLimits& limits)
@@ -28,6 +20,7 @@ Conversation::Conversation(boost::shared_ptr<ProtocolBase> protocol, const Trans
     : connection(std::move(protocol))
     , record(std::make_shared<Transcript>(limits))
     , endpointText(connection->getEndpointString())
+    , outgoing(connection)
     , storageRetry(connection->getExecutor())
 {
 }
@@ -103,64 +96,18 @@ void Conversation::close()
 
 std::uint64_t Conversation::send(std::string bytes)
 {
-    Log::line("emitting onSendLocalDataSignal");
-    static const std::string logPrefix = "onReadLocalDataSlot:";
-    Log::writeLine(logPrefix, bytes.data(), bytes.size(), appendEscaped);
-    SendLedger::Entry entry;
-    entry.size = bytes.size();
-    entry.preview = bytes.substr(0, SendLedger::previewLength);
-    // Held while the send is handed over: its first report waits for its entry.
-    std::lock_guard<std::mutex> lock(mutex);
-    entry.id = connection->sendFramed(std::move(bytes));
-    const std::uint64_t id = entry.id;
-    ledger.add(std::move(entry));
-    return id;
+    return outgoing.send(std::move(bytes));
 }
 
 std::uint64_t Conversation::sendInPieces(std::string bytes, std::size_t pieceSize, std::chrono::milliseconds delay,
                                          std::string& error)
 {
-    if (pieceSize == 0) {
-        error = "Send in pieces: a piece must be at least 1 byte";
-        return 0;
-    }
-    Log::line("emitting onSendLocalDataSignal");
-    static const std::string logPrefix = "onReadLocalDataSlot:";
-    Log::writeLine(logPrefix, bytes.data(), bytes.size(), appendEscaped);
-    SendLedger::Entry entry;
-    entry.kind = SendLedger::Kind::Pieces;
-    entry.size = bytes.size();
-    entry.pieceSize = pieceSize;
-    entry.delay = std::max(delay, std::chrono::milliseconds(0));
-    entry.preview = bytes.substr(0, SendLedger::previewLength);
-    std::lock_guard<std::mutex> lock(mutex);
-    entry.id = connection->sendFramedInPieces(std::move(bytes), pieceSize, entry.delay);
-    const std::uint64_t id = entry.id;
-    ledger.add(std::move(entry));
-    return id;
+    return outgoing.sendInPieces(std::move(bytes), pieceSize, delay, error);
 }
 
 std::uint64_t Conversation::sendFile(const std::string& path, std::string& error)
 {
-    SendLedger::Entry entry;
-    entry.kind = SendLedger::Kind::File;
-    entry.fileName = fileNameOf(path);
-    ProtocolBase::FileSendInfo info;
-    std::uint64_t id = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        id = entry.id = connection->sendFile(path, error, &info);
-        if (id == 0)
-            return 0;
-        entry.fileSize = info.fileSize;
-        entry.headerSize = info.headerSize;
-        entry.size = info.fileSize + info.headerSize;
-        ledger.add(std::move(entry));
-    }
-    // Outside the lock: a full log queue may make this thread wait.
-    static const std::string logPrefix = "sending file ";
-    Log::writeLine(logPrefix, path.data(), path.size(), appendEscaped);
-    return id;
+    return outgoing.sendFile(path, error);
 }
 
 void Conversation::closeSending()
@@ -219,15 +166,12 @@ Conversation::State Conversation::state() const
 
 std::vector<SendLedger::Entry> Conversation::sends() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    return ledger.all();
+    return outgoing.all();
 }
 
 SendLedger::Entry Conversation::sendEntry(std::uint64_t id) const
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    const SendLedger::Entry* entry = ledger.find(id);
-    return entry ? *entry : SendLedger::Entry{};
+    return outgoing.entry(id);
 }
 
 // IO strand. The empty string means that reading has ended; the session
@@ -340,21 +284,14 @@ void Conversation::retryStorage()
 void Conversation::onWritten(std::uint64_t id, const std::string& bytes)
 {
     record->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ledger.wrote(id, bytes.size());
-    }
+    outgoing.wrote(id, bytes.size());
     followLimits();
     changed();
 }
 
 void Conversation::onSendFinished(std::uint64_t id, const std::string& error)
 {
-    SendLedger::Entry entry;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        entry = ledger.finish(id, error);
-    }
+    const SendLedger::Entry entry = outgoing.finished(id, error);
     if (entry.id != 0)
         noteSendOutcome(entry);
     changed();
@@ -388,25 +325,8 @@ void Conversation::onSessionEvent(Session::Event event, const std::string& detai
             break;
         }
     }
-    switch (event) {
-    case Session::Event::ReadEndedByPeer:
-        addEvent(EventKind::ClientEnded, std::string());
-        break;
-    case Session::Event::ReadFailed:
-        addEvent(EventKind::ClientFailed, std::string());
-        break;
-    case Session::Event::SendingClosed:
-        addEvent(EventKind::SendingClosed, "[This side closed its sending: the client reads the end of the stream "
-                                           "once everything above has gone out]");
-        break;
-    case Session::Event::ResetByServer:
-        addEvent(EventKind::ResetByServer, "[This side reset the connection]");
-        break;
-    case Session::Event::ReleasedForNewClients:
-        addEvent(EventKind::Released, "[The connection was closed to make room for new clients: its client had "
-                                      "ended its sending, and too few file descriptors were free]");
-        break;
-    }
+    SessionEventNotes::Note note = SessionEventNotes::about(event);
+    addEvent(note.kind, std::move(note.text));
     changed();
 }
 

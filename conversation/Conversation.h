@@ -3,7 +3,7 @@
 #include "ChangeNotifier.h"
 #include "ProtocolBase.h"
 #include "RuleCounters.h"
-#include "SendLedger.h"
+#include "ConversationSends.h"
 #include "Transcript.h"
 
 #include <boost/asio/steady_timer.hpp>
@@ -134,10 +134,10 @@ private:
     const std::shared_ptr<Transcript> record;
     const std::string endpointText;
 
-    // Guards the state and the ledger.
+    // Guards the state and the reading holds.
     mutable std::mutex mutex;
     State current;
-    SendLedger ledger;
+    ConversationSends outgoing;
 
     ChangeNotifier notifier;
 

@@ -12,6 +12,7 @@
 #include "ReplyLibrary.h"
 #include "SessionListWidth.h"
 #include "SettingsReader.h"
+#include "StatusBarLabels.h"
 #include "TranscriptSettings.h"
 
 #include <QContextMenuEvent>
@@ -54,14 +55,9 @@ MainWindow::MainWindow(boost::shared_ptr<Core> core)
     setupToolbar();
     connectionWindowManager.reset(new ConnectionWindowManager(mdiArea, treeView));
     activeDeactiveMenus.reset(new ActiveDeactiveMenus(this));
-    listeningStateLabel = new QLabel(statusbar);
-    statusbar->addPermanentWidget(listeningStateLabel);
-    pausedReadingLabel = new QLabel(statusbar);
-    pausedReadingLabel->hide();
-    statusbar->addPermanentWidget(pausedReadingLabel);
+    statusLabels = std::make_unique<StatusBarLabels>(statusbar);
     setupEmptyAreaHint();
     registerSignals();
-    listeningStateLabel->setText(ListeningStateText::stopped());
     setupTreeView();
     restoreSettings();
     if (QSystemTrayIcon::isSystemTrayAvailable())
@@ -201,7 +197,7 @@ void MainWindow::showListening()
 
 void MainWindow::showListeningText()
 {
-    listeningStateLabel->setText(ListeningStateText::listening(lastListenResult, core->getBindAddress()));
+    statusLabels->showListening(lastListenResult, core->getBindAddress());
 }
 
 // A pause reported by a listener that has been stopped since changes nothing.
@@ -210,25 +206,24 @@ void MainWindow::onAcceptingPaused(bool paused, quint64 freeDescriptors, quint64
     if (core->getBoundPort() == 0)
         return;
     if (paused)
-        listeningStateLabel->setText(ListeningStateText::paused(lastListenResult, freeDescriptors, resumeLevel));
+        statusLabels->showAcceptingPaused(lastListenResult, freeDescriptors, resumeLevel);
     else
         showListeningText();
 }
 
 QString MainWindow::getListeningStateText() const
 {
-    return listeningStateLabel->text();
+    return statusLabels->listeningText();
 }
 
 QString MainWindow::getPausedReadingText() const
 {
-    return pausedReadingLabel->isHidden() ? QString() : pausedReadingLabel->text();
+    return statusLabels->pausedReadingText();
 }
 
 void MainWindow::showPausedReading(int paused)
 {
-    pausedReadingLabel->setText(connectionWindowManager->pausedReadingText());
-    pausedReadingLabel->setVisible(paused > 0);
+    statusLabels->showPausedReading(paused > 0 ? connectionWindowManager->pausedReadingText() : QString());
 }
 
 void MainWindow::setupEmptyAreaHint()
@@ -246,7 +241,7 @@ void MainWindow::setupEmptyAreaHint()
 
 void MainWindow::showStopped(const ListenResult& failedStart)
 {
-    listeningStateLabel->setText(ListeningStateText::stopped(failedStart));
+    statusLabels->showStopped(failedStart);
     startStopListenAction->setText("Start Listening");
     startStopListenAction->setToolTip("Start Listening");
     disconnect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStopListen);

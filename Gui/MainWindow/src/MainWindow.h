@@ -12,12 +12,15 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/connection.hpp>
 
+#include <memory>
+
 class ActiveDeactiveMenus;
 class ConnectionWindowManager;
 class Core;
 class QLabel;
 class QMenu;
 class QSystemTrayIcon;
+class StatusBarLabels;
 
 class MainWindow : public QMainWindow, public Ui::MainWindow
 {
@@ -76,10 +79,7 @@ private:
     ListenResult lastListenResult;
     boost::shared_ptr<Core> core;
     QMenu* contextMenu = nullptr;
-    // A permanent widget: a status bar message would be cleared by every
-    // status tip, such as a highlighted menu entry.
-    QLabel* listeningStateLabel = nullptr;
-    QLabel* pausedReadingLabel = nullptr;
+    std::unique_ptr<StatusBarLabels> statusLabels;
     // Until the first connection, what to do.
     QLabel* emptyAreaHint = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
