@@ -43,6 +43,12 @@ bool DiskReserve::admit(std::uint64_t bytes)
     return true;
 }
 
+void DiskReserve::released(std::uint64_t size)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    freeBytes += size;
+}
+
 // Free space counts what an ordinary program may use (f_bavail): the blocks
 // kept for root are no reserve of ours.
 bool DiskReserve::measure(Clock::time_point now)

@@ -32,6 +32,9 @@ public:
     // written. A folder that cannot be measured refuses nothing: the write
     // then fails with its own reason.
     bool admit(std::uint64_t size);
+    // Space a transcript gave back (bytes it dropped), counted as free until
+    // the next measurement.
+    void released(std::uint64_t size);
 
     const std::string& directory() const { return folder; }
     // The reserve as last measured, 0 before the first measurement.

@@ -41,10 +41,16 @@ std::size_t Transcript::append(Direction direction, const char* data, std::size_
         return chunkCount();
     std::lock_guard<std::mutex> appendLock(appendMutex);
     bool storageWorks = false;
+    bool droppedBefore = false;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
         storageWorks = !failed;
+        // What the new bytes push out goes first, so that the file never
+        // holds much more than the cap.
+        droppedBefore = dropOldest(size);
     }
+    if (droppedBefore)
+        releaseDropped();
     // What is kept only grows, up to the cap, so once one append passes the
     // budget every later one does too. Nothing new is written while older
     // bytes wait in memory for the file.
@@ -74,7 +80,7 @@ std::size_t Transcript::append(Direction direction, const char* data, std::size_
         const auto side = static_cast<std::size_t>(direction);
         sums.bytes[side] += size;
         ++sums.chunks[side];
-        droppedMore = dropOldest();
+        droppedMore = dropOldest(0);
     }
     if (droppedMore)
         releaseDropped();
@@ -129,17 +135,21 @@ void Transcript::recordFailure(int error)
     failure = reserveRefused ? limits.reserve->refusal() : std::generic_category().message(error);
 }
 
-// At the cap with KeepNewest, forgets the oldest bytes: their chunks, their
-// memory blocks, and any of them still waiting for the file. Called with both
-// mutexes held; true when something was dropped.
-bool Transcript::dropOldest()
+// At the cap with KeepNewest, forgets the oldest bytes, as many as the cap
+// asks once `incoming` more have come (but none of those): their chunks,
+// their memory blocks, and any of them still waiting for the file. Called
+// with both mutexes held; true when something was dropped.
+bool Transcript::dropOldest(std::uint64_t incoming)
 {
-    if (limits.keepAtMost == 0 || limits.atCap != AtCap::KeepNewest || committedSize - keptFrom <= limits.keepAtMost)
+    const std::uint64_t total = committedSize + incoming;
+    if (limits.keepAtMost == 0 || limits.atCap != AtCap::KeepNewest || total - keptFrom <= limits.keepAtMost)
+        return false;
+    const std::uint64_t newStart = std::min(committedSize, total - limits.keepAtMost);
+    if (newStart <= keptFrom)
         return false;
     if (keptFrom == 0)
         events.add(TranscriptEvent{index.end(), nowUs(), EventKind::OlderBytesDropped,
                                    droppingText(limits.keepAtMost), std::string()});
-    const std::uint64_t newStart = committedSize - limits.keepAtMost;
     index.drop(keptFrom, newStart, committedSize, droppedSums);
     keptFrom = newStart;
     fileEnd = std::max(fileEnd, keptFrom);
@@ -159,7 +169,8 @@ void Transcript::releaseDropped()
     const std::uint64_t until = std::min(keptFrom, fileEnd) / pageSize * pageSize;
     if (until < releasedUntil + std::max<std::uint64_t>(limits.blockSize, pageSize))
         return;
-    file.release(releasedUntil, until - releasedUntil);
+    if (file.release(releasedUntil, until - releasedUntil) && limits.reserve)
+        limits.reserve->released(until - releasedUntil);
     releasedUntil = until;
 }
 

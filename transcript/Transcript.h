@@ -97,7 +97,7 @@ private:
     bool storeMemory();
     void recordFailure(int error);
     Chunk chunkLocked(std::size_t index) const;
-    bool dropOldest();
+    bool dropOldest(std::uint64_t incoming);
     void releaseDropped();
 
     const TranscriptLimits limits;
