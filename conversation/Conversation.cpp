@@ -34,12 +34,35 @@ Conversation::~Conversation()
         });
 }
 
-void Conversation::useRules(std::shared_ptr<const RuleSet> ruleSet)
+void Conversation::useRules(std::shared_ptr<const RuleSet> ruleSet, std::shared_ptr<RuleCounters> sharedHits)
 {
     RuleRunner::Options options;
     options.listeningPort = connection->getListenerEndpoint().port;
+    options.sharedHits = std::move(sharedHits);
+    std::lock_guard<std::mutex> lock(mutex);
+    lastRulesGiven = ruleSet;
     rules = std::make_unique<ConversationRules>(std::move(ruleSet), weak_from_this(), connection->getExecutor(),
                                                 options);
+    rulesCounters = rules->counters();
+}
+
+void Conversation::replaceRules(std::shared_ptr<const RuleSet> ruleSet, std::shared_ptr<RuleCounters> sharedHits)
+{
+    if (!rules)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        lastRulesGiven = ruleSet;
+    }
+    boost::asio::post(storageRetry.get_executor(), [self = shared_from_this(), ruleSet = std::move(ruleSet),
+                                                    sharedHits = std::move(sharedHits)]() mutable {
+        self->rules->replace(std::move(ruleSet), std::move(sharedHits));
+        {
+            std::lock_guard<std::mutex> lock(self->mutex);
+            self->rulesCounters = self->rules->counters();
+        }
+        self->changed();
+    });
 }
 
 void Conversation::setRulesEnabled(bool on)
@@ -50,7 +73,14 @@ void Conversation::setRulesEnabled(bool on)
 
 std::shared_ptr<const RuleCounters> Conversation::ruleCounters() const
 {
-    return rules ? rules->counters() : nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    return rulesCounters;
+}
+
+std::shared_ptr<const RuleSet> Conversation::rulesGiven() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return lastRulesGiven;
 }
 
 // The slots track this object: a report being delivered on an IO thread keeps
@@ -192,6 +222,8 @@ void Conversation::onReceived(const std::string& data)
     recordChunk(data);
     if (rules)
         rules->onReceived(data.data(), data.size());
+    // After the rules, so that whoever looks finds their counts up to date.
+    changed();
 }
 
 // The log copy escapes control bytes: a client must not be able to drive the
@@ -205,7 +237,6 @@ void Conversation::recordChunk(const std::string& data)
     record->append(Direction::Received, data.data(), data.size(), Transcript::nowUs());
     // The session checks for a pause after this call returns, before it reads again.
     followLimits();
-    changed();
 }
 
 void Conversation::followLimits()
@@ -323,10 +354,18 @@ void Conversation::onSessionEvent(Session::Event event, const std::string& detai
             break;
         case Session::Event::ReleasedForNewClients:
             break;
+        case Session::Event::TlsEstablished:
+            current.tlsEstablished = true;
+            break;
+        case Session::Event::TlsFailed:
+            current.tlsFailure = detail;
+            break;
         }
     }
-    SessionEventNotes::Note note = SessionEventNotes::about(event);
-    addEvent(note.kind, std::move(note.text));
+    const SessionEventNotes::Note note = SessionEventNotes::about(event, detail);
+    addEvent(note.kind, note.text);
+    if (std::string remark = SessionEventNotes::remark(event, detail); !remark.empty())
+        addEvent(EventKind::Note, std::move(remark));
     changed();
 }
 

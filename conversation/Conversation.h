@@ -56,6 +56,8 @@ public:
         Pause pause = Pause::None;  // the cap, when that and storage hold it
         std::string storageError;   // why the file or the reserve refused bytes
         bool canSend = true;        // a reply can still reach the client
+        bool tlsEstablished = false; // the TLS handshake succeeded (see tlsDetails())
+        std::string tlsFailure;     // why the TLS handshake failed, if it did
     };
 
     // While the transcript's file cannot be written, how often it is tried again.
@@ -69,11 +71,18 @@ public:
     Conversation& operator=(const Conversation&) = delete;
 
     // Rules answer the client from the start: to be called before start().
-    void useRules(std::shared_ptr<const RuleSet> rules);
+    // sharedHits, if given, counts the hits of every connection that runs
+    // the same rules (see RuleRunner::Options).
+    void useRules(std::shared_ptr<const RuleSet> rules, std::shared_ptr<RuleCounters> sharedHits = nullptr);
+    // Any thread, after useRules: other rules answer from now on (see
+    // ConversationRules::replace).
+    void replaceRules(std::shared_ptr<const RuleSet> rules, std::shared_ptr<RuleCounters> sharedHits = nullptr);
     // Any thread: whether the rules look at what comes from now on.
     void setRulesEnabled(bool on);
-    // Null without rules.
+    // Null without rules. Any thread; another object once the rules were replaced.
     std::shared_ptr<const RuleCounters> ruleCounters() const;
+    // The rules given last (they may still be on their way to the strand).
+    std::shared_ptr<const RuleSet> rulesGiven() const;
 
     // Starts reading. Everything the connection reports is recorded from here on.
     void start();
@@ -106,6 +115,10 @@ public:
     ProtocolBase& protocol() const { return *connection; }
     const boost::shared_ptr<ProtocolBase>& sharedProtocol() const { return connection; }
     const std::string& endpoint() const { return endpointText; }
+    // Whether the client reached a TLS listener, and what its handshake
+    // negotiated: null until it succeeded.
+    bool usesTls() const { return connection->usesTls(); }
+    std::shared_ptr<const ConnectionDetails> tlsDetails() const { return connection->getTlsDetails(); }
 
     void watch(std::function<void()> changed);
     // Waits for a call of the watcher in progress; none comes afterwards.
@@ -145,6 +158,8 @@ private:
     boost::asio::steady_timer storageRetry;
     // Made before start() and used on the strand only; destroyed there too.
     std::unique_ptr<ConversationRules> rules;
+    std::shared_ptr<const RuleCounters> rulesCounters; // under mutex
+    std::shared_ptr<const RuleSet> lastRulesGiven;     // under mutex
     unsigned readingHolds = 0; // under mutex
     bool storagePaused = false;  // under mutex
 

@@ -5,21 +5,25 @@
 ConversationRules::ConversationRules(std::shared_ptr<const RuleSet> rules, std::weak_ptr<Conversation> conversation,
                                      const Session::Executor& executor, RuleRunner::Options options)
     : conversation(std::move(conversation))
+    , executor(executor)
+    , options(options)
     , pauseTimer(executor)
-    , runner(std::move(rules), executor, *this, options)
+    , runner(std::make_unique<RuleRunner>(std::move(rules), executor, actions(), options))
 {
 }
+
+ConversationRules::~ConversationRules() = default;
 
 void ConversationRules::onConnected()
 {
     if (enabled)
-        runner.onConnected();
+        runner->onConnected();
 }
 
 void ConversationRules::onReceived(const char* data, std::size_t size)
 {
     if (enabled && !closed)
-        runner.onReceived(data, size);
+        runner->onReceived(data, size);
 }
 
 void ConversationRules::onClosed()
@@ -27,8 +31,26 @@ void ConversationRules::onClosed()
     if (closed)
         return;
     closed = true;
-    runner.onClosed();
+    runner->onClosed();
     pauseTimer.cancel();
+}
+
+void ConversationRules::replace(std::shared_ptr<const RuleSet> rules, std::shared_ptr<RuleCounters> sharedHits)
+{
+    if (closed)
+        return;
+    if (const std::size_t pending = runner->pendingMatches(); pending > 0)
+        note("the rules changed: the actions still to run for " + std::to_string(pending)
+             + (pending == 1 ? " match were" : " matches were") + " dropped");
+    const std::string carried(runner->unconsumed());
+    RuleRunner::Options next = options;
+    next.sharedHits = std::move(sharedHits);
+    next.unmatchedBefore = runner->unmatchedBytes() + (enabled ? 0 : carried.size());
+    // The old runner goes first: its timers end, and none of its actions can follow the new one's.
+    runner.reset();
+    runner = std::make_unique<RuleRunner>(std::move(rules), executor, actions(), next);
+    if (enabled && !carried.empty())
+        runner->onReceived(carried.data(), carried.size());
 }
 
 void ConversationRules::sendBytes(std::string bytes)

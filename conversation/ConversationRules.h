@@ -20,6 +20,7 @@ class ConversationRules : private ConnectionActions
 public:
     ConversationRules(std::shared_ptr<const RuleSet> rules, std::weak_ptr<Conversation> conversation,
                       const Session::Executor& executor, RuleRunner::Options options);
+    ~ConversationRules() override;
 
     void onConnected();
     void onReceived(const char* data, std::size_t size);
@@ -27,10 +28,16 @@ public:
     void onClosed();
     // Off: received bytes are not looked at (and not counted).
     void setEnabled(bool on) { enabled = on; }
+    // Another rule list answers from now on. The bytes not yet consumed are
+    // matched against it at once; matches whose actions were still waiting
+    // are dropped, with a note. Counting the Nth time starts anew.
+    void replace(std::shared_ptr<const RuleSet> rules, std::shared_ptr<RuleCounters> sharedHits);
 
-    std::shared_ptr<const RuleCounters> counters() const { return runner.counters(); }
+    std::shared_ptr<const RuleCounters> counters() const { return runner->counters(); }
 
 private:
+    // What the runner acts through: this, seen as its private base.
+    ConnectionActions& actions() { return *this; }
     void sendBytes(std::string bytes) override;
     void sendInPieces(std::string bytes, std::size_t pieceSize, std::chrono::milliseconds delay) override;
     void sendFile(const std::string& path) override;
@@ -40,8 +47,10 @@ private:
     void note(const std::string& text) override;
 
     std::weak_ptr<Conversation> conversation;
+    Session::Executor executor;
+    RuleRunner::Options options;
     boost::asio::steady_timer pauseTimer;
-    RuleRunner runner;
+    std::unique_ptr<RuleRunner> runner;
     bool enabled = true;
     bool closed = false;
 };

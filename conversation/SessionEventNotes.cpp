@@ -2,7 +2,7 @@
 
 namespace SessionEventNotes
 {
-Note about(Session::Event event)
+Note about(Session::Event event, const std::string& detail)
 {
     switch (event) {
     case Session::Event::ReadEndedByPeer:
@@ -17,7 +17,18 @@ Note about(Session::Event event)
     case Session::Event::ReleasedForNewClients:
         return {EventKind::Released, "[The connection was closed to make room for new clients: its client had "
                                      "ended its sending, and too few file descriptors were free]"};
+    case Session::Event::TlsEstablished:
+        return {EventKind::TlsEstablished, "[TLS: " + detail + "]"};
+    case Session::Event::TlsFailed:
+        return {EventKind::TlsFailed, "[TLS handshake failed: " + detail + "]"};
     }
     return {EventKind::Note, std::string()};
+}
+
+std::string remark(Session::Event event, const std::string& detail)
+{
+    if (event == Session::Event::ReadEndedByPeer && !detail.empty())
+        return "[The client " + detail + "]";
+    return std::string();
 }
 }

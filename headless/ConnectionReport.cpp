@@ -1,6 +1,7 @@
 #include "ConnectionReport.h"
 
 #include "AsioCaptureEndpoint.h"
+#include "ConnectionDetails.h"
 #include "Conversation.h"
 #include "EndpointText.h"
 #include "RuleSet.h"
@@ -46,8 +47,8 @@ std::string ConnectionReport::start(const std::string& folder, std::int64_t acce
     connected["server"] = endpointJson(protocol.getLocalEndpoint());
     const BoundEndpoint listener = protocol.getListenerEndpoint();
     connected["listener"] = {{"address", listener.address}, {"port", listener.port}};
-    // A TLS connection's details (version, cipher, SNI, ALPN, the client's
-    // certificate) belong here once connections carry TLS.
+    // Its handshake's outcome follows as a "tls" or "tls_failed" event.
+    connected["tls"] = protocol.usesTls();
     emit(std::move(connected));
     reportCaptureFailure();
     return problem;
@@ -129,6 +130,10 @@ void ConnectionReport::event(const TranscriptEvent& event)
     case EventKind::ReadingResumed:
         emit(made("reading_resumed", event.timeUs));
         break;
+    case EventKind::TlsEstablished:
+    case EventKind::TlsFailed:
+        tlsEvent(event);
+        break;
     default:
         endEvent(event);
         break;
@@ -174,6 +179,32 @@ void ConnectionReport::endEvent(const TranscriptEvent& event)
     default:
         break;
     }
+}
+
+// The names a client chose (its SNI) are written as they came; EventStream
+// escapes what is not printable.
+void ConnectionReport::tlsEvent(const TranscriptEvent& event)
+{
+    const auto details = conversation->tlsDetails();
+    if (event.kind == EventKind::TlsFailed || !details) {
+        Json failed = made("tls_failed", event.timeUs);
+        failed["reason"] = conversation->state().tlsFailure;
+        emit(std::move(failed));
+        return;
+    }
+    Json tls = made("tls", event.timeUs);
+    tls["tls_version"] = details->version;
+    tls["cipher"] = details->cipher;
+    tls["sni"] = details->serverName;
+    tls["alpn"] = details->alpn;
+    tls["handshake_ms"] = static_cast<double>(details->handshakeDuration.count()) / 1000.0;
+    if (details->clientSubject.empty())
+        tls["client_certificate"] = nullptr;
+    else
+        tls["client_certificate"] = {{"subject", details->clientSubject},
+                                     {"issuer", details->clientIssuer},
+                                     {"sha256", details->clientFingerprint}};
+    emit(std::move(tls));
 }
 
 void ConnectionReport::reportRuleHits()

@@ -53,6 +53,7 @@ private:
     bool piece(const Chunk& chunk, std::uint64_t offset, const char* bytes, std::size_t size) override;
     void event(const TranscriptEvent& event) override;
     void endEvent(const TranscriptEvent& event);
+    void tlsEvent(const TranscriptEvent& event);
     void reportRuleHits();
     void reportFailedSends();
     void waitForFiles();

@@ -64,6 +64,10 @@ void HeadlessConnection::checkEnd()
 {
     const Conversation::State state = conversation->state();
     if (phase == Phase::Open && state.readEnded && !sendsQueued()) {
+        if (!state.tlsFailure.empty()) {
+            close("tls_failed");
+            return;
+        }
         if (state.sendingClosed || state.resetByServer || !state.canSend) {
             close(state.resetByServer || !state.readEndReason.empty() ? "reset" : "ended");
             return;

@@ -1,5 +1,6 @@
 #include "HeadlessOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -27,6 +28,40 @@ std::string quoted(const std::string& value)
 {
     return "'" + value + "'";
 }
+
+bool parseVersion(const std::string& text, TlsVersion& version)
+{
+    if (text != "1.2" && text != "1.3")
+        return false;
+    version = text == "1.2" ? TlsVersion::Tls12 : TlsVersion::Tls13;
+    return true;
+}
+
+// "h2,http/1.1": names of 1 to 255 bytes, separated by commas.
+bool parseAlpn(const std::string& text, std::vector<std::string>& protocols)
+{
+    protocols.clear();
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string name = text.substr(start, comma - start);
+        if (name.empty() || name.size() > 255)
+            return false;
+        protocols.push_back(name);
+        if (comma == text.size())
+            return true;
+        start = comma + 1;
+    }
+}
+}
+
+std::string HeadlessOptions::defaultConfigurationFolder()
+{
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    if (configHome && configHome[0] == '/')
+        return std::string(configHome) + "/Brindlewick";
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.config/Brindlewick";
 }
 
 bool HeadlessOptions::parseListen(const std::string& text, ListenPlace& place, std::string& reason)
@@ -108,8 +143,37 @@ std::string HeadlessOptions::set(const std::string& option, const std::string& v
         if (!parseSeconds(value, option == "timeout" ? timeout : idleTimeout, reason))
             return name + reason;
     } else {
+        return setTls(option, value);
+    }
+    return {};
+}
+
+std::string HeadlessOptions::setTls(const std::string& option, const std::string& value)
+{
+    const std::string name = "--" + option + ": ";
+    if (option == "cert" || option == "key" || option == "client-ca") {
+        if (value.empty())
+            return name + "the name is empty";
+        (option == "cert" ? certificateFile : option == "key" ? keyFile : tlsOptions.clientCaFile) = value;
+    } else if (option == "tls-min" || option == "tls-max") {
+        if (!parseVersion(value, option == "tls-min" ? tlsOptions.lowestVersion : tlsOptions.highestVersion))
+            return name + quoted(value) + " is neither 1.2 nor 1.3";
+    } else if (option == "alpn") {
+        if (!parseAlpn(value, tlsOptions.alpnProtocols))
+            return name + quoted(value) + " is not a list of protocol names (1 to 255 bytes each) separated by commas";
+    } else if (option == "client-certs") {
+        if (value == "off")
+            tlsOptions.clientCertificates = ClientCertificates::Off;
+        else if (value == "requested")
+            tlsOptions.clientCertificates = ClientCertificates::Requested;
+        else if (value == "required")
+            tlsOptions.clientCertificates = ClientCertificates::Required;
+        else
+            return name + quoted(value) + " is none of off, requested and required";
+    } else {
         return "unknown option --" + option;
     }
+    tlsOptionGiven = true;
     return {};
 }
 
@@ -117,5 +181,20 @@ std::string HeadlessOptions::check() const
 {
     if (listen.empty())
         return "--listen: at least one [ADDRESS:]PORT is needed, such as --listen 127.0.0.1:0";
+    return checkTls();
+}
+
+std::string HeadlessOptions::checkTls() const
+{
+    if (certificateFile.empty() != keyFile.empty())
+        return certificateFile.empty() ? "--key: goes with --cert FILE" : "--cert: needs --key FILE";
+    if (tls && !certificateFile.empty())
+        return "--tls: uses the generated certificate, --cert and --key one of your own: choose one";
+    if (!servesTls() && tlsOptionGiven)
+        return "--tls-min, --tls-max, --alpn, --client-certs and --client-ca need --tls or --cert and --key";
+    if (tlsOptions.lowestVersion > tlsOptions.highestVersion)
+        return "--tls-min: 1.3 is above --tls-max 1.2";
+    if (tlsOptions.clientCertificates != ClientCertificates::Off && tlsOptions.clientCaFile.empty())
+        return "--client-certs: needs --client-ca FILE, the certificates that vouch for the clients'";
     return {};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ListenPlace.h"
+#include "ListenerOptions.h"
 #include "ProtocolFactory.h"
 
 #include <chrono>
@@ -25,6 +26,17 @@ public:
     std::chrono::milliseconds idleTimeout{0};
     std::chrono::milliseconds timeout{0};
     bool verbose = false;
+    // TLS on every place listened on: with the certificate generated and
+    // kept in certificateFolder (--tls), or with the user's own (--cert and
+    // --key). The other TLS options only go with one of those.
+    bool tls = false;
+    std::string certificateFile;
+    std::string keyFile;
+    ListenerOptions tlsOptions;
+    // Where the GUI keeps its settings, and the generated certificate beside them.
+    std::string certificateFolder = defaultConfigurationFolder();
+
+    bool servesTls() const { return tls || !certificateFile.empty(); }
 
     // Sets the option named (without its dashes) from value; returns an
     // empty string, or the one-line message saying what is wrong.
@@ -36,4 +48,12 @@ public:
     static bool parseListen(const std::string& text, ListenPlace& place, std::string& reason);
     // A number of seconds above 0, such as "30" or "0.5".
     static bool parseSeconds(const std::string& text, std::chrono::milliseconds& duration, std::string& reason);
+    // $XDG_CONFIG_HOME/Brindlewick, or ~/.config/Brindlewick.
+    static std::string defaultConfigurationFolder();
+
+private:
+    std::string setTls(const std::string& option, const std::string& value);
+    std::string checkTls() const;
+
+    bool tlsOptionGiven = false;
 };

@@ -3,6 +3,7 @@
 #include "Core.h"
 #include "DiskReserve.h"
 #include "RuleFileReader.h"
+#include "TlsServing.h"
 
 #include <boost/asio/post.hpp>
 
@@ -106,15 +107,26 @@ ExitCode HeadlessRun::listen(std::ostream& errors)
     newProtocols = core->newProtocolSignal.connect([this](boost::shared_ptr<ProtocolBase> protocol) {
         boost::asio::post(context, [this, protocol] { accept(protocol); });
     });
-    const ListenResult result = core->startListening(options.listen);
+    std::vector<ListenPlace> places = options.listen;
+    EventStream::Json certificate;
+    const std::string tlsProblem = TlsServing::prepare(options, places, certificate);
+    if (!tlsProblem.empty()) {
+        errors << "brindlewick: " << tlsProblem << '\n';
+        return ExitCode::BadArguments;
+    }
+    const ListenResult result = core->startListening(places);
     for (const ListenFailure& failure : result.failures)
         errors << "brindlewick: couldn't listen on " << failure.endpoint.text() << ": " << failure.reason << '\n';
     if (!result.failures.empty() || result.bound.empty())
         return ExitCode::CannotListen;
-    EventStream::Json places = EventStream::Json::array();
+    EventStream::Json listening = EventStream::Json::array();
     for (const BoundEndpoint& bound : core->getBoundEndpoints())
-        places.push_back({{"address", bound.address}, {"port", bound.port}});
-    stream->write({{"event", "listening"}, {"listen", std::move(places)}});
+        listening.push_back({{"address", bound.address}, {"port", bound.port}, {"tls", bound.tls}});
+    EventStream::Json event = {{"event", "listening"}, {"listen", std::move(listening)}};
+    // What a client must trust: the file and its fingerprint.
+    if (!certificate.is_null())
+        event["certificate"] = std::move(certificate);
+    stream->write(event);
     return ExitCode::Done;
 }
 

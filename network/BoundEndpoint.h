@@ -10,6 +10,8 @@ struct BoundEndpoint
     // The address in its standard form: "::", "0.0.0.0", "127.0.0.1", "::1".
     std::string address;
     unsigned short port = 0;
+    // Its clients speak TLS.
+    bool tls = false;
 
     // "127.0.0.1:2222", or with an IPv6 address "[::1]:2222".
     std::string text() const;

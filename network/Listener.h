@@ -9,7 +9,10 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include <memory>
 #include <vector>
+
+class ListenerContext;
 
 // One listening socket and what its accept loop keeps beside it. The Server
 // runs the loop and guards every member but the acceptor's own operations
@@ -36,6 +39,8 @@ public:
     boost::shared_ptr<boost::asio::steady_timer> retryTimer;
     // Cleared when listening stops or is replaced: the loop then ends.
     bool current = true;
+    // Null for plain TCP.
+    std::shared_ptr<ListenerContext> tls;
 
 private:
     struct Outcome;

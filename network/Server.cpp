@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include "ListenerContext.h"
 #include "Log.h"
 
 #include <boost/asio/error.hpp>
@@ -134,9 +135,20 @@ ListenResult Server::startListening(const std::vector<ListenPlace>& places)
     dropListeners();
     ListenResult result;
     for (const ListenPlace& place : places) {
+        const std::size_t boundBefore = result.bound.size();
         for (Listener::Pointer& listener :
-             Listener::openForPort(acceptingContext(), place.where, static_cast<unsigned short>(place.port), result))
+             Listener::openForPort(acceptingContext(), place.where, static_cast<unsigned short>(place.port), result)) {
+            listener->tls = place.tls;
+            listener->bound.tls = place.tls != nullptr;
             listeners.push_back(std::move(listener));
+        }
+        for (std::size_t index = boundBefore; index < result.bound.size(); ++index) {
+            result.bound[index].tls = place.tls != nullptr;
+            if (place.tls)
+                Log::line("TLS on ", result.bound[index].text(), ": certificate ",
+                          place.tls->credentials().subject(), ", SHA-256 ",
+                          place.tls->credentials().fingerprintSha256());
+        }
     }
     for (const Listener::Pointer& listener : listeners)
         acceptNext(listener);
@@ -255,6 +267,8 @@ void Server::handleAccept(const Listener::Pointer& listener, boost::shared_ptr<S
     Log::line("Connection accepted...");
     session->recordEndpoint();
     session->setListenerEndpoint(listener->bound);
+    if (listener->tls)
+        session->useTls(listener->tls);
     announce(session);
     session.reset();
 

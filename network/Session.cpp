@@ -2,7 +2,9 @@
 
 #include "EndedSessions.h"
 #include "EndpointText.h"
+#include "ListenerContext.h"
 #include "Log.h"
+#include "TlsChannel.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
@@ -60,6 +62,7 @@ asio::ip::tcp::endpoint& Session::getAcceptedEndpoint()
 // that reset at once; the socket is asked only if the accept left it empty.
 void Session::recordEndpoint()
 {
+    acceptedAt = std::chrono::steady_clock::now();
     boost::system::error_code localError;
     localEndpoint = socket.local_endpoint(localError);
     if (acceptedEndpoint.port() != 0) {
@@ -81,9 +84,60 @@ const BoundEndpoint& Session::getListenerEndpoint() const
     return listenerEndpoint;
 }
 
+void Session::useTls(std::shared_ptr<ListenerContext> context)
+{
+    tls = std::make_unique<TlsChannel>(socket, std::move(context));
+    asio::post(strand, [self = shared_from_this()] {
+        self->tls->handshake(self->acceptedAt, [self] { self->handshakeEnded(); });
+    });
+}
+
+std::shared_ptr<const ConnectionDetails> Session::tlsDetails() const
+{
+    return tls ? tls->details() : nullptr;
+}
+
+// Strand only. A failed handshake leaves nothing to talk to: the descriptor
+// goes back at once, and sends fail.
+void Session::handshakeEnded()
+{
+    if (tls->failure().empty()) {
+        Log::line("TLS handshake with ", endpointText, ": ", TlsChannel::summary(*tls->details()));
+    } else {
+        Log::line("TLS handshake with ", endpointText, " failed: ", tls->failure());
+        if (sendRefusal.empty())
+            sendRefusal = "the TLS handshake failed";
+        releaseSocket();
+    }
+    if (started)
+        reportHandshake();
+}
+
+// Strand only, once started and the handshake ended: how it went comes
+// before anything else the connection reports.
+void Session::reportHandshake()
+{
+    handshakeReported = true;
+    if (!tls->failure().empty()) {
+        reportEvent(Event::TlsFailed, tls->failure());
+        readEnded = true;
+        readSignal(std::string());
+    } else {
+        reportEvent(Event::TlsEstablished, TlsChannel::summary(*tls->details()));
+        readNext();
+    }
+    pump();
+}
+
 void Session::start()
 {
     asio::post(strand, [self = shared_from_this()] {
+        self->started = true;
+        if (self->tls) {
+            if (self->tls->handshakeFinished())
+                self->reportHandshake();
+            return;
+        }
         // Fails only for a socket that is already closed; reading then ends
         // like any other read error.
         boost::system::error_code error;
@@ -104,6 +158,12 @@ void Session::readNext()
 {
     if (readEnded)
         return;
+    if (tls) {
+        tls->readSome(data, [self = shared_from_this()](const boost::system::error_code& error, std::size_t size) {
+            self->handleRead(error, size);
+        });
+        return;
+    }
     socket.async_wait(asio::ip::tcp::socket::wait_read,
                       [self = shared_from_this()](const boost::system::error_code& error) {
                           self->handleReadable(error);
@@ -163,14 +223,19 @@ void Session::handleRead(const boost::system::error_code& error, std::size_t byt
 void Session::endReading(const boost::system::error_code& error)
 {
     readEnded = true;
-    readEndedByPeer = error == asio::error::eof;
+    std::string detail;
+    if (tls)
+        detail = TlsChannel::endOfReading(error, readEndedByPeer);
+    else
+        readEndedByPeer = error == asio::error::eof;
+    if (!tls && !readEndedByPeer)
+        detail = error.message();
     // Also when the sending side was closed before: nothing can pass any more.
     if (!readEndedByPeer || !sendRefusal.empty())
         releaseSocket();
     else
         enterEndedSessions();
-    reportEvent(readEndedByPeer ? Event::ReadEndedByPeer : Event::ReadFailed,
-                readEndedByPeer ? std::string() : error.message());
+    reportEvent(readEndedByPeer ? Event::ReadEndedByPeer : Event::ReadFailed, detail);
     readSignal(std::string());
 }
 
@@ -303,6 +368,9 @@ void Session::enqueue(Outgoing item)
 // interleave their bytes.
 void Session::pump()
 {
+    // A TLS connection writes once its handshake is over and told.
+    if (tls && !handshakeReported && sendRefusal.empty())
+        return;
     while (!outgoing.empty() && !frontBusy) {
         if (!sendRefusal.empty())
             finishFront(sendRefusal);
@@ -330,7 +398,10 @@ void Session::startFront()
             writeFront(item.data.data(), item.data.size());
         break;
     case Outgoing::Kind::CloseSending:
-        shutDownSending();
+        if (tls)
+            sendCloseNotify();
+        else
+            shutDownSending();
         break;
     }
 }
@@ -338,10 +409,13 @@ void Session::startFront()
 void Session::writeFront(const char* bytes, std::size_t size)
 {
     frontBusy = true;
-    asio::async_write(socket, asio::buffer(bytes, size),
-                      [self = shared_from_this()](const boost::system::error_code& error, std::size_t written) {
-                          self->frontWritten(error, written);
-                      });
+    auto written = [self = shared_from_this()](const boost::system::error_code& error, std::size_t count) {
+        self->frontWritten(error, count);
+    };
+    if (tls)
+        tls->write(bytes, size, std::move(written));
+    else
+        asio::async_write(socket, asio::buffer(bytes, size), std::move(written));
 }
 
 void Session::frontWritten(const boost::system::error_code& error, std::size_t written)
@@ -438,6 +512,31 @@ void Session::sendNextFileBlock()
     item.data.resize(static_cast<std::size_t>(count));
     item.position += static_cast<std::uint64_t>(count);
     writeFront(item.data.data(), item.data.size());
+}
+
+// Over TLS the end of this side's sending is close_notify, then the TCP
+// FIN; the client's close_notify is not waited for, so that what it still
+// sends is read.
+void Session::sendCloseNotify()
+{
+    Outgoing& item = outgoing.front();
+    item.data = tls->takeCloseNotify();
+    if (item.data.empty()) {
+        shutDownSending();
+        return;
+    }
+    frontBusy = true;
+    asio::async_write(socket, asio::buffer(item.data),
+                      [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
+                          self->frontBusy = false;
+                          if (!self->sendRefusal.empty())
+                              self->finishFront(self->sendRefusal);
+                          else if (error)
+                              Log::line("sending close_notify failed: ", error.message());
+                          if (self->sendRefusal.empty())
+                              self->shutDownSending();
+                          self->pump();
+                      });
 }
 
 void Session::shutDownSending()

@@ -18,7 +18,10 @@
 #include <memory>
 #include <string>
 
+class ConnectionDetails;
 class EndedSessions;
+class ListenerContext;
+class TlsChannel;
 
 // One accepted TCP connection. Reads whatever the client sends, chunk by chunk,
 // and reports every chunk on readSignal; the empty string means that reading
@@ -32,6 +35,10 @@ class EndedSessions;
 // that only ended its sending keeps the socket for the replies, and enters
 // the Server's EndedSessions until it closes or releases its socket: when
 // descriptors run short, the oldest of those release theirs for new clients.
+//
+// A connection to a TLS listener shakes hands from the accept on (see
+// TlsChannel); start() then reports how the handshake went before anything
+// else, and the Session reads and writes the plaintext.
 class Session : public boost::enable_shared_from_this<Session>
 {
 public:
@@ -66,6 +73,14 @@ public:
     // port); set by the accept handler before the Session is announced.
     void setListenerEndpoint(BoundEndpoint listener);
     const BoundEndpoint& getListenerEndpoint() const;
+    // Called by the accept handler, after recordEndpoint and before the
+    // Session is announced, for a connection to a TLS listener: the
+    // handshake starts at once, on the strand.
+    void useTls(std::shared_ptr<ListenerContext> context);
+    bool usesTls() const { return tls != nullptr; }
+    // Any thread: what the TLS handshake negotiated; null until it succeeded
+    // (and for a plain connection).
+    std::shared_ptr<const ConnectionDetails> tlsDetails() const;
 
     void start();
     // Queues data for writing and returns its number among this Session's
@@ -115,6 +130,11 @@ public:
         // The socket of a connection whose client had ended was given back
         // so that new clients could be accepted: nothing can be sent any more.
         ReleasedForNewClients,
+        // The TLS handshake succeeded (detail: what it negotiated, in one
+        // line; tlsDetails() has it all) or failed (detail: why). Reported
+        // first; after a failure reading ends and nothing can be sent.
+        TlsEstablished,
+        TlsFailed,
     };
 
     // Flow control: while paused, the read loop stops after the chunk being
@@ -144,6 +164,8 @@ private:
     std::size_t readWaitingBytes(boost::system::error_code& error);
     void handleRead(const boost::system::error_code& error, std::size_t bytesRead);
     void endReading(const boost::system::error_code& error);
+    void handshakeEnded();
+    void reportHandshake();
     struct Outgoing;
     void enqueue(Outgoing item);
     void pump();
@@ -154,6 +176,7 @@ private:
     void pieceDelayOver(const boost::system::error_code& error);
     bool openFrontFile();
     void sendNextFileBlock();
+    void sendCloseNotify();
     void shutDownSending();
     void abortConnection();
     void finishFront(const std::string& error);
@@ -174,6 +197,12 @@ private:
     std::shared_ptr<EndedSessions> endedSessions;
     // Strand-only: this Session's entry in endedSessions, 0 when none.
     std::uint64_t endedTicket = 0;
+    std::chrono::steady_clock::time_point acceptedAt;
+    // Set before the Session is announced; used on the strand.
+    std::unique_ptr<TlsChannel> tls;
+    // Strand-only: start() was called, and how the handshake went was told.
+    bool started = false;
+    bool handshakeReported = false;
 
     // A descriptor of a file being sent, closed with it.
     class FileHandle

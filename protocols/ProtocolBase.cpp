@@ -174,6 +174,16 @@ BoundEndpoint ProtocolBase::getListenerEndpoint() const
     return session->getListenerEndpoint();
 }
 
+bool ProtocolBase::usesTls() const
+{
+    return session->usesTls();
+}
+
+std::shared_ptr<const ConnectionDetails> ProtocolBase::getTlsDetails() const
+{
+    return session->tlsDetails();
+}
+
 boost::asio::ip::tcp::endpoint ProtocolBase::getClientEndpoint() const
 {
     return session->getClientEndpoint();

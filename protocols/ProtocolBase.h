@@ -80,6 +80,11 @@ public:
     // The client's address and port, and the address and port it reached.
     boost::asio::ip::tcp::endpoint getClientEndpoint() const;
     boost::asio::ip::tcp::endpoint getLocalEndpoint() const;
+    // Whether the client reached a TLS listener, and what its handshake
+    // negotiated (null until it succeeded); Session::Event::TlsEstablished
+    // and TlsFailed tell when it ended.
+    bool usesTls() const;
+    std::shared_ptr<const ConnectionDetails> getTlsDetails() const;
 
     // Flow control for a reader that has fallen behind; safe from any thread.
     void pauseReading();

@@ -61,6 +61,7 @@ public:
 
     std::size_t bufferLimit() const { return buffer.limit(); }
     std::size_t waitingBytes() const { return buffer.size(); }
+    std::string_view waiting() const { return buffer.view(); }
     // Bytes skipped before a match or dropped by trim().
     std::uint64_t unmatchedBytes() const { return unmatched; }
 

@@ -81,7 +81,7 @@ void RuleRunner::onClosed()
         closed = true;
         noteDropped(0, true);
         stop();
-        tally->setBytes(matcher.unmatchedBytes() + matcher.waitingBytes(), 0);
+        tally->setBytes(unmatchedBytes() + matcher.waitingBytes(), 0);
     });
 }
 
@@ -128,6 +128,8 @@ void RuleRunner::pump()
 void RuleRunner::enqueue(std::size_t rule, const RuleMatcher::Match* match)
 {
     tally->addHit(rule);
+    if (options.sharedHits && rule < options.sharedHits->ruleCount())
+        options.sharedHits->addHit(rule);
     Firing firing;
     firing.rule = rule;
     if (match && !match->captures.empty()) {
@@ -256,7 +258,7 @@ void RuleRunner::noteDropped(std::size_t dropped, bool flush)
 
 void RuleRunner::publishCounters()
 {
-    tally->setBytes(matcher.unmatchedBytes(), matcher.waitingBytes());
+    tally->setBytes(unmatchedBytes(), matcher.waitingBytes());
 }
 
 const std::string& RuleRunner::label(std::size_t rule) const

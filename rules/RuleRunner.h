@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -37,6 +38,12 @@ public:
         std::uint16_t listeningPort = 0;
         std::size_t bufferLimit = 64 * 1024;
         std::size_t maxQueuedMatches = 64;
+        // Also counts the hits (of rules below its count) of every
+        // connection that runs the same rule list, for whoever shows them.
+        std::shared_ptr<RuleCounters> sharedHits;
+        // Unmatched bytes of the connection counted before this runner took
+        // it over (by an earlier rule list).
+        std::uint64_t unmatchedBefore = 0;
     };
 
     RuleRunner(std::shared_ptr<const RuleSet> rules, boost::asio::any_io_executor executor,
@@ -52,6 +59,12 @@ public:
     void onClosed();
 
     std::shared_ptr<const RuleCounters> counters() const { return tally; }
+    // For a runner that takes the connection over: the bytes received and
+    // not consumed, the matches whose actions have not all run, and the
+    // unmatched bytes so far.
+    std::string_view unconsumed() const { return matcher.waiting(); }
+    std::size_t pendingMatches() const { return queue.size(); }
+    std::uint64_t unmatchedBytes() const { return options.unmatchedBefore + matcher.unmatchedBytes(); }
 
 private:
     static constexpr std::size_t noGroup = static_cast<std::size_t>(-1);

@@ -5,6 +5,7 @@
 #include "CoreHarness.h"
 #include "NumberText.h"
 #include "RuleFileReader.h"
+#include "TranscriptTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <cerrno>
 
 using namespace TestSupport;
+using TranscriptTestSupport::record;
 
 namespace
 {
@@ -46,28 +48,6 @@ CoreHarness::Options unstarted()
     CoreHarness::Options options;
     options.autoStart = false;
     return options;
-}
-
-// The transcript as it would read: "R:bytes", "S:bytes" and "E:text" for
-// every event with a text, in order.
-std::vector<std::string> record(const Transcript& transcript)
-{
-    std::vector<std::string> entries;
-    std::size_t nextEvent = 0;
-    const auto eventsUpTo = [&](std::size_t chunks) {
-        for (; nextEvent < transcript.eventCount() && transcript.event(nextEvent).chunksBefore <= chunks; ++nextEvent)
-            if (!transcript.event(nextEvent).text.empty())
-                entries.push_back("E:" + transcript.event(nextEvent).text);
-    };
-    for (std::size_t i = 0; i < transcript.chunkCount(); ++i) {
-        eventsUpTo(i);
-        const Chunk chunk = transcript.chunk(i);
-        std::string bytes;
-        transcript.read(chunk.offset, chunk.length, bytes);
-        entries.push_back((chunk.direction == Direction::Received ? "R:" : "S:") + bytes);
-    }
-    eventsUpTo(transcript.chunkCount());
-    return entries;
 }
 
 // Sent chunks in a row as one entry, so that how a write was cut does not matter.

@@ -123,6 +123,13 @@ unsigned short CoreHarness::listen()
     return core.getBoundPort();
 }
 
+unsigned short CoreHarness::listenWithTls(std::shared_ptr<ListenerContext> tls)
+{
+    const auto loopback = BindAddress::one(boost::asio::ip::make_address("127.0.0.1"));
+    core.startListening({ListenPlace{loopback, 0, std::move(tls)}});
+    return core.getBoundPort();
+}
+
 std::size_t CoreHarness::connectionCount()
 {
     std::lock_guard<std::mutex> lock(mutex);

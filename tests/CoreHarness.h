@@ -82,6 +82,8 @@ public:
 
     // Starts listening on a system-chosen port and returns it.
     unsigned short listen();
+    // The same on 127.0.0.1 only, its clients speaking TLS.
+    unsigned short listenWithTls(std::shared_ptr<ListenerContext> tls);
 
     std::size_t connectionCount();
     bool waitForConnections(std::size_t n, std::chrono::milliseconds timeout = 10s);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Transcript.h"
+
 #include <sys/resource.h>
 
 #include <csignal>
@@ -8,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace TranscriptTestSupport
 {
@@ -60,5 +63,27 @@ inline std::string fileContent(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The transcript as it would read: "R:bytes", "S:bytes" and "E:text" for
+// every event with a text, in order.
+inline std::vector<std::string> record(const Transcript& transcript)
+{
+    std::vector<std::string> entries;
+    std::size_t nextEvent = 0;
+    const auto eventsUpTo = [&](std::size_t chunks) {
+        for (; nextEvent < transcript.eventCount() && transcript.event(nextEvent).chunksBefore <= chunks; ++nextEvent)
+            if (!transcript.event(nextEvent).text.empty())
+                entries.push_back("E:" + transcript.event(nextEvent).text);
+    };
+    for (std::size_t i = 0; i < transcript.chunkCount(); ++i) {
+        eventsUpTo(i);
+        const Chunk chunk = transcript.chunk(i);
+        std::string bytes;
+        transcript.read(chunk.offset, chunk.length, bytes);
+        entries.push_back((chunk.direction == Direction::Received ? "R:" : "S:") + bytes);
+    }
+    eventsUpTo(transcript.chunkCount());
+    return entries;
 }
 }

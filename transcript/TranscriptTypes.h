@@ -34,6 +34,8 @@ enum class EventKind : std::uint8_t
     ReadingResumed,
     Released,        // the connection's socket was given back
     OlderBytesDropped, // the transcript reached its cap and keeps only its newest bytes from then on
+    TlsEstablished,  // the TLS handshake succeeded; the text says what it negotiated
+    TlsFailed,       // the TLS handshake failed; the text says why
 };
 
 struct TranscriptEvent

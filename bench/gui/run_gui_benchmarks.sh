@@ -9,14 +9,14 @@
 # bench_gui_stream flood. Each benchmark ends by itself within its own
 # deadline; with RUNS=3 the flood takes about 5 minutes, its long-line variant
 # about a minute, the many-clients benchmark (both views) about 45 s and bench_gui_stream
-# about 3 minutes.
+# about 3 minutes, bench_gui_rules about a minute.
 set -euo pipefail
 
 build_dir=${1:-build-bench}
 runs=${RUNS:-3}
 client_seconds=${CLIENT_SECONDS:-20}
 bench_dir="$build_dir/bench/gui"
-targets=(bench_gui_flood bench_gui_many_clients bench_gui_stream)
+targets=(bench_gui_flood bench_gui_many_clients bench_gui_stream bench_gui_rules)
 
 for target in "${targets[@]}"; do
     if [[ ! -x "$bench_dir/$target" ]]; then
@@ -39,6 +39,7 @@ runs_to_do=(
     "bench_gui_flood --long-lines"
     "bench_gui_many_clients"
     "bench_gui_stream --client-seconds=$client_seconds"
+    "bench_gui_rules"
 )
 for entry in "${runs_to_do[@]}"; do
     read -r -a command <<<"$entry"

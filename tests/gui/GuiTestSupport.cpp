@@ -17,6 +17,8 @@
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -87,6 +89,8 @@ void clearSettings()
     QSettings settings;
     settings.clear();
     settings.sync();
+    // The rules live beside the settings.
+    QFile::remove(QFileInfo(settings.fileName()).absolutePath() + QStringLiteral("/rules.json"));
 }
 
 namespace

@@ -108,10 +108,10 @@ void MainWindowTests::menusAndToolbar()
     MainWindow* window = app.window.get();
     QCOMPARE(texts(static_cast<Ui::MainWindow*>(window)->menuBar->actions()), QStringList({"File", "View", "Settings", "Window"}));
     QCOMPARE(texts(window->menuFile->actions()), QStringList({"Quit"}));
-    QCOMPARE(texts(window->menuSettings->actions()), QStringList({"Preferences..."}));
+    QCOMPARE(texts(window->menuSettings->actions()), QStringList({"Preferences...", "Rules..."}));
     QCOMPARE(texts(window->menuWindow->actions()),
              QStringList({"Cascade Windows", "Tile Windows", "-", "Close Active Window", "Close All Windows", "-",
-                          "Save Conversation..."}));
+                          "Save Conversation...", "Save Conversation as Rules..."}));
     QCOMPARE(window->toolBar->toggleViewAction()->text(), QString("Toolbar"));
     QCOMPARE(window->menuView->actions(),
              QList<QAction*>({window->dockWidget->toggleViewAction(), window->toolBar->toggleViewAction()}));

@@ -19,8 +19,10 @@ PROGRAM = sys.argv.pop(1)
 DEADLINE = 30.0
 
 
-def environment():
+def environment(config_home=None):
     env = dict(os.environ)
+    if config_home:
+        env["XDG_CONFIG_HOME"] = config_home
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
     env.pop("QT_QPA_PLATFORM", None)
@@ -54,7 +56,7 @@ def read_events(path):
 class Run:
     """One run of `brindlewick --headless`, its events in a file."""
 
-    def __init__(self, folder, *options, file_size_limit=None):
+    def __init__(self, folder, *options, file_size_limit=None, config_home=None):
         self.events_path = os.path.join(folder, "events.jsonl")
         self.folder = os.path.join(folder, "out")
         self.stderr_path = os.path.join(folder, "stderr.txt")
@@ -62,16 +64,16 @@ class Run:
         self.process = subprocess.Popen(
             [PROGRAM, "--headless", "--events", self.events_path, "--transcript-dir", self.folder,
              "--timeout", "60", *options],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr, env=environment(),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr, env=environment(config_home),
             preexec_fn=(lambda: limit_file_size(file_size_limit)) if file_size_limit else None)
 
     def events(self):
         return read_events(self.events_path)
 
-    def listening(self):
+    def listening(self, key="listen"):
         first = wait_for(lambda: self.events() or self.process.poll() is not None, "the first event")
         assert first is not True and first[0]["event"] == "listening", first
-        return first[0]["listen"]
+        return first[0][key]
 
     def wait_event(self, name, connection=None):
         def found():
@@ -135,6 +137,42 @@ def check_capture(test, run, number):
         test.assertEqual(received, file.read())
     with open(run.file("%d-sent.bin" % number), "rb") as file:
         test.assertEqual(sent, file.read())
+
+
+def s_client(port, *options, request=b"GET /hello HTTP/1.0\r\n\r\n", wait_for_server=True):
+    """openssl s_client sending request and then waiting for the server to end (or ending itself with
+    close_notify); its exit code and output."""
+    done = subprocess.run(["openssl", "s_client", "-connect", "127.0.0.1:%d" % port, "-brief", "-verify_return_error",
+                           *(["-ign_eof"] if wait_for_server else []), *options], input=request, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, timeout=DEADLINE)
+    return done.returncode, done.stdout.decode(errors="replace")
+
+
+def openssl(*arguments, cwd):
+    subprocess.run(["openssl", *arguments], cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=DEADLINE, check=True)
+
+
+def make_certificate(folder, name, subject="/CN=localhost"):
+    """A self-signed certificate NAME.pem with its key NAME-key.pem."""
+    openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "2",
+            "-subj", subject, "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", name + "-key.pem",
+            "-out", name + ".pem", cwd=folder)
+
+
+def make_expired_certificate(folder):
+    """expired.pem, valid for one day in 2020, with expired-key.pem."""
+    with open(os.path.join(folder, "ca.cnf"), "w") as file:
+        file.write("[ca]\ndefault_ca = d\n[d]\ndatabase = index.txt\nnew_certs_dir = .\nserial = serial\n"
+                   "default_md = sha256\npolicy = p\n[p]\ncommonName = supplied\n")
+    open(os.path.join(folder, "index.txt"), "w").close()
+    with open(os.path.join(folder, "serial"), "w") as file:
+        file.write("01\n")
+    openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=old",
+            "-keyout", "expired-key.pem", "-out", "expired.csr", cwd=folder)
+    openssl("ca", "-batch", "-config", "ca.cnf", "-selfsign", "-keyfile", "expired-key.pem", "-in", "expired.csr",
+            "-startdate", "20200101000000Z", "-enddate", "20200102000000Z", "-notext", "-out", "expired.pem",
+            cwd=folder)
 
 
 class HeadlessTest(unittest.TestCase):
@@ -237,6 +275,112 @@ class HeadlessTest(unittest.TestCase):
             lines = done.stderr.decode().splitlines()
             self.assertEqual(len(lines), 1, lines)
             self.assertIn(option.lstrip("-"), lines[0])
+            self.assertEqual(done.stdout, b"")
+
+    def test_tls_with_the_generated_certificate(self):
+        rules = os.path.join(self.dir, "rules.json")
+        with open(rules, "w") as file:
+            json.dump({"version": 1, "rules": [
+                {"name": "hello", "condition": {"kind": "starts_with", "value": "GET /hello"},
+                 "actions": [{"reply": {"text": "<h1>Hello</h1>", "http": {"status": "200 OK"}}},
+                             {"close_sending": True}]}]}, file)
+        config = os.path.join(self.dir, "config")
+        run = Run(self.dir, "--listen", "127.0.0.1:0", "--protocol", "http", "--rules", rules, "--tls",
+                  "--alpn", "http/1.1,h2", "--exit-after-connections", "5", config_home=config)
+        port = run.listening()[0]["port"]
+        self.assertTrue(run.listening()[0]["tls"])
+        certificate = run.listening("certificate")
+        self.assertEqual(certificate["file"], os.path.join(config, "Brindlewick", "tls-certificate.pem"))
+        self.assertEqual(os.stat(os.path.join(config, "Brindlewick", "tls-private-key.pem")).st_mode & 0o777, 0o600)
+        fingerprint = subprocess.run(["openssl", "x509", "-noout", "-fingerprint", "-sha256", "-in",
+                                      certificate["file"]], stdout=subprocess.PIPE, timeout=DEADLINE, check=True)
+        self.assertEqual(fingerprint.stdout.decode().strip().split("=", 1)[1], certificate["sha256"])
+
+        # 1: curl trusts the certificate it is given; 2: not without it.
+        body = client(["curl", "-sS", "--max-time", "20", "--cacert", certificate["file"],
+                       "https://localhost:%d/hello" % port])
+        self.assertEqual(body, b"<h1>Hello</h1>")
+        untrusted = subprocess.run(["curl", "-sS", "--max-time", "20", "https://localhost:%d/hello" % port],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=DEADLINE)
+        self.assertEqual(untrusted.returncode, 60)
+        self.assertEqual(run.wait_event("tls_failed", 2)["reason"], "alert unknown ca")
+        # 3: SNI and ALPN as the client asked (curl offered h2 too: the server prefers http/1.1).
+        code, output = s_client(port, "-CAfile", certificate["file"], "-servername", "example.test", "-alpn", "h2")
+        self.assertEqual(code, 0, output)
+        self.assertIn("<h1>Hello</h1>", output)
+        # 4: s_client without the certificate to trust refuses it.
+        code, output = s_client(port)
+        self.assertNotEqual(code, 0, output)
+        # 5: a client that does not speak TLS.
+        client(["nc", "-N", "127.0.0.1", str(port)], b"hello server\r\n")
+        self.assertEqual(run.finish(), 0)
+
+        events = run.events()
+        self.assertEqual([e["tls"] for e in events if e["event"] == "connected"], [True] * 5)
+        tls = {e["connection"]: e for e in events if e["event"] == "tls"}
+        failed = {e["connection"]: e["reason"] for e in events if e["event"] == "tls_failed"}
+        self.assertEqual(sorted(tls), [1, 3])
+        self.assertEqual(failed, {2: "alert unknown ca", 4: "alert unknown ca", 5: "wrong version number"})
+        self.assertEqual((tls[1]["tls_version"], tls[1]["sni"], tls[1]["alpn"]), ("TLSv1.3", "localhost", "http/1.1"))
+        self.assertEqual((tls[3]["sni"], tls[3]["alpn"]), ("example.test", "h2"))
+        self.assertTrue(tls[3]["cipher"].startswith("TLS_AES_"))
+        self.assertIsNone(tls[3]["client_certificate"])
+        self.assertEqual([e["how"] for e in events if e["event"] == "closed" and e["connection"] in failed],
+                         ["tls_failed"] * 3)
+        # The files and the capture hold the decrypted conversation.
+        with open(run.file("1-received.bin"), "rb") as file:
+            self.assertTrue(file.read().startswith(b"GET /hello HTTP/1.1\r\n"))
+        check_capture(self, run, 1)
+        self.assertEqual(os.path.getsize(run.file("5-received.bin")), 0)
+
+    def test_tls_with_own_certificate_client_certificates_and_versions(self):
+        make_certificate(self.dir, "server")
+        make_certificate(self.dir, "client", "/CN=test-client")
+        server, client_certificate = os.path.join(self.dir, "server.pem"), os.path.join(self.dir, "client.pem")
+        run = Run(self.dir, "--listen", "127.0.0.1:0", "--cert", server, "--key",
+                  os.path.join(self.dir, "server-key.pem"), "--tls-max", "1.2", "--client-certs", "required",
+                  "--client-ca", client_certificate, "--exit-after-connections", "2")
+        port = run.listening()[0]["port"]
+        self.assertEqual(run.listening("certificate")["subject"], "CN=localhost")
+        code, output = s_client(port, "-CAfile", server, "-cert", client_certificate,
+                                "-key", os.path.join(self.dir, "client-key.pem"), request=b"ping\n",
+                                wait_for_server=False)
+        self.assertEqual(code, 0, output)
+        code, output = s_client(port, "-CAfile", server, request=b"ping\n", wait_for_server=False)
+        self.assertNotEqual(code, 0, output)
+        self.assertEqual(run.finish(), 0)
+        events = run.events()
+        tls = [e for e in events if e["event"] == "tls"]
+        self.assertEqual(len(tls), 1, events)
+        self.assertEqual(tls[0]["tls_version"], "TLSv1.2")
+        self.assertEqual(tls[0]["client_certificate"]["subject"], "CN=test-client")
+        self.assertEqual(tls[0]["client_certificate"]["issuer"], "CN=test-client")
+        self.assertEqual(len(tls[0]["client_certificate"]["sha256"]), 95)
+        self.assertEqual([e["reason"] for e in events if e["event"] == "tls_failed"],
+                         ["peer did not return a certificate"])
+        with open(run.file("1-received.bin"), "rb") as file:
+            self.assertEqual(file.read(), b"ping\n")
+
+        # Certificates that cannot be used, and TLS options without TLS.
+        make_certificate(self.dir, "other")
+        make_expired_certificate(self.dir)
+        key = os.path.join(self.dir, "server-key.pem")
+        for arguments, option in [(["--cert", os.path.join(self.dir, "expired.pem"), "--key",
+                                    os.path.join(self.dir, "expired-key.pem")], "--cert"),
+                                  (["--cert", server, "--key", os.path.join(self.dir, "other-key.pem")], "--key"),
+                                  (["--cert", os.path.join(self.dir, "missing.pem"), "--key", key], "--cert"),
+                                  (["--cert", server], "--cert"),
+                                  (["--tls", "--client-certs", "required"], "--client-certs"),
+                                  (["--tls", "--client-certs", "required", "--client-ca",
+                                    os.path.join(self.dir, "missing.pem")], "--client-ca"),
+                                  (["--tls-min", "1.3"], "--tls-min"),
+                                  (["--tls", "--tls-max", "1.4"], "--tls-max")]:
+            done = subprocess.run([PROGRAM, "--headless", "--listen", "127.0.0.1:0", "--timeout", "5", *arguments],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=DEADLINE,
+                                  env=environment(os.path.join(self.dir, "config")))
+            lines = done.stderr.decode().splitlines()
+            self.assertEqual((done.returncode, len(lines)), (2, 1), (arguments, lines))
+            self.assertIn(option, lines[0])
             self.assertEqual(done.stdout, b"")
 
 

@@ -1,5 +1,6 @@
 #include "ConnectionWindow.h"
 
+#include "ConnectionRules.h"
 #include "Conversation.h"
 #include "ConversationFeed.h"
 #include "ConversationSaving.h"
@@ -9,12 +10,15 @@
 #include "Latin1.h"
 #include "Log.h"
 #include "PausedReadingText.h"
-#include "ReplyLibrary.h"
+#include "ReplayRulesSaving.h"
 #include "SavedRepliesPanel.h"
 #include "SendingPanel.h"
 #include "Transcript.h"
 
 #include <QIcon>
+
+#include <algorithm>
+#include <chrono>
 
 namespace
 {
@@ -59,9 +63,9 @@ ConnectionWindow::ConnectionWindow(QWidget* parent, std::shared_ptr<Conversation
     this->windowId = windowId.isEmpty() ? endpoint : windowId;
     title = "Connection from: " + endpoint;
     resize(defaultSize);
+    rules = new ConnectionRules(*this->conversation, this);
     // A window that may answer by itself is never left unseen.
-    autoReplyOnOpen = ReplyLibrary::shared().autoReply().enabled;
-    if (widgets == Widgets::Now || autoReplyOnOpen)
+    if (widgets == Widgets::Now || rules->autoReply().enabled)
         makeWidgets();
     else
         setMinimumSize(formMinimumSize());
@@ -72,8 +76,6 @@ ConnectionWindow::ConnectionWindow(QWidget* parent, std::shared_ptr<Conversation
 void ConnectionWindow::start()
 {
     conversation->watch([this] { GuiHandOff::post(this, [this] { conversationChanged(); }); });
-    if (replies)
-        replies->answerNewConnection();
 }
 
 ConnectionWindow::~ConnectionWindow()
@@ -97,6 +99,7 @@ void ConnectionWindow::makeWidgets()
     response = std::make_unique<HttpResponsePanel>(*this, conversation->sharedProtocol(),
                                                    [this] { sending->showError(QString()); });
     wireForm();
+    showRules();
     showPause();
     followState();
     // Children made inside a shown widget would otherwise show only on the
@@ -119,10 +122,19 @@ void ConnectionWindow::requestFrame(int delayMs)
 void ConnectionWindow::wireForm()
 {
     connect(saveButton, &QPushButton::clicked, this, &ConnectionWindow::onSaveConversation);
+    rulesBox->setChecked(rules->bookRulesOn());
+    connect(rulesBox, &QCheckBox::toggled, rules, &ConnectionRules::setBookRulesOn);
+    const auto followPieces = [this] {
+        rules->setPieces(piecesBox->isChecked() ? static_cast<std::size_t>(std::max(0, pieceSizeBox->value())) : 0,
+                         std::chrono::milliseconds(pieceDelayBox->value()));
+    };
+    connect(piecesBox, &QCheckBox::toggled, rules, followPieces);
+    connect(pieceSizeBox, qOverload<int>(&QSpinBox::valueChanged), rules, followPieces);
+    connect(pieceDelayBox, qOverload<int>(&QSpinBox::valueChanged), rules, followPieces);
     sendButton->setIcon(sendIcon());
     sending = std::make_unique<SendingPanel>(*this, this, *conversation, *response, windowId);
 
-    replies = std::make_unique<SavedRepliesPanel>(*this, this, *sending, *conversation, autoReplyOnOpen);
+    replies = std::make_unique<SavedRepliesPanel>(*this, this, *sending, *conversation, *rules);
 }
 
 // Qt lets a paint event through only where the widget is not covered, so
@@ -170,7 +182,7 @@ void ConnectionWindow::onFrame()
             markInactive();
         return;
     }
-    replies->answerNewChunks();
+    showRules();
     const ConversationDisplay::Frame frame = display->draw(clock ? clock->drawingTimeMs() : FrameClock::sliceMs);
     if (clock)
         clock->setBehind(this, !frame.caughtUp);
@@ -182,6 +194,18 @@ void ConnectionWindow::onFrame()
         requestFrame(frame.countsDueInMs);
     if (readEnded && !inactiveShown)
         markInactive();
+}
+
+// The switch shows once there are rules to switch off (or while they are
+// off), so that a window without rules keeps its room for the counts.
+void ConnectionWindow::showRules()
+{
+    const QString text = rules->unmatchedText();
+    if (rulesLabel->text() != text)
+        rulesLabel->setText(text);
+    const bool switchShown = rules->bookHasRules() || !rules->bookRulesOn();
+    if (rulesBox->isHidden() == switchShown)
+        rulesBox->setVisible(switchShown);
 }
 
 void ConnectionWindow::followState()
@@ -242,6 +266,11 @@ QString ConnectionWindow::saveConversation(const QString& path, SaveFormat forma
 void ConnectionWindow::onSaveConversation()
 {
     ConversationSaving::askAndSave(this, *conversation);
+}
+
+void ConnectionWindow::onSaveAsRules()
+{
+    ReplayRulesSaving::askAndSave(this, *conversation);
 }
 
 QComboBox* ConnectionWindow::getStatusBox() const

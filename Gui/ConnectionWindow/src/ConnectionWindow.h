@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+class ConnectionRules;
 class ConversationFeed;
 class HexView;
 class HttpResponsePanel;
@@ -43,7 +44,7 @@ public:
 
     // Takes the conversation on: the owner connects to this window's signals
     // first, so that not even the end of a connection that closed at once
-    // goes unreported. Auto-reply greets a new connection here.
+    // goes unreported.
     void start();
     void closeSession();
     QString getWindowId() const { return windowId; }
@@ -64,6 +65,7 @@ public:
     bool hasWidgets() const { return display != nullptr; }
 
     Conversation& getConversation() const { return *conversation; }
+    ConnectionRules& getRules() const { return *rules; }
     const Transcript& getTranscript() const { return conversation->transcript(); }
     ConversationFeed& getFeed();
     // The hex view, once it has been shown.
@@ -99,6 +101,8 @@ signals:
 public slots:
     // Asks where to save and in which form, then saves.
     void onSaveConversation();
+    // Asks where to save rules that answer as this side did, then saves them.
+    void onSaveAsRules();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -108,6 +112,7 @@ private:
     void conversationChanged();
     void wireForm();
     void followState();
+    void showRules();
     void showPause();
     void markInactive();
     void updateSendingEnabled();
@@ -122,7 +127,8 @@ private:
     std::unique_ptr<HttpResponsePanel> response;
     std::unique_ptr<SendingPanel> sending;
     std::unique_ptr<SavedRepliesPanel> replies;
-    bool autoReplyOnOpen = false;
+    // Which rules answer the connection; a child, made with the window.
+    ConnectionRules* rules = nullptr;
     bool readEnded = false;
     bool inactiveShown = false;
     Conversation::Pause pauseShown = Conversation::Pause::None;

@@ -1,5 +1,6 @@
 #include "ConnectionWindowManager.h"
 
+#include "ConnectionRules.h"
 #include "ConnectionWindow.h"
 #include "Conversation.h"
 #include "Latin1.h"
@@ -59,10 +60,11 @@ QString ConnectionWindowManager::uniqueIdentifier(const QString& endpoint) const
     return id;
 }
 
-// The connection is read from now on, whenever its window comes.
+// The connection is read, and answered by rules, from now on, whenever its window comes.
 void ConnectionWindowManager::createConnectionWindow(boost::shared_ptr<ProtocolBase> protocol)
 {
     std::shared_ptr<Conversation> conversation = Conversation::create(std::move(protocol), transcriptLimits);
+    ConnectionRules::startAnswering(*conversation);
     conversation->start();
     pending.push_back(std::move(conversation));
     if (!nextBatch.isActive())

@@ -5,6 +5,7 @@
 #include "FileDialogs.h"
 #include "Log.h"
 #include "RecordedEnds.h"
+#include "ReplayRulesSaving.h"
 #include "TranscriptSaver.h"
 
 #include <QFile>
@@ -56,11 +57,21 @@ void askAndSave(QWidget* parent, const Conversation& conversation)
     const QString rawFilter = QStringLiteral("Received bytes, exactly as they arrived (*)");
     const QString textFilter = QStringLiteral("Whole conversation as text (*.txt)");
     const QString captureFilter = QStringLiteral("Capture for Wireshark (*.pcapng)");
+    const QString rulesFilter = QStringLiteral("Rules that answer a new client the same way (*.json)");
+    const QString timedRulesFilter = QStringLiteral("Rules that answer the same way, with the same waits (*.json)");
     QString chosenFilter = rawFilter;
     const QString path = FileDialogs::saveFile(parent, QStringLiteral("Save Conversation"),
-                                               {rawFilter, textFilter, captureFilter}, &chosenFilter);
+                                               {rawFilter, textFilter, captureFilter, rulesFilter, timedRulesFilter},
+                                               &chosenFilter);
     if (path.isEmpty())
         return;
+    if (chosenFilter == rulesFilter || chosenFilter == timedRulesFilter) {
+        const QString error = ReplayRulesSaving::save(conversation, path, chosenFilter == timedRulesFilter);
+        if (!error.isEmpty())
+            QMessageBox::warning(parent, QStringLiteral("Save Conversation"),
+                                 QStringLiteral("Couldn't save the rules to %1: %2").arg(path, error));
+        return;
+    }
     const Format format = chosenFilter == textFilter      ? Format::TranscriptText
                           : chosenFilter == captureFilter ? Format::Capture
                                                           : Format::ReceivedBytes;

@@ -1,7 +1,8 @@
 #include "SavedRepliesPanel.h"
 
-#include "Latin1.h"
+#include "ConnectionRules.h"
 #include "Conversation.h"
+#include "Latin1.h"
 #include "ReplyLibrary.h"
 #include "SendingPanel.h"
 #include "ui_ConnectionWindowForm.h"
@@ -12,31 +13,31 @@
 #include <algorithm>
 
 SavedRepliesPanel::SavedRepliesPanel(Ui::ConnectionWindowForm& form, QWidget* window, SendingPanel& sending,
-                                     Conversation& conversation, bool autoReplyOn)
+                                     Conversation& conversation, ConnectionRules& rules)
     : form(form)
     , window(window)
     , sending(sending)
     , conversation(conversation)
+    , rules(rules)
 {
     ReplyLibrary& library = ReplyLibrary::shared();
-    const ReplyLibrary::AutoReplyChoice& autoReply = library.autoReply();
+    // As the choice was when the connection came, however late the widgets come.
+    const ReplyLibrary::AutoReplyChoice& autoReply = rules.autoReply();
     form.autoReplyTriggerBox->setCurrentIndex(static_cast<int>(autoReply.trigger));
     fillReplies();
     form.savedRepliesBox->setCurrentIndex(form.savedRepliesBox->findText(Latin1::toQString(autoReply.replyName)));
-    // As the choice was when the connection came, however late the widgets come.
-    form.autoReplyBox->setChecked(autoReplyOn);
+    form.autoReplyBox->setChecked(autoReply.enabled);
 
     connect(&library, &ReplyLibrary::repliesChanged, this, &SavedRepliesPanel::fillReplies);
     connect(form.sendSavedButton, &QPushButton::clicked, this, &SavedRepliesPanel::sendChosen);
     connect(form.saveReplyButton, &QPushButton::clicked, this, &SavedRepliesPanel::saveInput);
     connect(form.deleteReplyButton, &QPushButton::clicked, this, &SavedRepliesPanel::deleteChosen);
     connect(form.autoReplyBox, &QCheckBox::toggled, this, [this, &form](bool on) {
-        if (on) {
-            answeredChunks = receivedChunks();
+        if (on)
             form.moreButton->setChecked(true); // auto-reply is never on unseen
-        }
         rememberAutoReply();
     });
+    connect(&rules, &ConnectionRules::autoReplyTurnedOff, this, [&form] { form.autoReplyBox->setChecked(false); });
     connect(form.autoReplyTriggerBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &SavedRepliesPanel::rememberAutoReply);
     connect(form.savedRepliesBox, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] {
@@ -64,11 +65,6 @@ void SavedRepliesPanel::wireFolding()
             [](bool show) { ReplyLibrary::shared().setMoreControlsShown(show); });
 }
 
-std::size_t SavedRepliesPanel::receivedChunks() const
-{
-    return static_cast<std::size_t>(conversation.transcript().totals().chunks[static_cast<int>(Direction::Received)]);
-}
-
 // Every window shows the same list at once, each keeping its choice; with
 // nothing chosen, nothing can be sent or deleted.
 void SavedRepliesPanel::fillReplies()
@@ -80,18 +76,7 @@ void SavedRepliesPanel::fillReplies()
         form.savedRepliesBox->addItem(Latin1::toQString(reply.name));
     form.savedRepliesBox->setCurrentIndex(form.savedRepliesBox->findText(chosen));
     filling = false;
-    if (!chosen.isEmpty() && form.savedRepliesBox->currentIndex() < 0)
-        turnAutoReplyOff(chosen);
     updateEnabled();
-}
-
-// Its reply is gone: answering with nothing would only fail, again and again.
-void SavedRepliesPanel::turnAutoReplyOff(const QString& deleted)
-{
-    if (!form.autoReplyBox->isChecked())
-        return;
-    form.autoReplyBox->setChecked(false);
-    conversation.addNote(QStringLiteral("[Auto-reply is off: the saved reply %1 was deleted]").arg(deleted).toStdString());
 }
 
 void SavedRepliesPanel::updateEnabled()
@@ -154,33 +139,7 @@ void SavedRepliesPanel::rememberAutoReply()
     choice.trigger = static_cast<ReplyLibrary::AutoReplyTrigger>(form.autoReplyTriggerBox->currentIndex());
     choice.replyName = Latin1::toBytes(form.savedRepliesBox->currentText());
     ReplyLibrary::shared().setAutoReply(choice);
-}
-
-void SavedRepliesPanel::answerNewChunks()
-{
-    const std::size_t received = receivedChunks();
-    const std::size_t unanswered = received - std::min(answeredChunks, received);
-    answeredChunks = received;
-    if (unanswered == 0 || !form.autoReplyBox->isChecked() ||
-        form.autoReplyTriggerBox->currentIndex() != static_cast<int>(ReplyLibrary::AutoReplyTrigger::EachChunk))
-        return;
-    const SavedReply* reply = chosenReply();
-    if (!reply) {
-        sending.showError(QStringLiteral("Auto-reply: no saved reply is chosen"));
-        return;
-    }
-    const SavedReply copy = *reply;
-    for (std::size_t i = 0; i < unanswered && conversation.state().canSend; ++i)
-        sending.sendSavedReply(copy);
-}
-
-void SavedRepliesPanel::answerNewConnection()
-{
-    if (!form.autoReplyBox->isChecked() ||
-        form.autoReplyTriggerBox->currentIndex() != static_cast<int>(ReplyLibrary::AutoReplyTrigger::EachConnection))
-        return;
-    if (const SavedReply* reply = chosenReply())
-        sending.sendSavedReply(*reply);
-    else
+    rules.setAutoReply(choice);
+    if (choice.enabled && !chosenReply())
         sending.showError(QStringLiteral("Auto-reply: no saved reply is chosen"));
 }

@@ -25,4 +25,5 @@ void ActiveDeactiveMenus::setWindowActionsEnabled(bool enabled)
     ui->closeAll->setEnabled(enabled);
     ui->cascadeSubWindows->setEnabled(enabled);
     ui->saveConversationAction->setEnabled(enabled);
+    ui->saveAsRulesAction->setEnabled(enabled);
 }

@@ -35,9 +35,15 @@ const OptionText headlessOptions[] = {
     {"idle-timeout", "SECONDS", "Exits once nothing has happened for SECONDS."},
     {"timeout", "SECONDS", "Exits after SECONDS in any case, with exit code 4."},
     {"verbose", nullptr, "Writes diagnostic lines to standard error."},
-    // --tls (the generated certificate), --cert FILE and --key FILE join these
-    // once Core listens with TLS; each connection's TLS details then go into
-    // its "connected" event (see ConnectionReport::start).
+    {"tls", nullptr, "Serves TLS on every --listen place with the generated certificate, kept in the "
+                     "configuration folder; the listening event names its file and SHA-256 fingerprint."},
+    {"cert", "FILE", "Serves TLS with your own certificate chain (PEM, the server's certificate first)."},
+    {"key", "FILE", "The private key (PEM) of --cert; may be the same file."},
+    {"tls-min", "1.2|1.3", "The lowest TLS version accepted (default 1.2)."},
+    {"tls-max", "1.2|1.3", "The highest TLS version accepted (default 1.3)."},
+    {"alpn", "LIST", "Application protocols to offer, in order of preference, separated by commas (h2,http/1.1)."},
+    {"client-certs", "off|requested|required", "Asks clients for a certificate (default off)."},
+    {"client-ca", "FILE", "The PEM certificates that client certificates must be issued by."},
 };
 
 bool isTerminalWord(const char* argument)
@@ -68,6 +74,7 @@ std::string readOptions(const QCommandLineParser& parser, HeadlessOptions& optio
         }
     }
     options.verbose = parser.isSet("verbose");
+    options.tls = parser.isSet("tls");
     return options.check();
 }
 

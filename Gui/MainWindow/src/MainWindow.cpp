@@ -10,6 +10,8 @@
 #include "ListeningStateText.h"
 #include "Log.h"
 #include "ReplyLibrary.h"
+#include "RuleBook.h"
+#include "RulesWindow.h"
 #include "SessionListWidth.h"
 #include "SettingsReader.h"
 #include "StatusBarLabels.h"
@@ -99,13 +101,25 @@ void MainWindow::setupToolbar()
     menuView->addAction(toolBar->toggleViewAction());
     connect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStartListen);
     connect(saveConversationAction, &QAction::triggered, this, &MainWindow::saveActiveConversation);
+    connect(saveAsRulesAction, &QAction::triggered, this, &MainWindow::saveActiveConversationAsRules);
+}
+
+ConnectionWindow* MainWindow::activeConnectionWindow() const
+{
+    QMdiSubWindow* active = mdiArea->activeSubWindow();
+    return active ? qobject_cast<ConnectionWindow*>(active->widget()) : nullptr;
 }
 
 void MainWindow::saveActiveConversation()
 {
-    QMdiSubWindow* active = mdiArea->activeSubWindow();
-    if (auto* window = active ? qobject_cast<ConnectionWindow*>(active->widget()) : nullptr)
+    if (ConnectionWindow* window = activeConnectionWindow())
         window->onSaveConversation();
+}
+
+void MainWindow::saveActiveConversationAsRules()
+{
+    if (ConnectionWindow* window = activeConnectionWindow())
+        window->onSaveAsRules();
 }
 
 void MainWindow::registerSignals()
@@ -124,6 +138,7 @@ void MainWindow::registerSignals()
     connect(connectionWindowManager.get(), &ConnectionWindowManager::pausedCountChanged, this,
             &MainWindow::showPausedReading);
     connect(actionPreferences, &QAction::triggered, this, &MainWindow::showSetupDialog);
+    connect(actionRules, &QAction::triggered, this, [this] { RulesWindow::showFor(this); });
     acceptingPausedConnection = core->acceptingPausedSignal.connect(
         [this](bool paused, std::uint64_t freeDescriptors, std::uint64_t resumeLevel) {
             GuiHandOff::post(this, [this, paused, freeDescriptors, resumeLevel] {
@@ -334,6 +349,7 @@ void MainWindow::restoreSettings()
     autoListen = reader.readBool("AutoListen", false);
     // What every connection window shares about sending lives in groups of its own.
     ReplyLibrary::shared().load();
+    RuleBook::shared().load();
     core->setProtocolType(static_cast<ProtocolFactory::ProtocolType>(
         reader.readInt("ProtocolType", ProtocolFactory::PLAIN_TEXT, ProtocolFactory::PLAIN_TEXT, ProtocolFactory::HTTP)));
 }

@@ -15,6 +15,7 @@
 #include <memory>
 
 class ActiveDeactiveMenus;
+class ConnectionWindow;
 class ConnectionWindowManager;
 class Core;
 class QLabel;
@@ -47,6 +48,7 @@ public slots:
     void onStartListen();
     void onStopListen();
     void saveActiveConversation();
+    void saveActiveConversationAsRules();
     // Handed over from the Core's acceptingPausedSignal.
     void onAcceptingPaused(bool paused, quint64 freeDescriptors, quint64 resumeLevel);
     void showPausedReading(int paused);
@@ -55,6 +57,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    ConnectionWindow* activeConnectionWindow() const;
     void setupToolbar();
     void registerSignals();
     void setupTreeView();
