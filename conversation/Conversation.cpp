@@ -34,11 +34,13 @@ Conversation::~Conversation()
         });
 }
 
-void Conversation::useRules(std::shared_ptr<const RuleSet> ruleSet, std::shared_ptr<RuleCounters> sharedHits)
+void Conversation::useRules(std::shared_ptr<const RuleSet> ruleSet, std::shared_ptr<RuleCounters> sharedHits,
+                            std::size_t unconsumedLimit)
 {
     RuleRunner::Options options;
     options.listeningPort = connection->getListenerEndpoint().port;
     options.sharedHits = std::move(sharedHits);
+    options.bufferLimit = unconsumedLimit;
     std::lock_guard<std::mutex> lock(mutex);
     lastRulesGiven = ruleSet;
     rules = std::make_unique<ConversationRules>(std::move(ruleSet), weak_from_this(), connection->getExecutor(),

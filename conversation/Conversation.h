@@ -3,6 +3,7 @@
 #include "ChangeNotifier.h"
 #include "ProtocolBase.h"
 #include "RuleCounters.h"
+#include "RuleRunner.h"
 #include "ConversationSends.h"
 #include "Transcript.h"
 
@@ -72,8 +73,10 @@ public:
 
     // Rules answer the client from the start: to be called before start().
     // sharedHits, if given, counts the hits of every connection that runs
-    // the same rules (see RuleRunner::Options).
-    void useRules(std::shared_ptr<const RuleSet> rules, std::shared_ptr<RuleCounters> sharedHits = nullptr);
+    // the same rules; at most unconsumedLimit received bytes wait for a
+    // match (see RuleRunner::Options).
+    void useRules(std::shared_ptr<const RuleSet> rules, std::shared_ptr<RuleCounters> sharedHits = nullptr,
+                  std::size_t unconsumedLimit = RuleRunner::Options().bufferLimit);
     // Any thread, after useRules: other rules answer from now on (see
     // ConversationRules::replace).
     void replaceRules(std::shared_ptr<const RuleSet> rules, std::shared_ptr<RuleCounters> sharedHits = nullptr);

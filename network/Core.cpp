@@ -1,6 +1,8 @@
 #include "Core.h"
 
 #include "Log.h"
+#include "PortList.h"
+#include "TlsListeners.h"
 
 #include <exception>
 
@@ -18,10 +20,30 @@ Core::Core()
         });
 }
 
+// Ports marked for TLS share one loaded certificate and get a context each;
+// when the certificate cannot be used they are refused with the reason.
 ListenResult Core::startListening()
 {
     Log::line("start Listening...");
-    return server->startListening(config->bindAddress, config->listenPorts);
+    TlsListeners tls(config->tls);
+    std::vector<ListenPlace> places;
+    std::vector<ListenFailure> refused;
+    for (const ListedPort& port : config->listenPorts) {
+        if (!port.tls) {
+            places.push_back(ListenPlace{config->bindAddress, port.number});
+            continue;
+        }
+        if (std::shared_ptr<ListenerContext> context = tls.contextForPort())
+            places.push_back(ListenPlace{config->bindAddress, port.number, std::move(context)});
+        else
+            refused.push_back({BoundEndpoint{config->bindAddress.text(), static_cast<unsigned short>(port.number), true},
+                               "TLS: " + tls.problem()});
+    }
+    ListenResult result = server->startListening(places);
+    result.failures.insert(result.failures.end(), refused.begin(), refused.end());
+    for (const ListenFailure& failure : refused)
+        Log::line("Couldn't listen on port ", failure.endpoint.port, ": ", failure.reason);
+    return result;
 }
 
 ListenResult Core::startListening(const std::vector<ListenPlace>& places)
@@ -43,23 +65,43 @@ void Core::shutdown()
 
 unsigned int Core::getListenPort() const
 {
-    return config->listenPorts.front();
+    return config->listenPorts.front().number;
 }
 
 void Core::setListenPort(unsigned int port)
 {
-    config->listenPorts = {port};
+    config->listenPorts = {{port, false}};
 }
 
-const std::vector<unsigned int>& Core::getListenPorts() const
+std::vector<unsigned int> Core::getListenPorts() const
 {
-    return config->listenPorts;
+    return PortList::numbers(config->listenPorts);
 }
 
 void Core::setListenPorts(const std::vector<unsigned int>& ports)
 {
+    setListedPorts(PortList::plain(ports));
+}
+
+const std::vector<ListedPort>& Core::getListedPorts() const
+{
+    return config->listenPorts;
+}
+
+void Core::setListedPorts(const std::vector<ListedPort>& ports)
+{
     if (!ports.empty())
         config->listenPorts = ports;
+}
+
+const TlsSetup& Core::getTlsSetup() const
+{
+    return config->tls;
+}
+
+void Core::setTlsSetup(const TlsSetup& setup)
+{
+    config->tls = setup;
 }
 
 const BindAddress& Core::getBindAddress() const

@@ -36,9 +36,14 @@ public:
     // The first port of the list; setting it makes it the only one.
     unsigned int getListenPort() const;
     void setListenPort(unsigned int port);
-    const std::vector<unsigned int>& getListenPorts() const;
-    // An empty list is ignored.
+    std::vector<unsigned int> getListenPorts() const;
+    // Plain TCP ports; an empty list is ignored.
     void setListenPorts(const std::vector<unsigned int>& ports);
+    // The ports with their TLS marks; an empty list is ignored.
+    const std::vector<ListedPort>& getListedPorts() const;
+    void setListedPorts(const std::vector<ListedPort>& ports);
+    const TlsSetup& getTlsSetup() const;
+    void setTlsSetup(const TlsSetup& setup);
     const BindAddress& getBindAddress() const;
     void setBindAddress(const BindAddress& address);
     unsigned int getNumberOfThreads() const;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "BindAddress.h"
+#include "PortList.h"
 #include "ProtocolFactory.h"
+#include "TlsSetup.h"
 
 #include <boost/shared_ptr.hpp>
 
@@ -16,8 +18,10 @@ public:
 
     // Read and written on the GUI thread only. A port above 65535 listens
     // on its low 16 bits.
-    std::vector<unsigned int> listenPorts{2222};
+    std::vector<ListedPort> listenPorts{{2222, false}};
     BindAddress bindAddress;
+    // How the ports marked for TLS serve their clients.
+    TlsSetup tls;
     unsigned int numberOfThreads = 2;
     // Read by the accept handler on an IO thread while the GUI thread may
     // store a new value: every connection gets either the old or the new type.

@@ -66,11 +66,27 @@ std::string fileName(const std::string& path)
     return name.empty() ? path : name;
 }
 
+// Opening does not wait (a FIFO would wait for a writer) and only regular
+// files with a size are read: the files under /proc claim no size and some
+// of them never end, and a file is read on the GUI thread when chosen.
 bool readSmallFile(const std::string& path, std::size_t maxSize, std::string& contents, std::string& problem)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         problem = "cannot be read: " + systemReason(errno);
+        return false;
+    }
+    struct stat status;
+    std::string refusal;
+    if (::fstat(fd, &status) != 0)
+        refusal = "cannot be read: " + systemReason(errno);
+    else if (!S_ISREG(status.st_mode))
+        refusal = "is not a regular file";
+    else if (status.st_size == 0)
+        refusal = "is empty";
+    if (!refusal.empty()) {
+        ::close(fd);
+        problem = refusal;
         return false;
     }
     contents.clear();

@@ -13,7 +13,8 @@ namespace SafeFiles
 // The last component of a path, for messages.
 std::string fileName(const std::string& path);
 
-// Reads a whole file of at most maxSize bytes.
+// Reads a whole regular file of at most maxSize bytes, without waiting on
+// anything that is not one.
 bool readSmallFile(const std::string& path, std::size_t maxSize, std::string& contents, std::string& problem);
 
 // Writes contents to a new file created with the given mode from the start

@@ -3,11 +3,14 @@
 #include "Log.h"
 #include "RuleFileReader.h"
 #include "RuleFileWriter.h"
+#include "SettingsReader.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+
+#include <algorithm>
 
 namespace
 {
@@ -36,6 +39,13 @@ QString RuleBook::filePath()
 
 void RuleBook::load()
 {
+    {
+        QSettings settings;
+        SettingsReader reader(settings, "Rules");
+        unconsumedBytes = static_cast<std::size_t>(
+            reader.readInt("UnconsumedLimit", static_cast<int>(RuleRunner::Options().bufferLimit),
+                           static_cast<int>(minUnconsumedLimit), static_cast<int>(maxUnconsumedLimit)));
+    }
     loadProblem.clear();
     const QString path = filePath();
     if (!QFile::exists(path)) {
@@ -59,6 +69,12 @@ void RuleBook::load()
         Log::line("Stored rule: ", problem.text());
     list = disableFaulty(*contents.rules, contents.problems);
     rebuild(std::move(contents.problems));
+}
+
+void RuleBook::setUnconsumedLimit(std::size_t bytes)
+{
+    unconsumedBytes = std::clamp(bytes, minUnconsumedLimit, maxUnconsumedLimit);
+    QSettings().setValue("Rules/UnconsumedLimit", static_cast<qulonglong>(unconsumedBytes));
 }
 
 QString RuleBook::problemOf(std::size_t rule) const

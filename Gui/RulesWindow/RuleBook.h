@@ -2,6 +2,7 @@
 
 #include "Rule.h"
 #include "RuleCounters.h"
+#include "RuleRunner.h"
 #include "RuleSet.h"
 
 #include <QObject>
@@ -65,6 +66,13 @@ public:
     // The book's rules (or none), then an extra rule such as auto-reply.
     Answering answering(bool bookRules, const std::optional<Rule>& extra) const;
 
+    // How many received bytes wait for a match on a connection, at most
+    // (kept in the settings, group "Rules"); for connections from now on.
+    static constexpr std::size_t minUnconsumedLimit = 1024;
+    static constexpr std::size_t maxUnconsumedLimit = 16 * 1024 * 1024;
+    std::size_t unconsumedLimit() const { return unconsumedBytes; }
+    void setUnconsumedLimit(std::size_t bytes);
+
 signals:
     void rulesChanged();
 
@@ -85,5 +93,6 @@ private:
     std::shared_ptr<const RuleSet> set = none;
     std::shared_ptr<RuleCounters> hitTally = std::make_shared<RuleCounters>(0);
     QString loadProblem;
+    std::size_t unconsumedBytes = RuleRunner::Options().bufferLimit;
     mutable std::vector<Made> made;
 };

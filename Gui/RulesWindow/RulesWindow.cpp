@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -77,6 +78,19 @@ void RulesWindow::build()
     button(QStringLiteral("Up"), "ruleUpButton", [this] { moveRule(-1); });
     button(QStringLiteral("Down"), "ruleDownButton", [this] { moveRule(1); });
     buttons->addStretch();
+    buttons->addWidget(new QLabel(QStringLiteral("Bytes kept for matching:"), this));
+    auto* limit = new QSpinBox(this);
+    limit->setObjectName(QStringLiteral("unconsumedLimitBox"));
+    limit->setToolTip(QStringLiteral("Received bytes that wait for a match on a connection, at most; beyond, the "
+                                     "oldest are no longer matched (they stay in the conversation). For new "
+                                     "connections."));
+    limit->setRange(static_cast<int>(RuleBook::minUnconsumedLimit / 1024),
+                    static_cast<int>(RuleBook::maxUnconsumedLimit / 1024));
+    limit->setSuffix(QStringLiteral(" KiB"));
+    limit->setValue(static_cast<int>(book.unconsumedLimit() / 1024));
+    connect(limit, qOverload<int>(&QSpinBox::valueChanged), this,
+            [this](int kib) { book.setUnconsumedLimit(static_cast<std::size_t>(kib) * 1024); });
+    buttons->addWidget(limit);
     button(QStringLiteral("Import..."), "importButton", [this] { chooseImport(); });
     button(QStringLiteral("Export..."), "exportButton", [this] { chooseExport(); });
     layout->addLayout(buttons);

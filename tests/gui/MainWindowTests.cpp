@@ -107,7 +107,7 @@ void MainWindowTests::menusAndToolbar()
     App app;
     MainWindow* window = app.window.get();
     QCOMPARE(texts(static_cast<Ui::MainWindow*>(window)->menuBar->actions()), QStringList({"File", "View", "Settings", "Window"}));
-    QCOMPARE(texts(window->menuFile->actions()), QStringList({"Quit"}));
+    QCOMPARE(texts(window->menuFile->actions()), QStringList({"Export Certificate...", "-", "Quit"}));
     QCOMPARE(texts(window->menuSettings->actions()), QStringList({"Preferences...", "Rules..."}));
     QCOMPARE(texts(window->menuWindow->actions()),
              QStringList({"Cascade Windows", "Tile Windows", "-", "Close Active Window", "Close All Windows", "-",

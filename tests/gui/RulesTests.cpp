@@ -10,6 +10,7 @@
 #include "MainWindow.h"
 #include "ProtocolFactory.h"
 #include "ReplayRulesSaving.h"
+#include "ReplyLibrary.h"
 #include "RuleBook.h"
 #include "RuleEditDialog.h"
 #include "RuleFileReader.h"
@@ -25,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -189,6 +191,25 @@ void RulesTests::realClientsAreAnsweredOnTheConnectionsSide()
     QCOMPARE(greeter.read(3, readTimeout), std::string("hi\n"));
     QTRY_COMPARE_WITH_TIMEOUT(RuleBook::shared().hits(3), std::uint64_t(2), timeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(sentBytes(greetWindow), std::uint64_t(6), timeoutMs);
+
+    // Auto-reply is the window's last rule: it answers what no other rule
+    // took, in pieces while the window sends in pieces.
+    SavedReply ok;
+    ok.name = "ok";
+    ok.body = "okay";
+    QVERIFY(ReplyLibrary::shared().saveReply(ok).isEmpty());
+    greetWindow->moreButton->setChecked(true);
+    greetWindow->pieceSizeBox->setValue(1);
+    greetWindow->pieceDelayBox->setValue(1);
+    greetWindow->piecesBox->setChecked(true);
+    greetWindow->savedRepliesBox->setCurrentIndex(greetWindow->savedRepliesBox->findText("ok"));
+    greetWindow->autoReplyBox->setChecked(true);
+    QVERIFY(greeter.write("anything"));
+    QCOMPARE(greeter.read(4, readTimeout), std::string("okay"));
+    QTRY_VERIFY_WITH_TIMEOUT(showsBlockStarting(greetWindow, "[rule 'auto-reply' sends 4 bytes in pieces of 1"),
+                             timeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(sentBytes(greetWindow), std::uint64_t(10), timeoutMs);
+    QCOMPARE(greetWindow->getTranscript().totals().chunks[static_cast<int>(Direction::Sent)], std::uint64_t(6));
 }
 
 void RulesTests::rulesWindowEditsPersistAndBadFilesAreNamed()
@@ -228,6 +249,10 @@ void RulesTests::rulesWindowEditsPersistAndBadFilesAreNamed()
         QCOMPARE(RuleBook::shared().rules().size(), std::size_t(1));
         QCOMPARE(table->model()->index(0, 2).data().toString(), QString("matches USER (\\w+)"));
         QCOMPARE(table->model()->index(0, 3).data().toString(), QString("reply \"hello $1\""));
+
+        // How much waits for a match, for connections from now on.
+        rulesWindow->findChild<QSpinBox*>("unconsumedLimitBox")->setValue(128);
+        QCOMPARE(RuleBook::shared().unconsumedLimit(), std::size_t(128 * 1024));
 
         // Switched off in the table; stays so.
         QVERIFY(table->model()->setData(table->model()->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
@@ -278,6 +303,7 @@ void RulesTests::rulesWindowEditsPersistAndBadFilesAreNamed()
     App again;
     QVERIFY(RuleBook::shared().rules() == before);
     QCOMPARE(RuleBook::shared().rules()[1].condition.value, std::string("USER (\\w+)"));
+    QCOMPARE(RuleBook::shared().unconsumedLimit(), std::size_t(128 * 1024));
 }
 
 // curl is answered by hand once; the conversation saved as rules answers

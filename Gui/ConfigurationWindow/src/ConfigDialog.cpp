@@ -1,9 +1,11 @@
 #include "ConfigDialog.h"
 
+#include "Core.h"
 #include "InterfaceAddresses.h"
 #include "Latin1.h"
 #include "Log.h"
 #include "PortList.h"
+#include "TlsPreferences.h"
 #include "TranscriptPreferences.h"
 
 #include <QPushButton>
@@ -24,16 +26,17 @@ ConfigDialog::ConfigDialog(QWidget* parent)
 {
     setupUi(this);
     setModal(true);
-    // Above the buttons, which close the form's grid.
-    transcripts = new TranscriptPreferences(this);
-    gridLayout_3->removeWidget(buttonBox);
-    gridLayout_3->addWidget(transcripts, gridLayout_3->rowCount(), 0, 1, 2);
-    gridLayout_3->addWidget(buttonBox, gridLayout_3->rowCount(), 1);
+    tlsPreferences = new TlsPreferences(tabs);
+    tlsPreferences->setObjectName("tlsPreferences");
+    tabs->addTab(tlsPreferences, "TLS");
+    transcripts = new TranscriptPreferences(tabs);
+    tabs->addTab(transcripts, "Transcripts");
     connect(transcripts, &TranscriptPreferences::validityChanged, this, &ConfigDialog::validate);
     fillBindAddressChoices();
     setListenPorts({2222});
     connect(portsEdit, &QLineEdit::textChanged, this, &ConfigDialog::validate);
     connect(bindAddressCombo, &QComboBox::editTextChanged, this, &ConfigDialog::validate);
+    connect(tlsPreferences, &TlsPreferences::validityChanged, this, &ConfigDialog::validate);
     validate();
     Log::line("Config dialog created.");
 }
@@ -54,20 +57,56 @@ void ConfigDialog::fillBindAddressChoices()
     }
 }
 
+void ConfigDialog::showCoreSettings(const Core& core)
+{
+    setListedPorts(core.getListedPorts());
+    setBindAddress(core.getBindAddress());
+    setProtocolType(core.getProtocolType());
+    setTlsSetup(core.getTlsSetup());
+}
+
+void ConfigDialog::applyCoreSettings(Core& core) const
+{
+    core.setListedPorts(getListedPorts());
+    core.setBindAddress(getBindAddress());
+    core.setProtocolType(getProtocolType());
+    core.setTlsSetup(getTlsSetup());
+}
+
 void ConfigDialog::setListenPorts(const std::vector<unsigned int>& ports)
 {
-    portsEdit->setText(Latin1::toQString(PortList::format(ports)));
+    setListedPorts(PortList::plain(ports));
 }
 
 std::vector<unsigned int> ConfigDialog::getListenPorts() const
 {
-    return parsedPorts(nullptr).value_or(std::vector<unsigned int>());
+    return PortList::numbers(getListedPorts());
 }
 
-std::optional<std::vector<unsigned int>> ConfigDialog::parsedPorts(QString* reason) const
+void ConfigDialog::setListedPorts(const std::vector<ListedPort>& ports)
+{
+    portsEdit->setText(Latin1::toQString(PortList::format(ports)));
+}
+
+std::vector<ListedPort> ConfigDialog::getListedPorts() const
+{
+    return parsedPorts(nullptr).value_or(std::vector<ListedPort>());
+}
+
+void ConfigDialog::setTlsSetup(const TlsSetup& setup)
+{
+    tlsPreferences->setSetup(setup);
+}
+
+TlsSetup ConfigDialog::getTlsSetup() const
+{
+    return tlsPreferences->setup();
+}
+
+std::optional<std::vector<ListedPort>> ConfigDialog::parsedPorts(QString* reason) const
 {
     std::string why;
-    auto ports = PortList::parse(portsEdit->text().toStdString(), why);
+    auto ports = PortList::parseListed(portsEdit->text().toStdString(), why);
     if (reason)
         *reason = QString::fromStdString(why);
     return ports;
@@ -108,7 +147,8 @@ void ConfigDialog::validate()
     const bool addressValid = parsedBindAddress(&addressReason).has_value();
     showReason(portsError, portsValid ? QString() : portsReason);
     showReason(bindAddressError, addressValid ? QString() : addressReason);
-    buttonBox->button(QDialogButtonBox::Ok)->setEnabled(portsValid && addressValid && transcripts->isValid());
+    buttonBox->button(QDialogButtonBox::Ok)->setEnabled(portsValid && addressValid && tlsPreferences->isValid()
+                                                        && transcripts->isValid());
 }
 
 void ConfigDialog::setViewMode(QMdiArea::ViewMode mode)

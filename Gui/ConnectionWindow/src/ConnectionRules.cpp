@@ -17,7 +17,7 @@ void ConnectionRules::startAnswering(Conversation& conversation)
 {
     const RuleBook::Answering answer = RuleBook::shared().answering(
         true, autoReplyRule(ReplyLibrary::shared().autoReply(), isHttp(conversation), Pieces()));
-    conversation.useRules(answer.rules, answer.sharedHits);
+    conversation.useRules(answer.rules, answer.sharedHits, RuleBook::shared().unconsumedLimit());
 }
 
 ConnectionRules::ConnectionRules(Conversation& conversation, QObject* parent)

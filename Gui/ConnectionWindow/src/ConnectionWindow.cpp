@@ -13,6 +13,7 @@
 #include "ReplayRulesSaving.h"
 #include "SavedRepliesPanel.h"
 #include "SendingPanel.h"
+#include "TlsDetailsLine.h"
 #include "Transcript.h"
 
 #include <QIcon>
@@ -99,6 +100,7 @@ void ConnectionWindow::makeWidgets()
     response = std::make_unique<HttpResponsePanel>(*this, conversation->sharedProtocol(),
                                                    [this] { sending->showError(QString()); });
     wireForm();
+    tlsLine = std::make_unique<TlsDetailsLine>(tlsLabel, *conversation);
     showRules();
     showPause();
     followState();
@@ -176,6 +178,7 @@ void ConnectionWindow::onFrame()
 {
     conversation->acknowledge();
     followState();
+    tellTlsFailure();
     if (!display) {
         // Nothing to draw yet: only the end of the connection shows, in the title.
         if (readEnded && !inactiveShown)
@@ -212,6 +215,8 @@ void ConnectionWindow::followState()
 {
     const Conversation::State state = conversation->state();
     readEnded = state.readEnded;
+    if (tlsLine)
+        tlsLine->follow(state);
     const Conversation::Pause pause = state.readingPaused ? state.pause : Conversation::Pause::None;
     if (pause != pauseShown) {
         pauseShown = pause;
@@ -232,6 +237,19 @@ void ConnectionWindow::showPause()
 // The client has ended its sending. The connection may still take a reply
 // (many clients shut down their side and wait for the answer), so the input
 // stays usable for as long as it can.
+// Told from a frame, never while the window is being made: its owner
+// connects to the signal after that.
+void ConnectionWindow::tellTlsFailure()
+{
+    if (tlsFailureTold || !conversation->usesTls())
+        return;
+    const std::string failure = conversation->state().tlsFailure;
+    if (failure.empty())
+        return;
+    tlsFailureTold = true;
+    emit tlsHandshakeFailed(windowId, QString::fromStdString(failure));
+}
+
 void ConnectionWindow::markInactive()
 {
     inactiveShown = true;

@@ -20,6 +20,7 @@ class HexView;
 class HttpResponsePanel;
 class SavedRepliesPanel;
 class SendingPanel;
+class TlsDetailsLine;
 class Transcript;
 
 // One connection's window: the form and its wiring. What the connection is
@@ -97,6 +98,8 @@ signals:
     // Reading from the client paused (or went on again: Pause::None), or
     // paused for another reason.
     void readingPausedChanged(QString windowId, Conversation::Pause pause);
+    // The client's TLS handshake failed, for the reason given.
+    void tlsHandshakeFailed(QString windowId, QString reason);
 
 public slots:
     // Asks where to save and in which form, then saves.
@@ -115,6 +118,7 @@ private:
     void showRules();
     void showPause();
     void markInactive();
+    void tellTlsFailure();
     void updateSendingEnabled();
     void requestFrame(int delayMs = -1);
 
@@ -129,8 +133,11 @@ private:
     std::unique_ptr<SavedRepliesPanel> replies;
     // Which rules answer the connection; a child, made with the window.
     ConnectionRules* rules = nullptr;
+    std::unique_ptr<TlsDetailsLine> tlsLine;
+    bool autoReplyOnOpen = false;
     bool readEnded = false;
     bool inactiveShown = false;
     Conversation::Pause pauseShown = Conversation::Pause::None;
+    bool tlsFailureTold = false;
     QString pauseReason;
 };

@@ -130,6 +130,7 @@ void ConnectionWindowManager::createWindow(std::shared_ptr<Conversation> convers
     connect(window, &ConnectionWindow::seenWithoutWidgets, this, [this, window] { onSeenWithoutWidgets(window); });
     connect(window, &ConnectionWindow::onWindowDestroying, this, &ConnectionWindowManager::onWindowDestroyed);
     connect(window, &ConnectionWindow::onWindowInactive, this, &ConnectionWindowManager::onWindowInactive);
+    connect(window, &ConnectionWindow::tlsHandshakeFailed, this, &ConnectionWindowManager::onTlsHandshakeFailed);
     connect(window, &ConnectionWindow::readingPausedChanged, this, &ConnectionWindowManager::onReadingPaused);
     // The connection reads before its window comes: it may be paused already.
     if (window->isReadingPaused())
@@ -321,6 +322,16 @@ void ConnectionWindowManager::onWindowInactive(QString endpoint)
     }
     QMdiSubWindow* subWindow = rowWindows.at(row);
     subWindow->setWindowTitle(subWindow->windowTitle() + "(inactive)");
+    setRowTitle(row, subWindow->windowTitle());
+}
+
+void ConnectionWindowManager::onTlsHandshakeFailed(QString endpoint, QString reason)
+{
+    const int row = rowOf(endpoint);
+    if (row < 0)
+        return;
+    QMdiSubWindow* subWindow = rowWindows.at(row);
+    subWindow->setWindowTitle(subWindow->windowTitle() + " (TLS handshake failed: " + reason + ")");
     setRowTitle(row, subWindow->windowTitle());
 }
 

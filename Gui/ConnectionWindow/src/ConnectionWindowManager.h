@@ -72,6 +72,7 @@ signals:
 public slots:
     void onWindowDestroyed(QString endpoint);
     void onWindowInactive(QString endpoint);
+    void onTlsHandshakeFailed(QString endpoint, QString reason);
     void onSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
     void onSubWindowActivated(QMdiSubWindow* subWindow);
 

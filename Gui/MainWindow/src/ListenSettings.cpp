@@ -22,9 +22,9 @@ bool restore(QSettings& settings, Core& core)
     std::string reason;
     bool portListRead = false;
     if (const std::optional<QString> text = reader.readText(portsKey)) {
-        const auto ports = PortList::parse(Latin1::toBytes(*text), reason);
+        const auto ports = PortList::parseListed(Latin1::toBytes(*text), reason);
         if (ports)
-            core.setListenPorts(*ports);
+            core.setListedPorts(*ports);
         else
             reader.reportInvalid(portsKey, *text);
         portListRead = ports.has_value();
@@ -41,7 +41,7 @@ bool restore(QSettings& settings, Core& core)
 void save(QSettings& settings, const Core& core)
 {
     settings.beginGroup(group);
-    settings.setValue(portsKey, Latin1::toQString(PortList::format(core.getListenPorts())));
+    settings.setValue(portsKey, Latin1::toQString(PortList::format(core.getListedPorts())));
     settings.setValue(bindAddressKey, Latin1::toQString(core.getBindAddress().text()));
     settings.endGroup();
 }

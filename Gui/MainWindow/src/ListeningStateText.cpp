@@ -6,12 +6,13 @@
 
 namespace
 {
-// The ports bound, each once (the loopback addresses share one).
+// The ports bound, each once (the loopback addresses share one); a TLS
+// port as "8443 (TLS)".
 QStringList boundPorts(const ListenResult& result)
 {
     QStringList ports;
     for (const BoundEndpoint& endpoint : result.bound) {
-        const QString port = QString::number(endpoint.port);
+        const QString port = QString::number(endpoint.port) + (endpoint.tls ? " (TLS)" : "");
         if (!ports.contains(port))
             ports.append(port);
     }

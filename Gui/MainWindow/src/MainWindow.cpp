@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "ActiveDeactiveMenus.h"
+#include "CertificateExport.h"
 #include "GuiHandOff.h"
 #include "ConfigDialog.h"
 #include "ConnectionWindow.h"
@@ -15,6 +16,7 @@
 #include "SessionListWidth.h"
 #include "SettingsReader.h"
 #include "StatusBarLabels.h"
+#include "TlsSettings.h"
 #include "TranscriptSettings.h"
 
 #include <QContextMenuEvent>
@@ -101,6 +103,7 @@ void MainWindow::setupToolbar()
     menuView->addAction(toolBar->toggleViewAction());
     connect(startStopListenAction, &QAction::triggered, this, &MainWindow::onStartListen);
     connect(saveConversationAction, &QAction::triggered, this, &MainWindow::saveActiveConversation);
+    new CertificateExport(this, exportCertificateAction, core);
     connect(saveAsRulesAction, &QAction::triggered, this, &MainWindow::saveActiveConversationAsRules);
 }
 
@@ -271,23 +274,18 @@ void MainWindow::reportError(const QString& message)
 
 void MainWindow::showSetupDialog()
 {
-    boost::shared_ptr<ConfigDialog> dialog(new ConfigDialog(this));
-    dialog->setListenPorts(core->getListenPorts());
-    dialog->setBindAddress(core->getBindAddress());
-    dialog->setViewMode(mdiArea->viewMode());
-    dialog->setAutoListen(autoListen);
-    dialog->setProtocolType(core->getProtocolType());
-    dialog->setTranscriptOptions(transcriptOptions);
-    if (dialog->exec() != QDialog::Accepted)
+    ConfigDialog dialog(this);
+    dialog.showCoreSettings(*core);
+    dialog.setViewMode(mdiArea->viewMode());
+    dialog.setAutoListen(autoListen);
+    dialog.setTranscriptOptions(transcriptOptions);
+    if (dialog.exec() != QDialog::Accepted)
         return;
-
-    useTranscriptOptions(dialog->getTranscriptOptions());
-    core->setListenPorts(dialog->getListenPorts());
-    core->setBindAddress(dialog->getBindAddress());
-    mdiArea->setViewMode(dialog->getViewMode());
-    autoListen = dialog->getAutoListen();
+    mdiArea->setViewMode(dialog.getViewMode());
+    autoListen = dialog.getAutoListen();
+    useTranscriptOptions(dialog.getTranscriptOptions());
     try {
-        core->setProtocolType(dialog->getProtocolType());
+        dialog.applyCoreSettings(*core);
     } catch (const std::exception& e) {
         Log::line(e.what());
     }
@@ -332,6 +330,7 @@ void MainWindow::restoreSettings()
     // Before the reader below opens its group. Without a port list of its
     // own, the one port is MainWindow/listenPort.
     const bool portListRead = ListenSettings::restore(settings, *core);
+    TlsSettings::restore(settings, *core);
     useTranscriptOptions(TranscriptSettings::restore(settings));
     SettingsReader reader(settings, settingsGroup);
     QList<QRect> screens;
@@ -368,6 +367,7 @@ QSettings::Status MainWindow::writeSettings()
     settings.setValue("ProtocolType", static_cast<int>(core->getProtocolType()));
     settings.endGroup();
     ListenSettings::save(settings, *core);
+    TlsSettings::save(settings, *core);
     TranscriptSettings::save(settings, transcriptOptions);
     settings.sync();
     return settings.status();
