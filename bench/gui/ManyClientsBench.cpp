@@ -8,6 +8,10 @@
 // and, once the clients close, the time until every row is marked inactive. For reference, the same clients against a plain blocking
 // accept-and-read loop in a thread.
 //
+// With --tls=1 the program listens with TLS (the generated certificate) and
+// every client shakes hands before its line; the reference loop then shakes
+// hands too, one client after the other, from the same certificate.
+//
 // Without --child this is the driver: it runs both, each in a process of its
 // own, and prints a table. Log lines of the program go into a discarding
 // streambuf (std::cout's), so they cost their formatting but no write.
@@ -18,14 +22,18 @@
 #include "ConnectionWindow.h"
 #include "ConnectionWindowManager.h"
 #include "Core.h"
+#include "ListenerContext.h"
 #include "MainWindow.h"
 #include "RemoteLocalDataViewer.h"
+#include "TlsSetup.h"
 
 #include <QApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 
 #include <boost/shared_ptr.hpp>
+
+#include <openssl/ssl.h>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -61,13 +69,14 @@ struct Options
     int clients = 500;
     int spreadMs = 1000;
     QSize window{1280, 860};
+    bool tls = false;
 };
 
 [[noreturn]] void usage()
 {
     std::fprintf(stderr,
                  "usage: bench_gui_many_clients [--runs=N] [--clients=N] [--spread-ms=MS] [--window=WxH]\n"
-                 "                              [--view=sub|tabbed|both]\n"
+                 "                              [--view=sub|tabbed|both] [--tls=1]\n"
                  "  N clients connect within MS milliseconds and send one line each, to the\n"
                  "  program (with sub-windows, with tabs, or both) and to a plain accept loop;\n"
                  "  medians of the runs.\n");
@@ -88,6 +97,8 @@ Options parse(int argc, char** argv)
             options.spreadMs = std::max(0, std::atoi(value.c_str()));
         else if (name == "--view" && (value == "sub" || value == "tabbed" || value == "both"))
             options.view = value;
+        else if (name == "--tls")
+            options.tls = value == "1";
         else if (name != "--window" || !GuiBench::parseSize(value, options.window))
             usage();
     });
@@ -111,6 +122,7 @@ public:
         : port(port)
         , count(options.clients)
         , spread(std::chrono::milliseconds(options.spreadMs))
+        , tlsContext(options.tls ? SSL_CTX_new(TLS_client_method()) : nullptr)
     {
     }
 
@@ -119,6 +131,7 @@ public:
         release();
         if (thread.joinable())
             thread.join();
+        SSL_CTX_free(tlsContext);
     }
 
     void start()
@@ -156,14 +169,30 @@ private:
                 byPort[localPort(fd)] = i;
             }
             const std::string line = "client " + std::to_string(i) + "\n";
-            sendAll(fd, line.data(), line.size());
+            if (tlsContext)
+                sessions.push_back(sendOverTls(fd, line));
+            else
+                sendAll(fd, line.data(), line.size());
             fds.push_back(fd);
         }
         connectMicros.store(static_cast<std::int64_t>(seconds(Clock::now() - startedAt) * 1e6));
         while (!released.load())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (SSL* session : sessions)
+            SSL_free(session);
         for (int fd : fds)
             ::close(fd);
+    }
+
+    // The certificate is not checked: the handshake's cost is what counts.
+    SSL* sendOverTls(int fd, const std::string& line)
+    {
+        SSL* session = SSL_new(tlsContext);
+        SSL_set_fd(session, fd);
+        SSL_set_tlsext_host_name(session, "localhost");
+        if (SSL_connect(session) != 1 || SSL_write(session, line.data(), static_cast<int>(line.size())) <= 0)
+            fail("a client's TLS handshake failed");
+        return session;
     }
 
     const unsigned short port;
@@ -174,6 +203,8 @@ private:
     std::atomic<bool> startedFlag{false};
     Clock::time_point startedAt;
     std::atomic<std::int64_t> connectMicros{0};
+    SSL_CTX* tlsContext;
+    std::vector<SSL*> sessions;
     std::mutex mutex;
     std::unordered_map<unsigned short, int> byPort;
 };
@@ -184,7 +215,13 @@ int runProgram(const Options& options, int argc, char** argv)
     ProgramUnderTest program(argc, argv, options.window,
                              options.view == "tabbed" ? QMdiArea::TabbedView : QMdiArea::SubWindowView);
     MainWindow* window = program.window.get();
-    const unsigned short port = program.port;
+    if (options.tls) {
+        program.core->setListedPorts({{0, true}});
+        program.core->startListening();
+    }
+    const unsigned short port = options.tls ? program.core->getBoundPort() : program.port;
+    if (port == 0)
+        fail("the program does not listen");
     ConnectionWindowManager* manager = window->getConnectionWindowManager();
 
     Clients clients(port, options);
@@ -223,8 +260,11 @@ int runProgram(const Options& options, int argc, char** argv)
                 line.pop_back();
                 const QString id = connection->getWindowId();
                 const int index = clients.indexOfPort(static_cast<unsigned short>(id.section(':', -1).toUInt()));
-                const bool drawnAsReceived = !connection->hasWidgets() ||
-                                             connection->textEdit->toPlainText() == QString::fromStdString(line) + '\n';
+                // Over TLS the handshake's note comes first.
+                const QString drawn = connection->hasWidgets() ? connection->textEdit->toPlainText() : QString();
+                const QString expected = QString::fromStdString(line) + '\n';
+                const bool drawnAsReceived =
+                    !connection->hasWidgets() || (options.tls ? drawn.endsWith(expected) : drawn == expected);
                 if (index < 0 || line != "client " + std::to_string(index) || !drawnAsReceived)
                     ++misplaced;
                 shown.insert(connection);
@@ -288,28 +328,58 @@ int runProgram(const Options& options, int argc, char** argv)
     return 0;
 }
 
+// With TLS, the program's own context for the generated certificate.
+std::shared_ptr<ListenerContext> referenceTlsContext()
+{
+    TlsSetup setup;
+    setup.generatedFolder = std::string(std::getenv("XDG_CONFIG_HOME")) + "/Brindlewick";
+    std::string error;
+    const auto credentials = setup.credentials(error);
+    auto context = credentials ? ListenerContext::create(*credentials, setup.listener, error) : nullptr;
+    if (!context)
+        fail(("no TLS context: " + error).c_str());
+    return context;
+}
+
+// One line read from fd, through a TLS session when there is one.
+std::string readLine(int fd, SSL* session)
+{
+    std::string line;
+    char c = 0;
+    while ((session ? SSL_read(session, &c, 1) : ::read(fd, &c, 1)) == 1 && c != '\n')
+        line.push_back(c);
+    return line;
+}
+
 // The same clients against a thread that accepts and reads in a plain loop.
 int runReference(const Options& options)
 {
     report("nofile_limit", static_cast<std::int64_t>(raiseDescriptorLimit()));
     unsigned short port = 0;
     const int listener = listenLoopback(port, 4096);
+    const std::shared_ptr<ListenerContext> tls = options.tls ? referenceTlsContext() : nullptr;
     std::vector<std::string> lines;
     Clock::time_point doneAt;
     std::thread server([&] {
         std::vector<int> fds;
+        std::vector<SSL*> sessions;
         for (int i = 0; i < options.clients; ++i) {
             const int fd = ::accept(listener, nullptr, nullptr);
             if (fd < 0)
                 fail("accept failed");
-            std::string line;
-            char c = 0;
-            while (::read(fd, &c, 1) == 1 && c != '\n')
-                line.push_back(c);
-            lines.push_back(line);
+            SSL* session = tls ? SSL_new(tls->context().native_handle()) : nullptr;
+            if (session) {
+                SSL_set_fd(session, fd);
+                if (SSL_accept(session) != 1)
+                    fail("a TLS handshake failed");
+                sessions.push_back(session);
+            }
+            lines.push_back(readLine(fd, session));
             fds.push_back(fd);
         }
         doneAt = Clock::now();
+        for (SSL* session : sessions)
+            SSL_free(session);
         for (int fd : fds)
             ::close(fd);
     });
@@ -399,7 +469,8 @@ int drive(const Options& options)
     setDeadline(options.runs * static_cast<int>(views.size() + 1) * (childDeadlineSeconds + 10) + 30);
 
     const std::vector<std::string> common{"--clients=" + std::to_string(options.clients),
-                                          "--spread-ms=" + std::to_string(options.spreadMs)};
+                                          "--spread-ms=" + std::to_string(options.spreadMs),
+                                          std::string("--tls=") + (options.tls ? "1" : "0")};
     std::vector<ChildResult> reference;
     bool allComplete = true;
     for (int run = 1; run <= options.runs; ++run) {
@@ -423,9 +494,9 @@ int drive(const Options& options)
     }
 
     const double plain = medianOf(reference, "shown_seconds");
-    std::printf("\nMany clients: %d clients connect within %d ms and send one line each; medians of %d run(s); "
+    std::printf("\nMany clients: %d clients connect within %d ms%s and send one line each; medians of %d run(s); "
                 "log lines into a discarding std::cout streambuf\n",
-                options.clients, options.spreadMs, options.runs);
+                options.clients, options.spreadMs, options.tls ? " over TLS" : "", options.runs);
     bool goalsMet = true;
     for (const ViewResults& view : views) {
         const std::vector<ChildResult>& program = view.runs;
@@ -442,7 +513,7 @@ int drive(const Options& options)
         const bool fastEnough = afterLast <= goalAfterLastConnectSeconds;
         const bool responsive = lateMax <= goalLateMaxMs;
         goalsMet = goalsMet && fastEnough && responsive;
-        const std::string name = "many_clients_" + view.view;
+        const std::string name = std::string(options.tls ? "many_tls_clients_" : "many_clients_") + view.view;
         std::printf("SUMMARY\t%s\trows_%d_s\t%.3g\t-\t-\t(info)\t-\n", name.c_str(), options.clients, rows);
         std::printf("SUMMARY\t%s\trows_and_windows_after_last_connect_s\t%.3g\t-\t-\t<= %.1f\t%s\n", name.c_str(),
                     afterLast, goalAfterLastConnectSeconds, fastEnough ? "PASS" : "FAIL");

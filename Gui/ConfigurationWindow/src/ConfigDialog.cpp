@@ -96,6 +96,8 @@ std::vector<ListedPort> ConfigDialog::getListedPorts() const
 void ConfigDialog::setTlsSetup(const TlsSetup& setup)
 {
     tlsPreferences->setSetup(setup);
+    // Room for the certificate's lines, which the page now shows.
+    resize(size().expandedTo(sizeHint()));
 }
 
 TlsSetup ConfigDialog::getTlsSetup() const

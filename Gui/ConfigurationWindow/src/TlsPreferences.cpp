@@ -75,7 +75,6 @@ void TlsPreferences::buildCertificateGroup(QGridLayout* grid)
     certificateError = addProblemRow(grid, 4, "certificateError");
     fingerprintLabel = new QLabel(group);
     fingerprintLabel->setObjectName("fingerprintLabel");
-    fingerprintLabel->setWordWrap(true);
     fingerprintLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(fingerprintLabel, 5, 0, 1, 3);
     connect(generatedRadio, &QRadioButton::toggled, this, &TlsPreferences::validate);
@@ -259,11 +258,18 @@ QString TlsPreferences::certificateProblem()
 
 void TlsPreferences::showFingerprint()
 {
-    fingerprintLabel->setVisible(shownCredentials.has_value());
-    if (!shownCredentials)
+    // Never hidden: a hidden label's new size would not reach the layout of
+    // a dialog not shown yet, which would then cut the text.
+    if (!shownCredentials) {
+        fingerprintLabel->setText(ownFilesRadio->isChecked() ? "No usable certificate chosen yet"
+                                                             : "The certificate is made when a TLS port first listens");
         return;
-    fingerprintLabel->setText(QString("SHA-256 fingerprint: %1\nSubject %2, valid until %3")
-                                  .arg(QString::fromStdString(shownCredentials->fingerprintSha256()),
+    }
+    // Half the fingerprint a line: unbroken it would set the page's width.
+    const QString fingerprint = QString::fromStdString(shownCredentials->fingerprintSha256());
+    const int half = static_cast<int>(fingerprint.size() / 2 + 1);
+    fingerprintLabel->setText(QString("SHA-256 fingerprint:\n%1\n%2\n%3, valid until %4")
+                                  .arg(fingerprint.left(half - 1), fingerprint.mid(half),
                                        QString::fromStdString(shownCredentials->subject()),
                                        QString::fromStdString(shownCredentials->validUntil())));
 }

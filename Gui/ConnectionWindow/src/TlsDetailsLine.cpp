@@ -21,9 +21,11 @@ QString clientText(const std::string& bytes)
     return Latin1::toQString(escaped);
 }
 
+// Tenths of a millisecond cut, not rounded, as the log and the note write it.
 QString handshakeTime(std::chrono::microseconds duration)
 {
-    return QString("handshake %1 ms").arg(static_cast<double>(duration.count()) / 1000.0, 0, 'f', 1);
+    const auto micros = duration.count();
+    return QString("handshake %1.%2 ms").arg(micros / 1000).arg(micros % 1000 / 100);
 }
 }
 
