@@ -149,6 +149,8 @@ void TlsTests::preferencesCheckEveryChoiceAsItIsMade()
     QVERIFY(page.field<QLabel>("fingerprintLabel")->text().replace('\n', ':').contains(
         QString::fromStdString(openSslFingerprint(generated))));
     QVERIFY(page.okEnabled());
+    QVERIFY(!page.field<QPushButton>("chainFileButton")->isEnabled());
+    QVERIFY(!page.field<QPushButton>("keyLogFileButton")->isEnabled());
 
     // Each problem of the user's own files, beside the field, OK disabled.
     const QList<QPair<QStringList, QString>> problems{
@@ -167,6 +169,7 @@ void TlsTests::preferencesCheckEveryChoiceAsItIsMade()
         QVERIFY(!page.okEnabled());
     }
     page.chooseOwnFiles(folder + "/server.pem", folder + "/server-key.pem");
+    QVERIFY(page.field<QPushButton>("chainFileButton")->isEnabled());
     QCOMPARE(page.problem("certificateError"), QString());
     QVERIFY(page.field<QLabel>("fingerprintLabel")->text().replace('\n', ':').contains(
         QString::fromStdString(openSslFingerprint(folder + "/server.pem"))));

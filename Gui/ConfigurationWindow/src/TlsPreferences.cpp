@@ -157,6 +157,15 @@ QLabel* TlsPreferences::addProblemRow(QGridLayout* grid, int row, const QString&
     return label;
 }
 
+// A file row's field and its Choose button, named after each other.
+void TlsPreferences::enableFileRow(QLineEdit* edit, bool enabled)
+{
+    edit->setEnabled(enabled);
+    const QString button = edit->objectName().chopped(4) + "Button";
+    if (auto* choose = findChild<QPushButton*>(button))
+        choose->setEnabled(enabled);
+}
+
 void TlsPreferences::chooseFile(QLineEdit* edit, bool forSaving)
 {
     const QString title = "Choose the file";
@@ -215,10 +224,10 @@ void TlsPreferences::validate()
 {
     const TlsSetup chosen = setup();
     const bool own = ownFilesRadio->isChecked();
-    for (QLineEdit* edit : {chainFileEdit, keyFileEdit})
-        edit->setEnabled(own);
-    clientCaFileEdit->setEnabled(chosen.listener.clientCertificates != ClientCertificates::Off);
-    keyLogFileEdit->setEnabled(keyLogCheck->isChecked());
+    enableFileRow(chainFileEdit, own);
+    enableFileRow(keyFileEdit, own);
+    enableFileRow(clientCaFileEdit, chosen.listener.clientCertificates != ClientCertificates::Off);
+    enableFileRow(keyLogFileEdit, keyLogCheck->isChecked());
 
     std::string alpnReason;
     AlpnList::parse(Latin1::toBytes(alpnEdit->text()), alpnReason);

@@ -42,6 +42,7 @@ private:
     QLineEdit* addFileRow(QGridLayout* grid, int row, const QString& label, const QString& name, bool forSaving);
     QLabel* addProblemRow(QGridLayout* grid, int row, const QString& name);
     void chooseFile(QLineEdit* edit, bool forSaving);
+    void enableFileRow(QLineEdit* edit, bool enabled);
 
     void validate();
     QString certificateProblem();
