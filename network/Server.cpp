@@ -2,6 +2,7 @@
 
 #include "ListenerContext.h"
 #include "Log.h"
+#include "RaceDetectorHandOff.h"
 
 #include <boost/asio/error.hpp>
 
@@ -269,6 +270,9 @@ void Server::handleAccept(const Listener::Pointer& listener, boost::shared_ptr<S
     session->setListenerEndpoint(listener->bound);
     if (listener->tls)
         session->useTls(listener->tls);
+    // The socket was accepted on this thread; the session's own thread
+    // touches it next, once whoever is told starts it.
+    RaceDetectorHandOff::handedOver(session.get());
     announce(session);
     session.reset();
 

@@ -4,6 +4,7 @@
 #include "EndpointText.h"
 #include "ListenerContext.h"
 #include "Log.h"
+#include "RaceDetectorHandOff.h"
 #include "TlsChannel.h"
 
 #include <boost/asio/post.hpp>
@@ -132,6 +133,7 @@ void Session::reportHandshake()
 void Session::start()
 {
     asio::post(strand, [self = shared_from_this()] {
+        RaceDetectorHandOff::takenOver(self.get());
         self->started = true;
         if (self->tls) {
             if (self->tls->handshakeFinished())
