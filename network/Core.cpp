@@ -30,7 +30,7 @@ ListenResult Core::startListening()
     std::vector<ListenFailure> refused;
     for (const ListedPort& port : config->listenPorts) {
         if (!port.tls) {
-            places.push_back(ListenPlace{config->bindAddress, port.number});
+            places.push_back(ListenPlace{config->bindAddress, port.number, nullptr});
             continue;
         }
         if (std::shared_ptr<ListenerContext> context = tls.contextForPort())

@@ -125,7 +125,7 @@ ListenResult Server::startListening(const BindAddress& where, const std::vector<
 {
     std::vector<ListenPlace> places;
     for (const unsigned int port : ports)
-        places.push_back(ListenPlace{where, port});
+        places.push_back(ListenPlace{where, port, nullptr});
     return startListening(places);
 }
 

@@ -10,12 +10,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <exception>
 #include <string>
 
@@ -38,7 +33,7 @@ Session::Session(asio::io_context& ioService, std::shared_ptr<EndedSessions> end
     : strand(asio::make_strand(ioService))
     , socket(strand)
     , endedSessions(std::move(endedSessions))
-    , pieceTimer(strand)
+    , sendQueue(strand, queueConnection())
 {
     Log::line("Session created...");
 }
@@ -89,6 +84,7 @@ void Session::useTls(std::shared_ptr<ListenerContext> context)
 {
     tls = std::make_unique<TlsChannel>(socket, std::move(context));
     asio::post(strand, [self = shared_from_this()] {
+        self->sendQueue.hold();
         self->tls->handshake(self->acceptedAt, [self] { self->handshakeEnded(); });
     });
 }
@@ -106,8 +102,8 @@ void Session::handshakeEnded()
         Log::line("TLS handshake with ", endpointText, ": ", TlsChannel::summary(*tls->details()));
     } else {
         Log::line("TLS handshake with ", endpointText, " failed: ", tls->failure());
-        if (sendRefusal.empty())
-            sendRefusal = "the TLS handshake failed";
+        if (sendQueue.refusal().empty())
+            sendQueue.refuse("the TLS handshake failed");
         releaseSocket();
     }
     if (started)
@@ -118,7 +114,6 @@ void Session::handshakeEnded()
 // before anything else the connection reports.
 void Session::reportHandshake()
 {
-    handshakeReported = true;
     if (!tls->failure().empty()) {
         reportEvent(Event::TlsFailed, tls->failure());
         readEnded = true;
@@ -127,7 +122,7 @@ void Session::reportHandshake()
         reportEvent(Event::TlsEstablished, TlsChannel::summary(*tls->details()));
         readNext();
     }
-    pump();
+    sendQueue.release();
 }
 
 void Session::start()
@@ -161,7 +156,7 @@ void Session::readNext()
     if (readEnded)
         return;
     if (tls) {
-        tls->readSome(data, [self = shared_from_this()](const boost::system::error_code& error, std::size_t size) {
+        tls->readChunk(data, [self = shared_from_this()](const boost::system::error_code& error, std::size_t size) {
             self->handleRead(error, size);
         });
         return;
@@ -197,13 +192,24 @@ std::size_t Session::readWaitingBytes(boost::system::error_code& error)
     return socket.read_some(asio::buffer(&data[0], data.size()), error);
 }
 
+// A TLS read may bring bytes and the error that ended it at once.
 void Session::handleRead(const boost::system::error_code& error, std::size_t bytesRead)
 {
+    if (bytesRead > 0)
+        deliver(bytesRead);
     if (error) {
         endReading(error);
         return;
     }
+    if (readPaused.load()) {
+        readParked = true;
+        return;
+    }
+    readNext();
+}
 
+void Session::deliver(std::size_t bytesRead)
+{
     Log::line("got ", bytesRead, " bytes.");
     data.resize(bytesRead);
     // A listener that throws must not end this connection's read loop, nor the IO thread.
@@ -214,12 +220,6 @@ void Session::handleRead(const boost::system::error_code& error, std::size_t byt
     } catch (...) {
         Log::line("read listener failed with an unknown exception");
     }
-
-    if (readPaused.load()) {
-        readParked = true;
-        return;
-    }
-    readNext();
 }
 
 void Session::endReading(const boost::system::error_code& error)
@@ -233,7 +233,7 @@ void Session::endReading(const boost::system::error_code& error)
     if (!tls && !readEndedByPeer)
         detail = error.message();
     // Also when the sending side was closed before: nothing can pass any more.
-    if (!readEndedByPeer || !sendRefusal.empty())
+    if (!readEndedByPeer || !sendQueue.refusal().empty())
         releaseSocket();
     else
         enterEndedSessions();
@@ -300,23 +300,12 @@ void Session::resumeReading()
     });
 }
 
-Session::FileHandle::FileHandle(FileHandle&& other) noexcept
-    : fd(other.fd)
-{
-    other.fd = -1;
-}
-
-Session::FileHandle::~FileHandle()
-{
-    if (fd >= 0)
-        ::close(fd);
-}
-
 std::uint64_t Session::send(std::string text)
 {
-    const std::uint64_t id = ++lastSendId;
-    Outgoing item{Outgoing::Kind::Bytes, id};
+    SendQueue::Item item;
+    item.id = ++lastSendId;
     item.data = std::move(text);
+    const std::uint64_t id = item.id;
     enqueue(std::move(item));
     return id;
 }
@@ -325,22 +314,26 @@ std::uint64_t Session::sendInPieces(std::string bytes, std::size_t pieceSize, st
 {
     if (pieceSize == 0)
         return 0;
-    const std::uint64_t id = ++lastSendId;
-    Outgoing item{Outgoing::Kind::Pieces, id};
+    SendQueue::Item item;
+    item.kind = SendQueue::Item::Kind::Pieces;
+    item.id = ++lastSendId;
     item.data = std::move(bytes);
     item.pieceSize = pieceSize;
     item.delay = std::max(delay, std::chrono::milliseconds(0));
+    const std::uint64_t id = item.id;
     enqueue(std::move(item));
     return id;
 }
 
 std::uint64_t Session::sendFile(std::string header, const std::string& path, std::uint64_t sizeLimit)
 {
-    const std::uint64_t id = ++lastSendId;
-    Outgoing item{Outgoing::Kind::File, id};
+    SendQueue::Item item;
+    item.kind = SendQueue::Item::Kind::File;
+    item.id = ++lastSendId;
     item.data = std::move(header);
     item.path = path;
     item.sizeLimit = sizeLimit;
+    const std::uint64_t id = item.id;
     enqueue(std::move(item));
     return id;
 }
@@ -348,7 +341,9 @@ std::uint64_t Session::sendFile(std::string header, const std::string& path, std
 void Session::closeSending()
 {
     sendingEnded.store(true);
-    enqueue(Outgoing{Outgoing::Kind::CloseSending, 0});
+    SendQueue::Item item;
+    item.kind = SendQueue::Item::Kind::CloseSending;
+    enqueue(std::move(item));
 }
 
 void Session::resetConnection()
@@ -357,187 +352,63 @@ void Session::resetConnection()
     asio::post(strand, [self = shared_from_this()] { self->abortConnection(); });
 }
 
-void Session::enqueue(Outgoing item)
+void Session::enqueue(SendQueue::Item item)
 {
     asio::post(strand, [self = shared_from_this(), item = std::move(item)]() mutable {
-        self->outgoing.push_back(std::move(item));
-        self->pump();
+        self->sendQueue.add(std::move(item));
     });
 }
 
-// Strand only. Starts queued sends one after the other until one has to wait
-// for a write or a pause: writes of large texts at the same time would
-// interleave their bytes.
-void Session::pump()
+// What the queue asks of this connection runs on the strand, inside this
+// Session's own handlers: the Session outlives every call.
+SendQueue::Connection Session::queueConnection()
 {
-    // A TLS connection writes once its handshake is over and told.
-    if (tls && !handshakeReported && sendRefusal.empty())
-        return;
-    while (!outgoing.empty() && !frontBusy) {
-        if (!sendRefusal.empty())
-            finishFront(sendRefusal);
-        else
-            startFront();
-    }
-}
-
-void Session::startFront()
-{
-    Outgoing& item = outgoing.front();
-    switch (item.kind) {
-    case Outgoing::Kind::Bytes:
-        writeFront(item.data.data(), item.data.size());
-        break;
-    case Outgoing::Kind::Pieces:
-        writeNextPiece();
-        break;
-    case Outgoing::Kind::File:
-        if (!openFrontFile())
-            return;
-        if (item.data.empty())
-            sendNextFileBlock();
-        else
-            writeFront(item.data.data(), item.data.size());
-        break;
-    case Outgoing::Kind::CloseSending:
-        if (tls)
-            sendCloseNotify();
-        else
-            shutDownSending();
-        break;
-    }
-}
-
-void Session::writeFront(const char* bytes, std::size_t size)
-{
-    frontBusy = true;
-    auto written = [self = shared_from_this()](const boost::system::error_code& error, std::size_t count) {
-        self->frontWritten(error, count);
+    SendQueue::Connection connection;
+    connection.write = [this](const char* bytes, std::size_t size, SendQueue::WriteDone done) {
+        write(bytes, size, std::move(done));
     };
+    connection.endSending = [this](std::function<void()> done) { endSending(std::move(done)); };
+    connection.written = [this](std::uint64_t id, const std::string& bytes) { reportSentData(id, bytes); };
+    connection.finished = [this](std::uint64_t id, const std::string& error) { reportSendResult(id, error); };
+    // The client has ended its sending and cannot take more either.
+    connection.writeFailed = [this](const boost::system::error_code&) {
+        if (readEndedByPeer)
+            releaseSocket();
+    };
+    connection.owner = [this]() -> boost::shared_ptr<void> { return shared_from_this(); };
+    return connection;
+}
+
+void Session::write(const char* bytes, std::size_t size, SendQueue::WriteDone done)
+{
+    auto written = [self = shared_from_this(), done = std::move(done)](const boost::system::error_code& error,
+                                                                       std::size_t count) { done(error, count); };
     if (tls)
         tls->write(bytes, size, std::move(written));
     else
         asio::async_write(socket, asio::buffer(bytes, size), std::move(written));
 }
 
-void Session::frontWritten(const boost::system::error_code& error, std::size_t written)
+// A closeSending's turn. Over TLS the end of this side's sending is
+// close_notify, then the TCP FIN; the client's close_notify is not waited
+// for, so that what it still sends is read.
+void Session::endSending(std::function<void()> done)
 {
-    frontBusy = false;
-    Outgoing& item = outgoing.front();
-    if (written > 0)
-        reportWritten(item, written);
-    if (error || !sendRefusal.empty()) {
-        // The client has ended its sending and cannot take more either.
-        if (error && readEndedByPeer)
-            releaseSocket();
-        finishFront(sendRefusal.empty() ? error.message() : sendRefusal);
-        pump();
-        return;
-    }
-    switch (item.kind) {
-    case Outgoing::Kind::Pieces:
-        item.position += written;
-        if (item.position >= item.data.size()) {
-            finishFront(std::string());
-        } else if (item.delay.count() > 0) {
-            frontBusy = true;
-            pieceTimer.expires_after(item.delay);
-            pieceTimer.async_wait([self = shared_from_this()](const boost::system::error_code& waitError) {
-                self->pieceDelayOver(waitError);
-            });
-        } else {
-            writeNextPiece();
-        }
-        break;
-    case Outgoing::Kind::File:
-        sendNextFileBlock();
-        break;
-    default:
-        finishFront(std::string());
-        break;
-    }
-    pump();
-}
-
-void Session::writeNextPiece()
-{
-    Outgoing& item = outgoing.front();
-    const std::size_t size = std::min<std::uint64_t>(item.pieceSize, item.data.size() - item.position);
-    writeFront(item.data.data() + item.position, size);
-}
-
-void Session::pieceDelayOver(const boost::system::error_code& error)
-{
-    frontBusy = false;
-    if (error || !sendRefusal.empty())
-        finishFront(sendRefusal.empty() ? error.message() : sendRefusal);
-    else
-        writeNextPiece();
-    pump();
-}
-
-// Non-blocking, so that a named pipe cannot hold up the IO thread.
-bool Session::openFrontFile()
-{
-    Outgoing& item = outgoing.front();
-    item.file.fd = ::open(item.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (item.file.fd < 0) {
-        finishFront(std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
-// One block is read while none is being written: the file is never held in
-// memory beyond the block that is going out.
-void Session::sendNextFileBlock()
-{
-    Outgoing& item = outgoing.front();
-    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(fileBlockSize, item.sizeLimit - item.position));
-    if (wanted == 0) {
-        finishFront(std::string());
-        return;
-    }
-    item.data.resize(wanted);
-    ssize_t count;
-    do {
-        count = ::pread(item.file.fd, &item.data[0], wanted, static_cast<off_t>(item.position));
-    } while (count < 0 && errno == EINTR);
-    if (count < 0) {
-        finishFront(std::strerror(errno));
-        return;
-    }
-    if (count == 0) {
-        finishFront(std::string());
-        return;
-    }
-    item.data.resize(static_cast<std::size_t>(count));
-    item.position += static_cast<std::uint64_t>(count);
-    writeFront(item.data.data(), item.data.size());
-}
-
-// Over TLS the end of this side's sending is close_notify, then the TCP
-// FIN; the client's close_notify is not waited for, so that what it still
-// sends is read.
-void Session::sendCloseNotify()
-{
-    Outgoing& item = outgoing.front();
-    item.data = tls->takeCloseNotify();
-    if (item.data.empty()) {
+    auto alert = std::make_shared<std::string>(tls ? tls->takeCloseNotify() : std::string());
+    if (alert->empty()) {
         shutDownSending();
+        done();
         return;
     }
-    frontBusy = true;
-    asio::async_write(socket, asio::buffer(item.data),
-                      [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
-                          self->frontBusy = false;
-                          if (!self->sendRefusal.empty())
-                              self->finishFront(self->sendRefusal);
-                          else if (error)
+    asio::async_write(socket, asio::buffer(*alert),
+                      [self = shared_from_this(), alert, done = std::move(done)](const boost::system::error_code& error,
+                                                                                 std::size_t) {
+                          if (error)
                               Log::line("sending close_notify failed: ", error.message());
-                          if (self->sendRefusal.empty())
+                          // A reset meanwhile has said how the sending ended.
+                          if (self->sendQueue.refusal().empty())
                               self->shutDownSending();
-                          self->pump();
+                          done();
                       });
 }
 
@@ -549,8 +420,7 @@ void Session::shutDownSending()
         Log::line("closing the sending side failed: ", error.message());
     else
         Log::line("sending closed.");
-    sendRefusal = "sending was closed";
-    finishFront(std::string());
+    sendQueue.refuse("sending was closed");
     reportEvent(Event::SendingClosed, error ? error.message() : std::string());
     // Nothing can pass either way any more.
     if (readEndedByPeer)
@@ -561,15 +431,14 @@ void Session::shutDownSending()
 // drops what it still holds and answers the client with a reset.
 void Session::abortConnection()
 {
-    if (sendRefusal == connectionResetReason)
+    if (sendQueue.refusal() == connectionResetReason)
         return;
-    sendRefusal = connectionResetReason;
     if (socket.is_open()) {
         boost::system::error_code ignored;
         socket.set_option(asio::socket_base::linger(true, 0), ignored);
     }
     releaseSocket();
-    pieceTimer.cancel();
+    sendQueue.cancelWaits();
     Log::line("connection reset.");
     reportEvent(Event::ResetByServer, std::string());
     // A parked read has no wait to be cancelled: its end is reported here.
@@ -577,22 +446,8 @@ void Session::abortConnection()
         readParked = false;
         endReading(asio::error::operation_aborted);
     }
-    pump();
-}
-
-// Strand only: logs and reports how the front send ended, and drops it.
-void Session::finishFront(const std::string& error)
-{
-    const Outgoing::Kind kind = outgoing.front().kind;
-    const std::uint64_t id = outgoing.front().id;
-    outgoing.pop_front();
-    if (kind == Outgoing::Kind::CloseSending)
-        return;
-    if (error.empty())
-        Log::line("sendDone.");
-    else
-        Log::line("send failed: ", error);
-    reportSendResult(id, error);
+    // Queued sends fail after the reset is told.
+    sendQueue.refuse(connectionResetReason);
 }
 
 // A listener that throws must not stop the queued writes, nor the IO thread.
@@ -605,17 +460,6 @@ void Session::reportSendResult(std::uint64_t id, const std::string& error)
     } catch (...) {
         Log::line("send result listener failed with an unknown exception");
     }
-}
-
-// A whole reply or file block is passed as it is; only a piece, or the part
-// of a write that went out before it failed, is copied.
-void Session::reportWritten(const Outgoing& item, std::size_t written)
-{
-    const std::size_t start = item.kind == Outgoing::Kind::Pieces ? static_cast<std::size_t>(item.position) : 0;
-    if (start == 0 && written == item.data.size())
-        reportSentData(item.id, item.data);
-    else
-        reportSentData(item.id, item.data.substr(start, written));
 }
 
 void Session::reportSentData(std::uint64_t id, const std::string& bytes)
@@ -651,7 +495,7 @@ void Session::close()
         self->leaveEndedSessions();
         boost::system::error_code ignored;
         self->socket.close(ignored);
-        self->pieceTimer.cancel();
+        self->sendQueue.cancelWaits();
     });
 }
 

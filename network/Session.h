@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BoundEndpoint.h"
+#include "SendQueue.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -14,7 +15,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <string>
 
@@ -45,7 +45,7 @@ public:
     // The most one read takes from the socket, and so the largest chunk.
     static constexpr std::size_t maxChunkSize = 1000000;
     // A file is sent in blocks of this size, one block in memory at a time.
-    static constexpr std::size_t fileBlockSize = 256 * 1024;
+    static constexpr std::size_t fileBlockSize = SendQueue::fileBlockSize;
 
     // endedSessions, if given, is where this Session enters once its client
     // ended its sending.
@@ -163,25 +163,17 @@ private:
     void handleReadable(const boost::system::error_code& error);
     std::size_t readWaitingBytes(boost::system::error_code& error);
     void handleRead(const boost::system::error_code& error, std::size_t bytesRead);
+    void deliver(std::size_t bytesRead);
     void endReading(const boost::system::error_code& error);
     void handshakeEnded();
     void reportHandshake();
-    struct Outgoing;
-    void enqueue(Outgoing item);
-    void pump();
-    void startFront();
-    void writeFront(const char* bytes, std::size_t size);
-    void frontWritten(const boost::system::error_code& error, std::size_t written);
-    void writeNextPiece();
-    void pieceDelayOver(const boost::system::error_code& error);
-    bool openFrontFile();
-    void sendNextFileBlock();
-    void sendCloseNotify();
+    SendQueue::Connection queueConnection();
+    void enqueue(SendQueue::Item item);
+    void write(const char* bytes, std::size_t size, SendQueue::WriteDone done);
+    void endSending(std::function<void()> done);
     void shutDownSending();
     void abortConnection();
-    void finishFront(const std::string& error);
     void reportSendResult(std::uint64_t id, const std::string& error);
-    void reportWritten(const Outgoing& item, std::size_t written);
     void reportSentData(std::uint64_t id, const std::string& bytes);
     void reportEvent(Event event, const std::string& detail);
     void releaseSocket();
@@ -200,50 +192,11 @@ private:
     std::chrono::steady_clock::time_point acceptedAt;
     // Set before the Session is announced; used on the strand.
     std::unique_ptr<TlsChannel> tls;
-    // Strand-only: start() was called, and how the handshake went was told.
+    // Strand-only: start() was called.
     bool started = false;
-    bool handshakeReported = false;
 
-    // A descriptor of a file being sent, closed with it.
-    class FileHandle
-    {
-    public:
-        FileHandle() = default;
-        FileHandle(FileHandle&& other) noexcept;
-        FileHandle& operator=(FileHandle&&) = delete;
-        ~FileHandle();
-        int fd = -1;
-    };
-
-    // Strand-only state. A list rather than a deque: most connections never
-    // send, and an empty deque already allocates.
-    struct Outgoing
-    {
-        enum class Kind { Bytes, Pieces, File, CloseSending };
-        Outgoing(Kind kind, std::uint64_t id)
-            : kind(kind)
-            , id(id)
-        {
-        }
-        Kind kind;
-        std::uint64_t id;
-        // Bytes and Pieces: what is sent. File: the header, then each block.
-        std::string data;
-        std::size_t pieceSize = 0;
-        std::chrono::milliseconds delay{0};
-        // Pieces: bytes written so far. File: where the next block starts.
-        std::uint64_t position = 0;
-        std::string path;
-        std::uint64_t sizeLimit = 0;
-        FileHandle file;
-    };
-    std::list<Outgoing> outgoing;
-    // An operation of the front item (a write, a pause between pieces) is
-    // under way; its handler goes on from there.
-    bool frontBusy = false;
-    // Set once the sending side was shut down or reset: why every later send fails.
-    std::string sendRefusal;
-    boost::asio::steady_timer pieceTimer;
+    // Strand-only: the sends, written one after the other.
+    SendQueue sendQueue;
     bool readParked = false;
     bool readEnded = false;
     // Reading ended with the end of the stream: the client ended its sending.

@@ -58,6 +58,47 @@ void TlsChannel::handshakeDone(const boost::system::error_code& error, std::chro
     std::atomic_store(&negotiated, std::shared_ptr<const ConnectionDetails>(std::move(details)));
 }
 
+void TlsChannel::readChunk(std::string& buffer, ReadDone done)
+{
+    readRecord(buffer, 0, std::move(done));
+}
+
+void TlsChannel::readRecord(std::string& buffer, std::size_t gathered, ReadDone done)
+{
+    buffer.resize(gathered + recordSize);
+    stream.async_read_some(boost::asio::buffer(&buffer[gathered], recordSize),
+                           [this, &buffer, gathered, done = std::move(done)](const boost::system::error_code& error,
+                                                                             std::size_t size) mutable {
+                               const std::size_t total = gathered + size;
+                               if (!error && total + recordSize <= maxChunkSize && nextRecordArrived())
+                                   readRecord(buffer, total, std::move(done));
+                               else
+                                   done(error, total);
+                           });
+}
+
+// True only when reading the next record cannot wait for the client: it is
+// buffered whole, or the socket holds the rest of it. The stream has read
+// whole records so far, so what is buffered starts with a record's header.
+bool TlsChannel::nextRecordArrived()
+{
+    SSL* ssl = stream.native_handle();
+    if (SSL_pending(ssl) > 0)
+        return true;
+    // The largest record of TLS 1.2 or 1.3, header and expansion included.
+    constexpr std::size_t largestRecord = 5 + recordSize + 2048;
+    BIO* input = SSL_get_rbio(ssl);
+    const std::size_t buffered = BIO_ctrl_pending(input);
+    char* header = nullptr;
+    std::size_t needed = largestRecord;
+    if (buffered >= 5 && BIO_nread0(input, &header) >= 5)
+        needed = 5 + (static_cast<std::size_t>(static_cast<unsigned char>(header[3])) << 8
+                      | static_cast<unsigned char>(header[4]));
+    boost::system::error_code ignored;
+    const std::size_t waiting = stream.lowest_layer().available(ignored);
+    return buffered + waiting >= needed;
+}
+
 std::shared_ptr<const ConnectionDetails> TlsChannel::details() const
 {
     return std::atomic_load(&negotiated);

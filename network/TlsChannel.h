@@ -24,8 +24,11 @@ class ListenerContext;
 class TlsChannel
 {
 public:
-    // The largest plaintext one TLS record carries, and so one read's chunk.
+    // The largest plaintext one TLS record carries.
     static constexpr std::size_t recordSize = 16384;
+    // The most one chunk gathers from records that arrive in a row.
+    static constexpr std::size_t maxChunkSize = 16 * recordSize;
+    using ReadDone = std::function<void(const boost::system::error_code& error, std::size_t size)>;
 
     TlsChannel(boost::asio::ip::tcp::socket& socket, std::shared_ptr<ListenerContext> context);
     ~TlsChannel();
@@ -43,13 +46,12 @@ public:
     // Any thread: what the handshake negotiated, null until it succeeded.
     std::shared_ptr<const ConnectionDetails> details() const;
 
-    // One record's plaintext at most goes into buffer, resized to it.
-    template <typename Handler>
-    void readSome(std::string& buffer, Handler&& handler)
-    {
-        buffer.resize(recordSize);
-        stream.async_read_some(boost::asio::buffer(&buffer[0], buffer.size()), std::forward<Handler>(handler));
-    }
+    // Reads one record's plaintext into buffer, and then the records that
+    // follow as long as they are there already: the program's work per chunk
+    // is then paid once for many records, as for a plain connection's larger
+    // reads. done gets the size read (buffer is at least that long) and the
+    // error that ended reading, if any: both may come at once.
+    void readChunk(std::string& buffer, ReadDone done);
 
     // Up to recordSize bytes go out as one record.
     template <typename Handler>
@@ -70,6 +72,8 @@ public:
 
 private:
     void handshakeDone(const boost::system::error_code& error, std::chrono::steady_clock::time_point acceptedAt);
+    void readRecord(std::string& buffer, std::size_t gathered, ReadDone done);
+    bool nextRecordArrived();
 
     const std::shared_ptr<ListenerContext> listenerContext;
     boost::asio::ssl::stream<boost::asio::ip::tcp::socket&> stream;

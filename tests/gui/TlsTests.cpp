@@ -403,9 +403,14 @@ void TlsTests::eachConnectionShowsItsHandshake()
         QVERIFY(failed);
         const QString reason = reasons.at(count - 4);
         QVERIFY(waitFor([failed, reason] { return failed->tlsLabel->text() == "TLS handshake failed: " + reason; }));
-        QVERIFY(waitFor([&] {
-            return app.manager()->stringList().at(count - 1).contains("(TLS handshake failed: " + reason + ")");
-        }));
+        const QString row = failed->getTitle() + " (TLS handshake failed: " + reason + ")";
+        QVERIFY2(waitFor([&] {
+                     const QStringList rows = app.manager()->stringList();
+                     return std::any_of(rows.begin(), rows.end(), [&row](const QString& text) {
+                         return text.startsWith(row);
+                     });
+                 }),
+                 qPrintable(app.manager()->stringList().join(" / ") + " / window: " + failed->getTitle()));
         const std::string logged = " failed: " + reason.toStdString();
         const auto lines = app.log.lines();
         QVERIFY2(std::any_of(lines.begin(), lines.end(),
