@@ -4,7 +4,11 @@
 //  - a bare ring of blocks as large as the transcript's memory budget, each
 //    block written with pwrite(2) when full (what the design costs at the
 //    least: the bytes pass through memory that no longer fits in the cache),
-//  - Transcript::append with its default limits unless told otherwise.
+//  - Transcript::append with its default limits unless told otherwise,
+//  - the same with the default disk reserve (2 GiB or 5 % kept free), which
+//    counts down between measurements instead of asking the system per write,
+//  - the same keeping only its newest 256 MiB (a quarter of the default
+//    total), whose file gives back the space of what it dropped.
 // The three take turns, and each run starts with another one: on the
 // development machine whichever ran right after another had freed its
 // gigabyte of page cache was up to three times slower. Each figure is the
@@ -15,6 +19,7 @@
 #include "BenchSupport.h"
 
 #include "ByteEscaper.h"
+#include "DiskReserve.h"
 #include "Transcript.h"
 
 #include <fcntl.h>
@@ -31,7 +36,7 @@ using namespace Bench;
 namespace
 {
 const char usage[] =
-    "usage: bench_transcript_append [--mib=1024] [--chunk=65536] [--runs=3] [--only=plain|ring|ours]\n"
+    "usage: bench_transcript_append [--mib=1024] [--chunk=65536] [--runs=3] [--only=plain|ring|ours|reserve|newest]\n"
     "                               [--budget-kib=32768] [--block-kib=1024] [--deadline=SECONDS]\n";
 
 struct Settings
@@ -133,6 +138,22 @@ Timing appendToTranscript(const Settings& settings, const std::string& chunk)
     return elapsed;
 }
 
+Timing appendWithReserve(const Settings& settings, const std::string& chunk)
+{
+    Settings reserved = settings;
+    reserved.limits.reserve = std::make_shared<DiskReserve>(spillDirectory());
+    return appendToTranscript(reserved, chunk);
+}
+
+Timing appendKeepingNewest(const Settings& settings, const std::string& chunk)
+{
+    Settings capped = settings;
+    capped.limits.reserve = std::make_shared<DiskReserve>(spillDirectory());
+    capped.limits.keepAtMost = std::max<std::uint64_t>(settings.totalBytes / 4, settings.limits.memoryBudget);
+    capped.limits.atCap = AtCap::KeepNewest;
+    return appendToTranscript(capped, chunk);
+}
+
 // Mostly printable text with a line break every 60 bytes and a few control bytes.
 double escapeRate()
 {
@@ -177,7 +198,8 @@ int main(int argc, char** argv)
             settings.limits.memoryBudget = std::strtoull(value.c_str(), nullptr, 10) << 10;
         else if (name == "--block-kib")
             settings.limits.blockSize = std::strtoull(value.c_str(), nullptr, 10) << 10;
-        else if (name == "--only" && (value == "plain" || value == "ring" || value == "ours"))
+        else if (name == "--only"
+                 && (value == "plain" || value == "ring" || value == "ours" || value == "reserve" || value == "newest"))
             settings.only = value;
         else
             return false;
@@ -196,7 +218,9 @@ int main(int argc, char** argv)
     const std::string chunk = sampleChunk(settings.chunk);
     Contender contenders[] = {{"plain", writeToFile, {}, {}},
                               {"ring", writeThroughRing, {}, {}},
-                              {"ours", appendToTranscript, {}, {}}};
+                              {"ours", appendToTranscript, {}, {}},
+                              {"reserve", appendWithReserve, {}, {}},
+                              {"newest", appendKeepingNewest, {}, {}}};
     const auto rate = [&settings](double seconds) { return double(settings.totalBytes) / seconds / 1e9; };
     for (int run = 1; run <= options.runs; ++run) {
         std::string line = "run " + std::to_string(run) + ":";
@@ -229,8 +253,16 @@ int main(int argc, char** argv)
     report("median CPU: write(2) %.0f ms/GiB, bare ring %.0f ms/GiB, Transcript::append %.0f ms/GiB", cpu(plain),
            cpu(ring), cpu(ours));
     report("ratio to write(2) %.3f, to the bare ring %.3f", ratio, wall(ring) / wall(ours));
+    const Contender& reserve = contenders[3];
+    const Contender& newest = contenders[4];
+    report("median: with the disk reserve %.3f GB/s (%.0f ms CPU/GiB), keeping the newest %.3f GB/s (%.0f ms CPU/GiB)",
+           rate(wall(reserve)), cpu(reserve), rate(wall(newest)), cpu(newest));
+    report("ratio to Transcript::append alone: with the disk reserve %.3f, keeping the newest %.3f",
+           wall(ours) / wall(reserve), wall(ours) / wall(newest));
     report("appendEscaped: %.2f GB/s of CPU time on text with a line break every 60 bytes", escapeRate());
-    report("RESULT transcript_append ours=%.3fGB/s baseline=%.3fGB/s ratio=%.3f ring_ratio=%.3f",
-           rate(wall(ours)), rate(wall(plain)), ratio, wall(ring) / wall(ours));
+    report("RESULT transcript_append ours=%.3fGB/s baseline=%.3fGB/s ratio=%.3f ring_ratio=%.3f reserve_ratio=%.3f "
+           "newest_ratio=%.3f",
+           rate(wall(ours)), rate(wall(plain)), ratio, wall(ring) / wall(ours), wall(ours) / wall(reserve),
+           wall(ours) / wall(newest));
     return 0;
 }

@@ -75,6 +75,16 @@ std::string PcapngWriter::data(Direction direction, const char* bytes, std::size
     });
 }
 
+std::string PcapngWriter::skipped(Direction direction, std::uint64_t size)
+{
+    return guarded([&]() -> std::string {
+        if (state != State::Open)
+            return refusal();
+        conversation->skip(direction == Direction::Received ? TcpSide::Client : TcpSide::Server, size);
+        return {};
+    });
+}
+
 std::string PcapngWriter::clientEnded(std::int64_t timeUs)
 {
     return guarded([&] { return ended(0, timeUs); });

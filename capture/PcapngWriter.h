@@ -39,6 +39,9 @@ public:
     // Received: from the client; Sent: from the server. Refused (with a message,
     // writing nothing) after that side's FIN or after a reset.
     std::string data(Direction direction, const char* bytes, std::size_t size, std::int64_t timeUs);
+    // Data that side sent which the capture leaves out (it was dropped): a gap
+    // in its sequence numbers.
+    std::string skipped(Direction direction, std::uint64_t size);
     // A FIN from that side and the other side's ACK; a repeated one is ignored.
     std::string clientEnded(std::int64_t timeUs);
     std::string serverEnded(std::int64_t timeUs);

@@ -51,6 +51,14 @@ bool TcpConversation::send(TcpSide from, const char* bytes, std::size_t size, st
     return acknowledge(otherSide(from), timeUs);
 }
 
+void TcpConversation::skip(TcpSide from, std::uint64_t size)
+{
+    SideState& sender = state(from);
+    sender.nextSequence += static_cast<std::uint32_t>(size);
+    // Nothing is acknowledged for bytes nobody saw; the next ACK covers them.
+    sender.acknowledged = sender.nextSequence;
+}
+
 bool TcpConversation::finish(TcpSide from, std::int64_t timeUs)
 {
     return emit(from, TcpFlag::fin | TcpFlag::ack, nullptr, 0, timeUs) && acknowledge(otherSide(from), timeUs);

@@ -30,6 +30,9 @@ public:
     // Each returns false when the file could not take the packets.
     bool handshake(std::int64_t timeUs);
     bool send(TcpSide from, const char* bytes, std::size_t size, std::int64_t timeUs);
+    // Bytes that side sent which are not in the capture: the sequence numbers
+    // jump over them, so that analysers see a gap (a segment not captured).
+    void skip(TcpSide from, std::uint64_t size);
     bool finish(TcpSide from, std::int64_t timeUs); // a FIN and the other side's ACK
     bool reset(TcpSide from, std::int64_t timeUs);
 

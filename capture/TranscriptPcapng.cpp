@@ -41,6 +41,7 @@ private:
     std::string writeReset();
 
     const Transcript& transcript;
+    const KeptStart kept; // what the transcript kept when saving began
     const std::size_t chunkCount;
     const SideEnding sides[2];
     std::size_t dataEnd[2] = {0, 0}; // one past each side's last chunk
@@ -51,10 +52,11 @@ private:
 
 TranscriptCapture::TranscriptCapture(const Transcript& transcript, const ConversationEnds& ends)
     : transcript(transcript)
+    , kept(transcript.keptStart())
     , chunkCount(transcript.chunkCount())
     , sides{ends.client, ends.server}
 {
-    for (std::size_t index = 0; index < chunkCount; ++index)
+    for (std::size_t index = kept.firstChunk; index < chunkCount; ++index)
         dataEnd[transcript.chunk(index).direction == Direction::Received ? 0 : 1] = index + 1;
     for (int side = 0; side < 2; ++side) {
         if (sides[side].kind == SideEnding::Kind::Fin)
@@ -66,7 +68,11 @@ TranscriptCapture::TranscriptCapture(const Transcript& transcript, const Convers
 std::string TranscriptCapture::write(const CaptureEndpoints& endpoints, const std::string& path)
 {
     std::string error = writer.open(path, endpoints, startTime());
-    for (std::size_t index = 0; index < chunkCount && error.empty(); ++index) {
+    for (int side = 0; side < 2 && error.empty(); ++side) {
+        if (kept.dropped.bytes[side] > 0)
+            error = writer.skipped(static_cast<Direction>(side), kept.dropped.bytes[side]);
+    }
+    for (std::size_t index = kept.firstChunk; index < chunkCount && error.empty(); ++index) {
         const Chunk chunk = transcript.chunk(index);
         error = writeFinsDue(index, chunk.timeUs);
         if (error.empty())
@@ -80,8 +86,8 @@ std::string TranscriptCapture::write(const CaptureEndpoints& endpoints, const st
 
 std::int64_t TranscriptCapture::startTime() const
 {
-    if (chunkCount > 0)
-        return transcript.chunk(0).timeUs;
+    if (kept.firstChunk < chunkCount)
+        return kept.first.timeUs;
     std::int64_t earliest = Transcript::nowUs();
     for (const SideEnding& side : sides) {
         if (side.kind != SideEnding::Kind::Open)
@@ -96,8 +102,19 @@ std::string TranscriptCapture::writeChunk(const Chunk& chunk)
     std::uint64_t left = chunk.length;
     while (left > 0) {
         const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(left, pieceSize));
-        if (transcript.read(offset, wanted, piece) != wanted)
-            return "The conversation could not be read back from its temporary file";
+        if (transcript.read(offset, wanted, piece) != wanted) {
+            // Dropped while saving: the transcript keeps only its newest bytes.
+            const std::uint64_t firstKept = transcript.firstKept();
+            if (offset >= firstKept)
+                return "The conversation could not be read back from its temporary file";
+            const std::uint64_t gone = std::min(left, firstKept - offset);
+            std::string error = writer.skipped(chunk.direction, gone);
+            if (!error.empty())
+                return error;
+            offset += gone;
+            left -= gone;
+            continue;
+        }
         std::string error = writer.data(chunk.direction, piece.data(), piece.size(), chunk.timeUs);
         if (!error.empty())
             return error;

@@ -2,6 +2,7 @@
 
 #include "ByteEscaper.h"
 #include "Log.h"
+#include "NumberText.h"
 #include "ConversationRules.h"
 #include "SendNotes.h"
 #include "SessionEventNotes.h"
@@ -237,22 +238,47 @@ void Conversation::recordChunk(const std::string& data)
     Log::writeLine(logPrefix, data.data(), data.size(), appendEscaped);
     record->append(Direction::Received, data.data(), data.size(), Transcript::nowUs());
     // The session checks for a pause after this call returns, before it reads again.
+    followLimits();
+}
+
+void Conversation::followLimits()
+{
     if (record->storageFailed())
         pauseForStorage();
+    if (record->full())
+        pauseAtCap();
 }
 
 void Conversation::pauseForStorage()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (current.readingPaused)
+        if (storagePaused)
             return;
+        storagePaused = true;
         current.readingPaused = true;
         current.storageError = record->storageError();
+        if (current.pause != Pause::Cap)
+            current.pause = record->reserveReached() ? Pause::DiskReserve : Pause::StorageFailed;
     }
     holdReading(Hold::Storage);
     addEvent(EventKind::ReadingPaused, std::string());
     retryStorageLater();
+}
+
+// For good: what the transcript keeps does not shrink.
+void Conversation::pauseAtCap()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (current.pause == Pause::Cap)
+            return;
+        current.readingPaused = true;
+        current.pause = Pause::Cap;
+    }
+    holdReading(Hold::Cap);
+    addEvent(EventKind::ReadingPaused, "[Reading paused: this connection's transcript holds its cap of "
+                                           + byteSize(record->limitsInUse().keepAtMost) + "; nothing was dropped]");
 }
 
 void Conversation::retryStorageLater()
@@ -270,12 +296,19 @@ void Conversation::retryStorage()
         retryStorageLater();
         return;
     }
+    bool resumed = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        current.readingPaused = false;
+        storagePaused = false;
         current.storageError.clear();
+        resumed = current.pause != Pause::Cap;
+        if (resumed) {
+            current.readingPaused = false;
+            current.pause = Pause::None;
+        }
     }
-    addEvent(EventKind::ReadingResumed, std::string());
+    if (resumed)
+        addEvent(EventKind::ReadingResumed, std::string());
     releaseReading(Hold::Storage);
     changed();
 }
@@ -285,6 +318,7 @@ void Conversation::onWritten(std::uint64_t id, const std::string& bytes)
 {
     record->append(Direction::Sent, bytes.data(), bytes.size(), Transcript::nowUs());
     outgoing.wrote(id, bytes.size());
+    followLimits();
     changed();
 }
 

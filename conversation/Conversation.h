@@ -37,9 +37,14 @@ class RuleSet;
 class Conversation : public std::enable_shared_from_this<Conversation>
 {
 public:
-    // Why reading waits; it goes on once nothing holds it. Files: copies of
-    // the transcript kept elsewhere cannot be written.
-    enum class Hold : unsigned { Storage = 1, Rules = 2, Files = 4 };
+    // Why reading waits; it goes on once nothing holds it. Storage: the
+    // transcript's file cannot be written, or the disk reserve would not be
+    // kept; Files: copies of the transcript kept elsewhere cannot be written;
+    // Cap: the transcript holds all it may keep.
+    enum class Hold : unsigned { Storage = 1, Rules = 2, Files = 4, Cap = 8 };
+
+    // Why the transcript stopped reading, as the window tells it.
+    enum class Pause { None, StorageFailed, DiskReserve, Cap };
 
     struct State
     {
@@ -48,8 +53,9 @@ public:
         std::string readEndReason;  // the error that ended reading, if it was one
         bool sendingClosed = false; // this side ended its sending
         bool resetByServer = false; // this side reset the connection (or asked to)
-        bool readingPaused = false; // the transcript's file cannot be written
-        std::string storageError;
+        bool readingPaused = false; // for one of the reasons below
+        Pause pause = Pause::None;  // the cap, when that and storage hold it
+        std::string storageError;   // why the file or the reserve refused bytes
         bool canSend = true;        // a reply can still reach the client
         bool tlsEstablished = false; // the TLS handshake succeeded (see tlsDetails())
         std::string tlsFailure;     // why the TLS handshake failed, if it did
@@ -131,7 +137,9 @@ private:
     void onSendFinished(std::uint64_t id, const std::string& error);
     void onSessionEvent(Session::Event event, const std::string& detail);
     void recordChunk(const std::string& data);
+    void followLimits();
     void pauseForStorage();
+    void pauseAtCap();
     void retryStorageLater();
     void retryStorage();
     void noteSendOutcome(const SendLedger::Entry& entry);
@@ -156,6 +164,7 @@ private:
     std::shared_ptr<const RuleCounters> rulesCounters; // under mutex
     std::shared_ptr<const RuleSet> lastRulesGiven;     // under mutex
     unsigned readingHolds = 0; // under mutex
+    bool storagePaused = false;  // under mutex
 
     boost::signals2::scoped_connection readConnection;
     boost::signals2::scoped_connection writtenConnection;

@@ -115,6 +115,12 @@ void ConnectionReport::event(const TranscriptEvent& event)
     case EventKind::ReplyNotSent:
         sendNotesSeen = true;
         break;
+    case EventKind::OlderBytesDropped: {
+        Json note = made("note", event.timeUs);
+        note["text"] = event.text;
+        emit(std::move(note));
+        break;
+    }
     case EventKind::ReadingPaused: {
         Json paused = made("reading_paused", event.timeUs);
         paused["reason"] = conversation->state().storageError;

@@ -7,11 +7,11 @@
 namespace
 {
 std::shared_ptr<Conversation> conversationFor(boost::shared_ptr<ProtocolBase> protocol,
-                                              const std::shared_ptr<const RuleSet>& rules)
+                                              const HeadlessConnection::Settings& settings)
 {
-    std::shared_ptr<Conversation> conversation = Conversation::create(std::move(protocol));
-    if (rules)
-        conversation->useRules(rules);
+    std::shared_ptr<Conversation> conversation = Conversation::create(std::move(protocol), settings.transcript);
+    if (settings.rules)
+        conversation->useRules(settings.rules);
     return conversation;
 }
 }
@@ -20,7 +20,7 @@ HeadlessConnection::HeadlessConnection(boost::asio::io_context& context, std::ui
                                        boost::shared_ptr<ProtocolBase> protocol, const Settings& settings)
     : context(context)
     , id(number)
-    , conversation(conversationFor(std::move(protocol), settings.rules))
+    , conversation(conversationFor(std::move(protocol), settings))
     , report(context, number, conversation, settings.rules, settings.stream)
     , endingTimer(context)
     , folder(settings.folder)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConnectionReport.h"
+#include "TranscriptTypes.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -28,6 +29,7 @@ public:
         std::shared_ptr<const RuleSet> rules; // may be null
         EventStream* stream = nullptr;        // may be null
         std::string folder;                   // empty: no files
+        TranscriptLimits transcript;          // its temporary file and disk reserve
     };
     // How long this side's end of the stream may take to go out before the
     // connection is closed all the same.

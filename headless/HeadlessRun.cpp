@@ -1,6 +1,7 @@
 #include "HeadlessRun.h"
 
 #include "Core.h"
+#include "DiskReserve.h"
 #include "RuleFileReader.h"
 #include "TlsServing.h"
 
@@ -10,8 +11,19 @@
 #include <filesystem>
 #include <system_error>
 
+namespace
+{
+TranscriptLimits withDiskReserve()
+{
+    TranscriptLimits limits;
+    limits.reserve = std::make_shared<DiskReserve>(limits.spillDirectory);
+    return limits;
+}
+}
+
 HeadlessRun::HeadlessRun(HeadlessOptions options)
     : options(std::move(options))
+    , transcriptLimits(withDiskReserve())
     , signals(context, SIGINT, SIGTERM)
     , runTimer(context)
     , idleTimer(context)
@@ -126,7 +138,7 @@ void HeadlessRun::accept(boost::shared_ptr<ProtocolBase> protocol)
     }
     activity();
     const std::uint64_t number = ++accepted;
-    HeadlessConnection::Settings settings{rules, stream.get(), options.transcriptDir};
+    HeadlessConnection::Settings settings{rules, stream.get(), options.transcriptDir, transcriptLimits};
     auto connection = std::make_shared<HeadlessConnection>(context, number, std::move(protocol), settings);
     open.emplace(number, connection);
     const std::string problem = connection->start([this] { activity(); },

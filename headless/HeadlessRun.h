@@ -4,6 +4,7 @@
 #include "ExitCode.h"
 #include "HeadlessConnection.h"
 #include "HeadlessOptions.h"
+#include "TranscriptTypes.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -51,6 +52,8 @@ private:
     void stop(ExitCode code);
 
     const HeadlessOptions options;
+    // Every connection's temporary file keeps the default disk reserve.
+    const TranscriptLimits transcriptLimits;
     boost::asio::io_context context{1};
     boost::asio::signal_set signals;
     boost::asio::steady_timer runTimer;

@@ -13,6 +13,13 @@ bool TranscriptFollower::follow(Sink& sink)
         eventsUpTo(nextChunk, sink);
         if (nextChunk >= transcript.chunkCount())
             break;
+        // A transcript that keeps only its newest bytes may have dropped
+        // chunks not handed over yet: the follower goes on after them.
+        if (const std::size_t first = transcript.firstChunk(); nextChunk < first) {
+            nextChunk = first;
+            doneInChunk = 0;
+            continue;
+        }
         const Chunk chunk = transcript.chunk(nextChunk);
         const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(pieceSize, chunk.length - doneInChunk));
         const std::size_t got = transcript.read(chunk.offset + doneInChunk, size, buffer);

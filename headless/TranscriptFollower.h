@@ -8,7 +8,8 @@
 
 // Hands over what a transcript recorded since the last call, in the order it
 // happened on the wire: its chunks' bytes (in pieces of at most pieceSize)
-// and its events, each event after the chunks that came before it.
+// and its events, each event after the chunks that came before it. Chunks
+// the transcript dropped before they were handed over are skipped.
 class TranscriptFollower
 {
 public:

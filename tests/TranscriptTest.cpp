@@ -1,6 +1,7 @@
 // The transcript alone: bytes in both directions, held partly in memory and
 // partly in its temporary file, read back as they went in.
 
+#include "DiskReserve.h"
 #include "Transcript.h"
 #include "TranscriptTestSupport.h"
 
@@ -172,4 +173,98 @@ TEST(Transcript, KeepsBytesInMemoryWhenTheFileFailsAndWritesThemOnRetry)
     appendRandomChunks(homeless, random, 20, all, chunks);
     EXPECT_EQ(homeless.storageError(), "No such file or directory");
     expectReadsMatch(homeless, all, random);
+}
+
+// At its cap a transcript that keeps its newest bytes holds exactly them,
+// whether they live in memory or in its file; chunks keep their numbers, the
+// first one kept starts at the first byte kept, and what was dropped is
+// counted each way and marked once.
+TEST(Transcript, KeepsExactlyTheNewestBytesAtItsCap)
+{
+    ScratchDirectory spill;
+    for (const std::uint64_t cap : {std::uint64_t(budget / 2 + 7), std::uint64_t(20 * budget + 123)}) {
+        TranscriptLimits limits = smallLimits(spill.path);
+        limits.keepAtMost = cap;
+        limits.atCap = AtCap::KeepNewest;
+        Transcript transcript(limits);
+        std::mt19937 random(19);
+        std::string all;
+        std::vector<Chunk> chunks;
+        appendRandomChunks(transcript, random, 300, all, chunks);
+
+        const std::uint64_t firstKept = all.size() - cap;
+        ASSERT_EQ(transcript.size(), all.size());
+        ASSERT_EQ(transcript.firstKept(), firstKept);
+        std::string kept;
+        EXPECT_EQ(transcript.read(firstKept, cap + 10, kept), cap);
+        EXPECT_TRUE(kept == all.substr(firstKept));
+        EXPECT_EQ(transcript.read(firstKept - 1, 10, kept), 0u);
+        EXPECT_FALSE(transcript.full());
+        EXPECT_LE(transcript.bytesInMemory(), cap);
+
+        const std::size_t first = transcript.firstChunk();
+        ASSERT_GT(first, 0u);
+        ASSERT_EQ(transcript.chunkAt(firstKept), first);
+        ASSERT_EQ(transcript.chunkAt(0), first);
+        const Chunk front = transcript.chunk(first);
+        EXPECT_EQ(front.offset, firstKept);
+        EXPECT_EQ(front.offset + front.length, chunks[first].offset + chunks[first].length);
+        EXPECT_EQ(transcript.chunk(first - 1).length, 0u);
+        EXPECT_EQ(transcript.chunk(first + 1).offset, chunks[first + 1].offset);
+        EXPECT_EQ(transcript.chunkCount(), chunks.size());
+
+        TranscriptTotals expected;
+        for (std::size_t i = 0; i < first; ++i) {
+            expected.bytes[static_cast<int>(chunks[i].direction)] += chunks[i].length;
+            ++expected.chunks[static_cast<int>(chunks[i].direction)];
+        }
+        expected.bytes[static_cast<int>(front.direction)] += firstKept - chunks[first].offset;
+        const TranscriptTotals dropped = transcript.dropped();
+        for (int side : {0, 1}) {
+            EXPECT_EQ(dropped.bytes[side], expected.bytes[side]);
+            EXPECT_EQ(dropped.chunks[side], expected.chunks[side]);
+        }
+        ASSERT_EQ(transcript.eventCount(), 1u);
+        EXPECT_EQ(transcript.event(0).kind, EventKind::OlderBytesDropped);
+    }
+}
+
+// Pausing at the cap loses nothing: the transcript only says it is full.
+TEST(Transcript, SaysItIsFullAtItsCapAndKeepsEveryByte)
+{
+    ScratchDirectory spill;
+    TranscriptLimits limits = smallLimits(spill.path);
+    limits.keepAtMost = 3 * budget;
+    Transcript transcript(limits);
+    std::mt19937 random(23);
+    std::string all;
+    std::vector<Chunk> chunks;
+    while (!transcript.full())
+        appendRandomChunks(transcript, random, 1, all, chunks);
+    EXPECT_GE(all.size(), limits.keepAtMost);
+    EXPECT_EQ(transcript.firstKept(), 0u);
+    expectReadsMatch(transcript, all, random);
+}
+
+// The disk reserve refuses what would eat into it: the bytes stay in memory
+// and the transcript says why, as for a file that cannot grow.
+TEST(Transcript, KeepsTheDiskReserve)
+{
+    ScratchDirectory spill;
+    TranscriptLimits limits = smallLimits(spill.path);
+    ReservePolicy unreachable;
+    unreachable.minimumFree = std::uint64_t(1) << 50;
+    limits.reserve = std::make_shared<DiskReserve>(spill.path, unreachable);
+    Transcript transcript(limits);
+    std::mt19937 random(29);
+    std::string all;
+    std::vector<Chunk> chunks;
+    appendRandomChunks(transcript, random, 50, all, chunks);
+
+    EXPECT_TRUE(transcript.storageFailed());
+    EXPECT_TRUE(transcript.reserveReached());
+    EXPECT_EQ(transcript.storageError(), "less than 1024 TiB free in " + spill.path);
+    EXPECT_EQ(transcript.bytesInMemory(), all.size());
+    EXPECT_FALSE(transcript.retryStorage());
+    expectReadsMatch(transcript, all, random);
 }

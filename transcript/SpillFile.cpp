@@ -82,3 +82,11 @@ std::size_t SpillFile::read(char* data, std::size_t size, std::uint64_t offset) 
     }
     return done;
 }
+
+bool SpillFile::release(std::uint64_t offset, std::uint64_t size)
+{
+    if (fd < 0 || size == 0)
+        return false;
+    return ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                       static_cast<off_t>(size)) == 0;
+}

@@ -31,6 +31,10 @@ public:
     WriteResult write(const char* data, std::size_t size, std::uint64_t offset);
     // The count of bytes read: fewer than size only when reading fails.
     std::size_t read(char* data, std::size_t size, std::uint64_t offset) const;
+    // Gives the space of bytes no longer needed back to the file system (a
+    // hole that reads as zeros); false when nothing was given back (no file
+    // yet, or a file system that cannot).
+    bool release(std::uint64_t offset, std::uint64_t size);
 
 private:
     int open();

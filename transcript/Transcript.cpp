@@ -1,33 +1,29 @@
 #include "Transcript.h"
 
+#include "DiskReserve.h"
+#include "NumberText.h"
+
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <system_error>
 
 namespace
 {
-constexpr std::uint64_t directionBit = std::uint64_t(1) << 63;
-constexpr std::size_t pageSize = 4096;
+// Not an errno: the disk reserve, not the file, refused the bytes.
+constexpr int refusedByReserve = -1;
+constexpr std::uint64_t pageSize = 4096;
 
-// Grows by an eighth (whole pages) at a time: a short conversation then holds
-// little more memory than its bytes, for a few more copies of a small block.
-std::size_t firstBlockCapacity(std::size_t needed, std::size_t current)
+std::string droppingText(std::uint64_t keepAtMost)
 {
-    const std::size_t wanted = std::max({needed, current + current / 8, pageSize});
-    return (wanted + pageSize - 1) / pageSize * pageSize;
-}
-
-TranscriptLimits usable(TranscriptLimits limits)
-{
-    limits.blockSize = std::max<std::size_t>(limits.blockSize, 1);
-    return limits;
+    return "[From here on this connection keeps only its newest " + byteSize(keepAtMost)
+           + ": older bytes are dropped]";
 }
 }
 
 Transcript::Transcript(TranscriptLimits limits)
-    : limits(usable(std::move(limits)))
+    : limits(std::move(limits))
     , file(this->limits.spillDirectory)
+    , memory(this->limits.blockSize)
 {
 }
 
@@ -45,75 +41,57 @@ std::size_t Transcript::append(Direction direction, const char* data, std::size_
         return chunkCount();
     std::lock_guard<std::mutex> appendLock(appendMutex);
     bool storageWorks = false;
+    bool droppedBefore = false;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
         storageWorks = !failed;
+        // What the new bytes push out goes first, so that the file never
+        // holds much more than the cap.
+        droppedBefore = dropOldest(size);
     }
-    // The size only grows, so once one append passes the budget every later
-    // one does too. Nothing new is written while older bytes wait in memory
-    // for the file.
-    const bool overBudget = committedSize + size > limits.memoryBudget;
+    if (droppedBefore)
+        releaseDropped();
+    // What is kept only grows, up to the cap, so once one append passes the
+    // budget every later one does too. Nothing new is written while older
+    // bytes wait in memory for the file.
+    const bool overBudget = committedSize - keptFrom + size > limits.memoryBudget;
     const bool direct = overBudget && storageWorks && storeMemory();
     SpillFile::WriteResult stored{0, 0};
     if (direct)
-        stored = file.write(data, size, committedSize);
+        stored = store(data, size, committedSize);
 
-    std::lock_guard<std::mutex> lock(stateMutex);
-    if (direct) {
-        // No block is held: what the file did not take starts a new one.
-        fileEnd += stored.written;
-        memoryStart = fileEnd;
-        if (stored.error != 0)
-            recordFailure(stored.error);
+    bool droppedMore = false;
+    std::size_t chunkIndex = 0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (direct) {
+            // No block is held: what the file did not take starts a new one.
+            fileEnd += stored.written;
+            memory.restartAt(fileEnd);
+            if (stored.error != 0)
+                recordFailure(stored.error);
+        }
+        if (stored.written < size)
+            memory.copyIn(data + stored.written, size - stored.written, committedSize + stored.written);
+        chunkIndex = index.end();
+        index.add(committedSize, direction, timeUs);
+        // Only now does a reader see the new bytes.
+        committedSize += size;
+        const auto side = static_cast<std::size_t>(direction);
+        sums.bytes[side] += size;
+        ++sums.chunks[side];
+        droppedMore = dropOldest(0);
     }
-    if (stored.written < size)
-        copyIn(data + stored.written, size - stored.written, committedSize + stored.written);
-    const std::size_t chunkIndex = index.size();
-    const std::uint64_t directionFlag = direction == Direction::Sent ? directionBit : 0;
-    index.push_back(IndexEntry{committedSize | directionFlag, timeUs});
-    // Only now does a reader see the new bytes.
-    committedSize += size;
-    const auto side = static_cast<std::size_t>(direction);
-    sums.bytes[side] += size;
-    ++sums.chunks[side];
+    if (droppedMore)
+        releaseDropped();
     return chunkIndex;
 }
 
-// Copies bytes that start at transcript offset position (the end of what is
-// in memory) into the blocks. Called with stateMutex held.
-void Transcript::copyIn(const char* data, std::size_t size, std::uint64_t position)
+SpillFile::WriteResult Transcript::store(const char* data, std::size_t size, std::uint64_t offset)
 {
-    while (size > 0) {
-        const std::size_t blockIndex = static_cast<std::size_t>((position - memoryStart) / limits.blockSize);
-        const std::size_t within = static_cast<std::size_t>((position - memoryStart) % limits.blockSize);
-        const std::size_t part = std::min(size, limits.blockSize - within);
-        ensureBlockRoom(blockIndex, within, within + part);
-        std::memcpy(blocks[blockIndex].get() + within, data, part);
-        data += part;
-        size -= part;
-        position += part;
-    }
-}
-
-// Makes block blockIndex (the last one in memory, holding used bytes, or the
-// next one) hold at least end bytes.
-void Transcript::ensureBlockRoom(std::size_t blockIndex, std::size_t used, std::size_t end)
-{
-    const bool isNew = blockIndex == blocks.size();
-    if (!isNew && end <= lastBlockCapacity)
-        return;
-    std::size_t capacity = limits.blockSize;
-    if (blockIndex == 0 && memoryStart == 0)
-        capacity = std::min(limits.blockSize, firstBlockCapacity(end, lastBlockCapacity));
-    // Deliberately not zero-filled: untouched pages of a large block cost no resident memory.
-    std::unique_ptr<char[]> block(new char[capacity]);
-    if (isNew) {
-        blocks.push_back(std::move(block));
-    } else {
-        std::memcpy(block.get(), blocks.back().get(), used);
-        blocks.back() = std::move(block);
-    }
-    lastBlockCapacity = capacity;
+    if (limits.reserve && !limits.reserve->admit(size))
+        return SpillFile::WriteResult{0, refusedByReserve};
+    return file.write(data, size, offset);
 }
 
 // Writes every byte waiting in memory to the file, oldest first, and frees
@@ -127,19 +105,20 @@ bool Transcript::storeMemory()
         std::uint64_t at = 0;
         {
             std::lock_guard<std::mutex> lock(stateMutex);
-            if (blocks.empty())
+            if (memory.empty())
                 return true;
-            const std::uint64_t blockEnd = std::min(memoryStart + limits.blockSize, committedSize);
-            if (fileEnd == blockEnd) {
-                blocks.pop_front();
-                memoryStart = blocks.empty() ? fileEnd : blockEnd;
+            const std::uint64_t blockEnd = std::min(memory.frontEnd(), committedSize);
+            if (fileEnd >= blockEnd) {
+                memory.dropFront();
+                if (memory.empty())
+                    memory.restartAt(fileEnd);
                 continue;
             }
             at = fileEnd;
-            from = blocks.front().get() + (fileEnd - memoryStart);
+            from = memory.frontAt(fileEnd);
             length = static_cast<std::size_t>(blockEnd - fileEnd);
         }
-        const SpillFile::WriteResult result = file.write(from, length, at);
+        const SpillFile::WriteResult result = store(from, length, at);
         std::lock_guard<std::mutex> lock(stateMutex);
         fileEnd += result.written;
         if (result.error != 0) {
@@ -152,7 +131,47 @@ bool Transcript::storeMemory()
 void Transcript::recordFailure(int error)
 {
     failed = true;
-    failure = std::generic_category().message(error);
+    reserveRefused = error == refusedByReserve;
+    failure = reserveRefused ? limits.reserve->refusal() : std::generic_category().message(error);
+}
+
+// At the cap with KeepNewest, forgets the oldest bytes, as many as the cap
+// asks once `incoming` more have come (but none of those): their chunks,
+// their memory blocks, and any of them still waiting for the file. Called
+// with both mutexes held; true when something was dropped.
+bool Transcript::dropOldest(std::uint64_t incoming)
+{
+    const std::uint64_t total = committedSize + incoming;
+    if (limits.keepAtMost == 0 || limits.atCap != AtCap::KeepNewest || total - keptFrom <= limits.keepAtMost)
+        return false;
+    const std::uint64_t newStart = std::min(committedSize, total - limits.keepAtMost);
+    if (newStart <= keptFrom)
+        return false;
+    if (keptFrom == 0)
+        events.add(TranscriptEvent{index.end(), nowUs(), EventKind::OlderBytesDropped,
+                                   droppingText(limits.keepAtMost), std::string()});
+    index.drop(keptFrom, newStart, committedSize, droppedSums);
+    keptFrom = newStart;
+    fileEnd = std::max(fileEnd, keptFrom);
+    while (!memory.empty() && memory.frontEnd() <= keptFrom)
+        memory.dropFront();
+    if (memory.empty())
+        memory.restartAt(fileEnd);
+    return true;
+}
+
+// Gives the file's dropped part back to the file system a block at a time, so
+// that a connection keeping its newest bytes holds no more of the disk than
+// it keeps. A file system that cannot punch holes keeps the bytes until the
+// file is closed; the disk reserve still holds. Called with appendMutex held.
+void Transcript::releaseDropped()
+{
+    const std::uint64_t until = std::min(keptFrom, fileEnd) / pageSize * pageSize;
+    if (until < releasedUntil + std::max<std::uint64_t>(limits.blockSize, pageSize))
+        return;
+    if (file.release(releasedUntil, until - releasedUntil) && limits.reserve)
+        limits.reserve->released(until - releasedUntil);
+    releasedUntil = until;
 }
 
 bool Transcript::retryStorage()
@@ -162,6 +181,7 @@ bool Transcript::retryStorage()
         return false;
     std::lock_guard<std::mutex> lock(stateMutex);
     failed = false;
+    reserveRefused = false;
     failure.clear();
     return true;
 }
@@ -175,34 +195,32 @@ std::uint64_t Transcript::size() const
 std::size_t Transcript::chunkCount() const
 {
     std::lock_guard<std::mutex> lock(stateMutex);
-    return index.size();
+    return index.end();
 }
 
 Chunk Transcript::chunk(std::size_t at) const
 {
     std::lock_guard<std::mutex> lock(stateMutex);
-    if (at >= index.size())
+    return chunkLocked(at);
+}
+
+Chunk Transcript::chunkLocked(std::size_t at) const
+{
+    if (at >= index.end())
         return Chunk{Direction::Received, 0, committedSize, 0};
-    const IndexEntry& entry = index[at];
-    const std::uint64_t offset = offsetOf(at);
-    const std::uint64_t end = at + 1 < index.size() ? offsetOf(at + 1) : committedSize;
-    const Direction direction = (entry.offsetAndDirection & directionBit) ? Direction::Sent : Direction::Received;
-    return Chunk{direction, entry.timeUs, offset, end - offset};
+    if (at < index.first())
+        return Chunk{Direction::Received, 0, keptFrom, 0};
+    const std::uint64_t offset = std::max(index.offsetOf(at), keptFrom);
+    const std::uint64_t end = at + 1 < index.end() ? index.offsetOf(at + 1) : committedSize;
+    return Chunk{index.directionOf(at), index.timeOf(at), offset, end - offset};
 }
 
 std::size_t Transcript::chunkAt(std::uint64_t offset) const
 {
     std::lock_guard<std::mutex> lock(stateMutex);
     if (offset >= committedSize)
-        return index.size();
-    const auto after = std::upper_bound(index.begin(), index.end(), offset,
-        [](std::uint64_t value, const IndexEntry& entry) { return value < (entry.offsetAndDirection & ~directionBit); });
-    return static_cast<std::size_t>(after - index.begin()) - 1;
-}
-
-std::uint64_t Transcript::offsetOf(std::size_t at) const
-{
-    return index[at].offsetAndDirection & ~directionBit;
+        return index.end();
+    return index.find(offset);
 }
 
 std::size_t Transcript::read(std::uint64_t offset, std::size_t length, std::string& out) const
@@ -211,7 +229,7 @@ std::size_t Transcript::read(std::uint64_t offset, std::size_t length, std::stri
     std::size_t count = 0;
     {
         std::lock_guard<std::mutex> lock(stateMutex);
-        if (offset >= committedSize) {
+        if (offset >= committedSize || offset < keptFrom) {
             out.clear();
             return 0;
         }
@@ -219,23 +237,21 @@ std::size_t Transcript::read(std::uint64_t offset, std::size_t length, std::stri
         out.resize(count);
         const std::uint64_t end = offset + count;
         fromFileUntil = std::min(end, fileEnd);
-        for (std::uint64_t position = std::max(offset, fromFileUntil); position < end;) {
-            const std::size_t blockIndex = static_cast<std::size_t>((position - memoryStart) / limits.blockSize);
-            const std::size_t within = static_cast<std::size_t>((position - memoryStart) % limits.blockSize);
-            const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(end - position, limits.blockSize - within));
-            std::memcpy(&out[position - offset], blocks[blockIndex].get() + within, part);
-            position += part;
-        }
+        const std::uint64_t fromMemory = std::max(offset, fromFileUntil);
+        memory.copyOut(fromMemory, static_cast<std::size_t>(end - fromMemory), &out[fromMemory - offset]);
     }
-    // What is in the file never changes again, so it is read without the lock.
+    // What is in the file never changes again, so it is read without the
+    // lock; but its start may be dropped meanwhile.
     if (offset < fromFileUntil) {
         const std::size_t wanted = static_cast<std::size_t>(fromFileUntil - offset);
         const std::size_t got = file.read(out.data(), wanted, offset);
-        if (got < wanted) {
-            out.resize(got);
-            return got;
-        }
+        if (got < wanted)
+            count = got;
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (offset < keptFrom)
+            count = 0;
     }
+    out.resize(count);
     return count;
 }
 
@@ -243,6 +259,36 @@ TranscriptTotals Transcript::totals() const
 {
     std::lock_guard<std::mutex> lock(stateMutex);
     return sums;
+}
+
+TranscriptTotals Transcript::dropped() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return droppedSums;
+}
+
+std::uint64_t Transcript::firstKept() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return keptFrom;
+}
+
+std::size_t Transcript::firstChunk() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return index.first();
+}
+
+KeptStart Transcript::keptStart() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return KeptStart{index.first(), chunkLocked(index.first()), droppedSums};
+}
+
+bool Transcript::full() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return limits.keepAtMost != 0 && limits.atCap == AtCap::PauseReading && committedSize >= limits.keepAtMost;
 }
 
 bool Transcript::storageFailed() const
@@ -257,46 +303,38 @@ std::string Transcript::storageError() const
     return failure;
 }
 
+bool Transcript::reserveReached() const
+{
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return failed && reserveRefused;
+}
+
 std::uint64_t Transcript::bytesInMemory() const
 {
     std::lock_guard<std::mutex> lock(stateMutex);
-    return committedSize - memoryStart;
+    return committedSize - std::max(memory.start(), keptFrom);
 }
 
 std::size_t Transcript::addEvent(EventKind kind, std::string text, std::int64_t timeUs, std::string bytes)
 {
     std::lock_guard<std::mutex> lock(stateMutex);
-    if (events.size() >= maxEvents) {
-        ++eventsDropped;
-        return events.size() - 1;
-    }
-    if (bytes.size() > maxEventBytes)
-        bytes.resize(maxEventBytes);
-    if (events.size() + 1 == maxEvents) {
-        kind = EventKind::Note;
-        text = "[Too many events: later ones are not shown]";
-        bytes.clear();
-    }
-    events.push_back(TranscriptEvent{index.size(), timeUs, kind, std::move(text), std::move(bytes)});
-    return events.size() - 1;
+    return events.add(TranscriptEvent{index.end(), timeUs, kind, std::move(text), std::move(bytes)});
 }
 
 std::size_t Transcript::eventCount() const
 {
     std::lock_guard<std::mutex> lock(stateMutex);
-    return events.size();
+    return events.count();
 }
 
 TranscriptEvent Transcript::event(std::size_t at) const
 {
     std::lock_guard<std::mutex> lock(stateMutex);
-    return at < events.size() ? events[at] : TranscriptEvent{};
+    return at < events.count() ? events.at(at) : TranscriptEvent{};
 }
 
 std::size_t Transcript::firstEventAfter(std::size_t chunks) const
 {
     std::lock_guard<std::mutex> lock(stateMutex);
-    const auto found = std::lower_bound(events.begin(), events.end(), chunks,
-        [](const TranscriptEvent& event, std::size_t value) { return event.chunksBefore < value; });
-    return static_cast<std::size_t>(found - events.begin());
+    return events.firstAfter(chunks);
 }

@@ -2,6 +2,7 @@
 
 #include "ByteEscaper.h"
 #include "HexFormat.h"
+#include "NumberText.h"
 #include "PartFileWriter.h"
 #include "Transcript.h"
 
@@ -14,21 +15,27 @@ namespace
 constexpr std::size_t pieceSize = 1024 * 1024;
 
 // Hands the bytes [offset, offset + length) to consume a piece at a time.
+// Bytes dropped meanwhile (the transcript keeps only its newest) are left out.
 template <typename Consume>
 bool forEachPiece(const Transcript& transcript, std::uint64_t offset, std::uint64_t length, std::string& error,
                   Consume consume)
 {
     std::string piece;
-    while (length > 0) {
-        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(length, pieceSize));
+    const std::uint64_t end = offset + length;
+    while (offset < end) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(end - offset, pieceSize));
         if (transcript.read(offset, wanted, piece) != wanted) {
-            error = std::generic_category().message(EIO);
-            return false;
+            const std::uint64_t firstKept = transcript.firstKept();
+            if (offset >= firstKept) {
+                error = std::generic_category().message(EIO);
+                return false;
+            }
+            offset = std::min(end, firstKept);
+            continue;
         }
         if (!consume(piece))
             return false;
         offset += wanted;
-        length -= wanted;
     }
     return true;
 }
@@ -71,6 +78,16 @@ bool writeEvents(PartFileWriter& file, const Transcript& transcript, std::size_t
     return true;
 }
 
+bool writeDropped(PartFileWriter& file, const KeptStart& kept)
+{
+    const std::uint64_t received = kept.dropped.bytes[static_cast<int>(Direction::Received)];
+    const std::uint64_t sent = kept.dropped.bytes[static_cast<int>(Direction::Sent)];
+    if (received + sent == 0)
+        return true;
+    return file.write("--- " + groupedNumber(received + sent) + " older bytes were dropped (" + groupedNumber(received)
+                      + " received, " + groupedNumber(sent) + " sent): this connection keeps only its newest bytes\n");
+}
+
 std::string headerOf(const Chunk& chunk, const Chunk* previous)
 {
     std::string header = chunk.direction == Direction::Received ? "--- received " : "--- sent ";
@@ -98,7 +115,7 @@ bool saveReceivedBytes(const Transcript& transcript, const std::string& path, st
     const auto writePiece = [&file](const std::string& piece) { return file.write(piece); };
     const std::size_t count = transcript.chunkCount();
     bool written = true;
-    for (std::size_t at = 0; at < count && written;) {
+    for (std::size_t at = transcript.firstChunk(); at < count && written;) {
         const Chunk first = transcript.chunk(at++);
         if (first.direction != Direction::Received)
             continue;
@@ -133,13 +150,14 @@ bool saveAsText(const Transcript& transcript, const std::string& path, std::stri
         atLineStart = piece.back() == '\n';
         return file.write(utf8);
     };
+    const KeptStart kept = transcript.keptStart();
     const std::size_t count = transcript.chunkCount();
     std::size_t nextEvent = 0;
-    bool written = writeEvents(file, transcript, nextEvent, 0);
+    bool written = writeDropped(file, kept) && writeEvents(file, transcript, nextEvent, kept.firstChunk);
     Chunk previous{};
-    for (std::size_t at = 0; at < count && written; ++at) {
+    for (std::size_t at = kept.firstChunk; at < count && written; ++at) {
         const Chunk chunk = transcript.chunk(at);
-        written = file.write(headerOf(chunk, at > 0 ? &previous : nullptr))
+        written = file.write(headerOf(chunk, at > kept.firstChunk ? &previous : nullptr))
                   && forEachPiece(transcript, chunk.offset, chunk.length, error, writeEscaped)
                   && (atLineStart || file.write("\n", 1))
                   && writeEvents(file, transcript, nextEvent, at + 1);

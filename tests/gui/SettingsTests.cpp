@@ -5,6 +5,7 @@
 #include "ConfigDialog.h"
 #include "Core.h"
 #include "MainWindow.h"
+#include "TranscriptPreferences.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QSettings>
 #include <QComboBox>
 #include <QLineEdit>
@@ -55,6 +57,12 @@ void expectDefaults(App& app)
     QVERIFY(!app.window->startStopListenAction->isChecked());
     QCOMPARE(GuiTest::statusText(*app.window), QString("Server stopped."));
     QCOMPARE(app.boundPort(), static_cast<unsigned short>(0));
+    const TranscriptOptions transcripts = app.window->getTranscriptOptions();
+    QCOMPARE(transcripts.reserveMiB, quint64(2048));
+    QCOMPARE(transcripts.reservePercent, 5);
+    QCOMPARE(transcripts.capMiB, quint64(0));
+    QVERIFY(transcripts.atCap == AtCap::PauseReading);
+    QVERIFY(transcripts.folder.isEmpty());
 }
 }
 
@@ -100,7 +108,16 @@ void SettingsTests::everyValueSurvivesARestart()
             dialog->findChild<QRadioButton*>("radioButton_2")->setChecked(true);
             dialog->findChild<QRadioButton*>("radioButton_3")->setChecked(true);
             dialog->findChild<QCheckBox*>("checkBox")->setChecked(true);
-            dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+            TranscriptPreferences* transcripts = dialog->transcriptPreferences();
+            QPushButton* ok = dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok);
+            QVERIFY(!transcripts->atCapBox()->isEnabled());
+            transcripts->capBox()->setValue(64);
+            transcripts->atCapBox()->setCurrentIndex(1);
+            transcripts->folderEdit()->setText("/no/such/folder");
+            QVERIFY(!ok->isEnabled());
+            transcripts->folderEdit()->setText(QDir::tempPath());
+            QVERIFY(ok->isEnabled());
+            ok->click();
         });
         first.window->showSetupDialog();
         QCOMPARE(answerer.answered(), 1);
@@ -117,6 +134,11 @@ void SettingsTests::everyValueSurvivesARestart()
         QCOMPARE(settings.value("MainWindow/AutoListen").toBool(), true);
         QCOMPARE(settings.value("MainWindow/size").toSize(), QSize(523, 411));
         QCOMPARE(settings.value("MainWindow/windowpos").toPoint(), QPoint(123, 145));
+        QCOMPARE(settings.value("Transcripts/capMiB").toInt(), 64);
+        QCOMPARE(settings.value("Transcripts/atCap").toString(), QString("keepNewest"));
+        QCOMPARE(settings.value("Transcripts/folder").toString(), QDir::tempPath());
+        QCOMPARE(settings.value("Transcripts/reserveMiB").toInt(), 2048);
+        QCOMPARE(settings.value("Transcripts/reservePercent").toInt(), 5);
     }
 
     // An error box here would mean the port was taken in between.
@@ -143,6 +165,10 @@ void SettingsTests::everyValueSurvivesARestart()
     QVERIFY(client.isConnected());
     QVERIFY(second.waitForWindow(client.localPort()));
     QVERIFY(second.log.text().find("Ignoring invalid setting") == std::string::npos);
+    const TranscriptOptions transcripts = second.window->getTranscriptOptions();
+    QCOMPARE(transcripts.capMiB, quint64(64));
+    QVERIFY(transcripts.atCap == AtCap::KeepNewest);
+    QCOMPARE(transcripts.folder, QDir::tempPath());
 }
 
 void SettingsTests::invalidValuesGiveDefaults()
@@ -155,6 +181,10 @@ void SettingsTests::invalidValuesGiveDefaults()
     store("AutoListen", "sometimes");
     store("ports", "2222, 70000", "Listening");
     store("bindAddress", "somewhere", "Listening");
+    store("reservePercent", 90, "Transcripts");
+    store("capMiB", -1, "Transcripts");
+    store("atCap", "sometimes", "Transcripts");
+    store("folder", "/no/such/folder", "Transcripts");
     App app(false);
     expectDefaults(app);
     for (const char* line : {"Ignoring invalid setting size: huge", "Ignoring invalid setting windowpos: left",
@@ -162,7 +192,10 @@ void SettingsTests::invalidValuesGiveDefaults()
                              "Ignoring invalid setting ProtocolType: 7",
                              "Ignoring invalid setting AutoListen: sometimes",
                              "Ignoring invalid setting ports: 2222, 70000",
-                             "Ignoring invalid setting bindAddress: somewhere"})
+                             "Ignoring invalid setting bindAddress: somewhere",
+                             "Ignoring invalid setting reservePercent: 90", "Ignoring invalid setting capMiB: -1",
+                             "Ignoring invalid setting atCap: sometimes",
+                             "Ignoring invalid setting folder: /no/such/folder"})
         QVERIFY2(app.log.countLines(line) == 1, line);
 }
 

@@ -134,7 +134,7 @@ void TlsTests::preferencesCheckEveryChoiceAsItIsMade()
 
     ConfigDialog dialog(nullptr);
     TlsPage page(dialog);
-    QVERIFY(dialog.findChild<QTabWidget*>("tabs")->count() == 2);
+    QVERIFY(dialog.findChild<QTabWidget*>("tabs")->count() == 3);
     TlsSetup setup;
     setup.generatedFolder = (folder + "/config").toStdString();
     dialog.setTlsSetup(setup);

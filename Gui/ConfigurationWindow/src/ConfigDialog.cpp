@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "PortList.h"
 #include "TlsPreferences.h"
+#include "TranscriptPreferences.h"
 
 #include <QPushButton>
 
@@ -28,6 +29,9 @@ ConfigDialog::ConfigDialog(QWidget* parent)
     tlsPreferences = new TlsPreferences(tabs);
     tlsPreferences->setObjectName("tlsPreferences");
     tabs->addTab(tlsPreferences, "TLS");
+    transcripts = new TranscriptPreferences(tabs);
+    tabs->addTab(transcripts, "Transcripts");
+    connect(transcripts, &TranscriptPreferences::validityChanged, this, &ConfigDialog::validate);
     fillBindAddressChoices();
     setListenPorts({2222});
     connect(portsEdit, &QLineEdit::textChanged, this, &ConfigDialog::validate);
@@ -145,7 +149,8 @@ void ConfigDialog::validate()
     const bool addressValid = parsedBindAddress(&addressReason).has_value();
     showReason(portsError, portsValid ? QString() : portsReason);
     showReason(bindAddressError, addressValid ? QString() : addressReason);
-    buttonBox->button(QDialogButtonBox::Ok)->setEnabled(portsValid && addressValid && tlsPreferences->isValid());
+    buttonBox->button(QDialogButtonBox::Ok)->setEnabled(portsValid && addressValid && tlsPreferences->isValid()
+                                                        && transcripts->isValid());
 }
 
 void ConfigDialog::setViewMode(QMdiArea::ViewMode mode)
@@ -189,4 +194,14 @@ void ConfigDialog::setAutoListen(bool autoListen)
 bool ConfigDialog::getAutoListen() const
 {
     return checkBox->isChecked();
+}
+
+void ConfigDialog::setTranscriptOptions(const TranscriptOptions& options)
+{
+    transcripts->setOptions(options);
+}
+
+TranscriptOptions ConfigDialog::getTranscriptOptions() const
+{
+    return transcripts->options();
 }

@@ -6,6 +6,7 @@
 #include "PortList.h"
 #include "ProtocolFactory.h"
 #include "TlsSetup.h"
+#include "TranscriptOptions.h"
 
 #include <QDialog>
 #include <QMdiArea>
@@ -15,13 +16,15 @@
 
 class Core;
 class TlsPreferences;
+class TranscriptPreferences;
 
 // The preferences: listen ports (those marked /tls serve TLS) and address,
 // view mode, protocol for new connections and listening at start-up on one
-// page, how TLS is served on another (TlsPreferences). Only shows and
-// returns values; the main window applies them. A value that cannot be used
-// is refused with its reason beside the field, and OK stays disabled until
-// every one is valid.
+// page, how TLS is served on another (TlsPreferences), where transcripts are
+// kept and how much they may take on a third (TranscriptPreferences). Only
+// shows and returns values; the main window applies them. A value that
+// cannot be used is refused with its reason beside the field, and OK stays
+// disabled until every one is valid.
 class ConfigDialog : public QDialog, private Ui::ConfigDialog
 {
 public:
@@ -48,6 +51,9 @@ public:
     ProtocolFactory::ProtocolType getProtocolType() const;
     void setAutoListen(bool autoListen);
     bool getAutoListen() const;
+    void setTranscriptOptions(const TranscriptOptions& options);
+    TranscriptOptions getTranscriptOptions() const;
+    TranscriptPreferences* transcriptPreferences() const { return transcripts; }
 
 private:
     void fillBindAddressChoices();
@@ -56,4 +62,5 @@ private:
     void validate();
 
     TlsPreferences* tlsPreferences = nullptr;
+    TranscriptPreferences* transcripts = nullptr;
 };

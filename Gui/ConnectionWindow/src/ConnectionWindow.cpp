@@ -9,6 +9,7 @@
 #include "HttpResponsePanel.h"
 #include "Latin1.h"
 #include "Log.h"
+#include "PausedReadingText.h"
 #include "ReplayRulesSaving.h"
 #include "SavedRepliesPanel.h"
 #include "SendingPanel.h"
@@ -101,7 +102,7 @@ void ConnectionWindow::makeWidgets()
     wireForm();
     tlsLine = std::make_unique<TlsDetailsLine>(tlsLabel, *conversation);
     showRules();
-    showPause(readingPausedShown);
+    showPause();
     followState();
     // Children made inside a shown widget would otherwise show only on the
     // next turn of the event loop.
@@ -216,23 +217,21 @@ void ConnectionWindow::followState()
     readEnded = state.readEnded;
     if (tlsLine)
         tlsLine->follow(state);
-    if (state.readingPaused != readingPausedShown) {
-        readingPausedShown = state.readingPaused;
+    const Conversation::Pause pause = state.readingPaused ? state.pause : Conversation::Pause::None;
+    if (pause != pauseShown) {
+        pauseShown = pause;
         pauseReason = QString::fromStdString(state.storageError);
-        showPause(readingPausedShown);
-        emit readingPausedChanged(windowId, readingPausedShown);
+        showPause();
+        emit readingPausedChanged(windowId, pauseShown);
     }
     updateSendingEnabled();
 }
 
-void ConnectionWindow::showPause(bool paused)
+void ConnectionWindow::showPause()
 {
-    if (!display)
-        return;
-    display->showState(paused ? QStringLiteral("Reading from this client is paused: the transcript file cannot be "
-                                               "written (%1). Reading goes on when there is room again.")
-                                    .arg(pauseReason)
-                              : QString());
+    if (display)
+        display->showState(PausedReadingText::window(pauseShown, pauseReason,
+                                                     conversation->transcript().limitsInUse().keepAtMost));
 }
 
 // The client has ended its sending. The connection may still take a reply

@@ -76,7 +76,8 @@ public:
     void setShowTimes(bool show);
     // Whether the text view has drawn (or skipped) everything recorded so far.
     bool isViewCaughtUp() const { return display && display->isCaughtUp(); }
-    bool isReadingPaused() const { return readingPausedShown; }
+    bool isReadingPaused() const { return pauseShown != Conversation::Pause::None; }
+    Conversation::Pause readingPause() const { return pauseShown; }
 
     // Writes the conversation to path; returns an empty string or what went wrong.
     QString saveConversation(const QString& path, SaveFormat format);
@@ -94,9 +95,9 @@ signals:
     void seenWithoutWidgets();
     void onWindowDestroying(QString windowId);
     void onWindowInactive(QString windowId);
-    // Reading from the client paused (or went on again) because the
-    // transcript's file cannot be written.
-    void readingPausedChanged(QString windowId, bool paused);
+    // Reading from the client paused (or went on again: Pause::None), or
+    // paused for another reason.
+    void readingPausedChanged(QString windowId, Conversation::Pause pause);
     // The client's TLS handshake failed, for the reason given.
     void tlsHandshakeFailed(QString windowId, QString reason);
 
@@ -115,7 +116,7 @@ private:
     void wireForm();
     void followState();
     void showRules();
-    void showPause(bool paused);
+    void showPause();
     void markInactive();
     void tellTlsFailure();
     void updateSendingEnabled();
@@ -136,7 +137,7 @@ private:
     bool autoReplyOnOpen = false;
     bool readEnded = false;
     bool inactiveShown = false;
-    bool readingPausedShown = false;
+    Conversation::Pause pauseShown = Conversation::Pause::None;
     bool tlsFailureTold = false;
     QString pauseReason;
 };

@@ -5,6 +5,7 @@
 #include "Conversation.h"
 #include "Latin1.h"
 #include "Log.h"
+#include "PausedReadingText.h"
 #include "ProtocolBase.h"
 
 #include <QElapsedTimer>
@@ -133,7 +134,7 @@ void ConnectionWindowManager::createWindow(std::shared_ptr<Conversation> convers
     connect(window, &ConnectionWindow::readingPausedChanged, this, &ConnectionWindowManager::onReadingPaused);
     // The connection reads before its window comes: it may be paused already.
     if (window->isReadingPaused())
-        onReadingPaused(id, true);
+        onReadingPaused(id, window->readingPause());
 
     QMdiSubWindow* subWindow = mdiArea->addSubWindow(window);
     fitIntoArea(subWindow);
@@ -207,13 +208,13 @@ void ConnectionWindowManager::setRowTitle(int row, const QString& title)
     QStringListModel::setData(index(row, 0), title, Qt::DisplayRole);
 }
 
-void ConnectionWindowManager::onReadingPaused(const QString& id, bool paused)
+void ConnectionWindowManager::onReadingPaused(const QString& id, Conversation::Pause pause)
 {
-    const bool changed = paused ? !pausedWindows.contains(id) : pausedWindows.contains(id);
-    if (!changed)
+    const Conversation::Pause before = pausedWindows.value(id, Conversation::Pause::None);
+    if (pause == before)
         return;
-    if (paused)
-        pausedWindows.insert(id);
+    if (pause != Conversation::Pause::None)
+        pausedWindows.insert(id, pause);
     else
         pausedWindows.remove(id);
     const int row = rowOf(id);
@@ -222,12 +223,20 @@ void ConnectionWindowManager::onReadingPaused(const QString& id, bool paused)
     emit pausedCountChanged(pausedCount());
 }
 
+QString ConnectionWindowManager::pausedReadingText() const
+{
+    PausedReadingText::Counts counts{};
+    for (const Conversation::Pause pause : pausedWindows)
+        ++counts[static_cast<std::size_t>(pause)];
+    return PausedReadingText::status(counts);
+}
+
 QVariant ConnectionWindowManager::data(const QModelIndex& index, int role) const
 {
     if ((role == Qt::DecorationRole || role == Qt::ToolTipRole) && index.isValid() && index.row() < rowIds.size() &&
         pausedWindows.contains(rowIds.at(index.row()))) {
         if (role == Qt::ToolTipRole)
-            return QStringLiteral("Reading paused: the transcript's file cannot be written");
+            return PausedReadingText::row(pausedWindows.value(rowIds.at(index.row())));
         return mdiArea->style()->standardIcon(QStyle::SP_MediaPause);
     }
     return QStringListModel::data(index, role);

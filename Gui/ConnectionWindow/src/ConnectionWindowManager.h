@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QHash>
-#include <QSet>
 #include <QItemSelection>
 #include <QList>
 #include <QPointer>
@@ -11,6 +10,7 @@
 #include <QStringListModel>
 #include <QTimer>
 
+#include "Conversation.h"
 #include "FrameClock.h"
 #include "Transcript.h"
 
@@ -20,7 +20,6 @@
 #include <memory>
 
 class ConnectionWindow;
-class Conversation;
 class ProtocolBase;
 class QMdiArea;
 class QMdiSubWindow;
@@ -52,6 +51,8 @@ public:
     void setTranscriptLimits(const TranscriptLimits& limits) { transcriptLimits = limits; }
     // Windows whose connection's reading is paused.
     int pausedCount() const { return static_cast<int>(pausedWindows.size()); }
+    // What the status bar says of them; empty when there are none.
+    QString pausedReadingText() const;
     // Closes the connections of the windows and those still waiting for one.
     void closeAllSessions();
     // Connections waiting for their window.
@@ -78,7 +79,7 @@ public slots:
 private:
     void createPendingWindows();
     void createWindow(std::shared_ptr<Conversation> conversation);
-    void onReadingPaused(const QString& id, bool paused);
+    void onReadingPaused(const QString& id, Conversation::Pause pause);
     void makeWidgetsOfSeenWindows(const QElapsedTimer& slice);
     void onSeenWithoutWidgets(ConnectionWindow* window);
     void fitIntoArea(QMdiSubWindow* subWindow);
@@ -100,7 +101,7 @@ private:
     std::deque<std::shared_ptr<Conversation>> pending;
     TranscriptLimits transcriptLimits;
     FrameClock frameClock;
-    QSet<QString> pausedWindows;
+    QHash<QString, Conversation::Pause> pausedWindows;
     // Brings the next batch after the event loop has run; see createPendingWindows.
     QTimer nextBatch;
     // Windows drawn on screen before they had widgets, in the order drawn.

@@ -1,5 +1,6 @@
 #include "ConversationFeed.h"
 
+#include "NumberText.h"
 #include "RemoteLocalDataViewer.h"
 #include "Transcript.h"
 
@@ -22,6 +23,12 @@ QString markerText(std::uint64_t skipped)
     return QStringLiteral("[%1 bytes arrived faster than they could be drawn and are not shown here; "
                           "the hex view shows them, and Save Conversation... keeps every byte.]")
         .arg(QLocale::c().toString(static_cast<qulonglong>(skipped)));
+}
+
+QString droppedText(std::uint64_t dropped)
+{
+    return QStringLiteral("[%1 older bytes were dropped: this connection keeps only its newest bytes]")
+        .arg(QString::fromStdString(groupedNumber(dropped)));
 }
 }
 
@@ -52,13 +59,14 @@ bool ConversationFeed::drawFor(int sliceMs)
     viewer->beginBatch();
     drawEvents();
     while (chunkIndex < transcript->chunkCount() && slice.elapsed() < sliceMs) {
-        const Chunk current = transcript->chunk(chunkIndex);
-        const std::uint64_t drawnTo = current.offset + offsetInChunk;
+        const std::uint64_t drawnTo = position();
         const std::uint64_t size = transcript->size();
         if (jumped && drawnTo >= tailEnd)
             break;
-        if (!jumped && size - drawnTo > skipThreshold) {
-            skipTo(size - tailLength);
+        if (drawnTo < transcript->firstKept()) {
+            skipDropped();
+        } else if (!jumped && size - drawnTo > skipThreshold) {
+            skipTo(std::max(size - tailLength, transcript->firstKept()));
             jumped = true;
             tailEnd = size;
             batched = piece;
@@ -83,8 +91,7 @@ bool ConversationFeed::drawFor(int sliceMs)
 // the last marker has not caught up yet replaces that text.
 void ConversationFeed::skipTo(std::uint64_t offset)
 {
-    const Chunk current = transcript->chunk(chunkIndex);
-    std::uint64_t skipped = offset - (current.offset + offsetInChunk);
+    std::uint64_t skipped = offset - std::min(offset, position());
     if (markerOpen) {
         skipped += drawnSinceMarker;
         markerSkipped += skipped;
@@ -96,14 +103,39 @@ void ConversationFeed::skipTo(std::uint64_t offset)
     }
     skippedInAll += skipped;
     drawnSinceMarker = 0;
-    chunkIndex = transcript->chunkAt(offset);
-    offsetInChunk = offset - transcript->chunk(chunkIndex).offset;
-    previousTimeUs = -1;
+    landAt(offset);
     eventIndex = std::max(eventIndex, transcript->firstEventAfter(chunkIndex + (offsetInChunk > 0 ? 1 : 0)));
-    if (offsetInChunk > 0) {
-        const Chunk landed = transcript->chunk(chunkIndex);
+}
+
+void ConversationFeed::landAt(std::uint64_t offset)
+{
+    chunkIndex = transcript->chunkAt(offset);
+    const Chunk landed = transcript->chunk(chunkIndex);
+    chunkStart = landed.offset;
+    offsetInChunk = offset - std::min(offset, landed.offset);
+    previousTimeUs = -1;
+    if (offsetInChunk > 0)
         viewer->beginChunk(landed.direction, landed.timeUs, -1);
-    }
+}
+
+// The transcript keeps only its newest bytes, and dropped some the feed had
+// not drawn yet. The events in between are drawn where it lands.
+void ConversationFeed::skipDropped()
+{
+    const std::uint64_t kept = transcript->firstKept();
+    if (offsetInChunk > 0)
+        viewer->endChunk();
+    viewer->appendNote(droppedText(kept));
+    markerOpen = false;
+    landAt(kept);
+}
+
+// A chunk dropped whole lies before every byte kept.
+std::uint64_t ConversationFeed::position() const
+{
+    if (offsetInChunk > 0)
+        return chunkStart + offsetInChunk;
+    return chunkIndex < transcript->firstChunk() ? 0 : transcript->chunk(chunkIndex).offset;
 }
 
 std::size_t ConversationFeed::drawPiece()
@@ -113,13 +145,17 @@ std::size_t ConversationFeed::drawPiece()
         viewer->beginChunk(current.direction, current.timeUs,
                            previousTimeUs < 0 ? -1 : current.timeUs - previousTimeUs);
         previousTimeUs = current.timeUs;
+        chunkStart = current.offset;
     }
-    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(current.length - offsetInChunk, piece));
-    transcript->read(current.offset + offsetInChunk, length, buffer);
+    // The chunk's start may be dropped meanwhile, never its end.
+    const std::uint64_t end = current.offset + current.length;
+    const std::uint64_t from = chunkStart + offsetInChunk;
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(end - std::min(end, from), piece));
+    transcript->read(from, length, buffer);
     viewer->appendBytes(buffer.data(), buffer.size());
     offsetInChunk += buffer.size();
     drawnSinceMarker += buffer.size();
-    if (offsetInChunk >= current.length || buffer.empty())
+    if (from + buffer.size() >= end || buffer.empty())
         finishChunk();
     return buffer.size();
 }
@@ -164,19 +200,21 @@ void ConversationFeed::redraw()
     chunkIndex = 0;
     offsetInChunk = 0;
     eventIndex = 0;
-    if (size > tailLength) {
+    const std::uint64_t kept = transcript->firstKept();
+    if (kept > 0 && size - kept <= tailLength) {
+        viewer->beginBatch();
+        viewer->appendNote(droppedText(kept));
+        landAt(kept);
+        viewer->endBatch();
+    } else if (size > tailLength) {
         viewer->beginBatch();
         const std::uint64_t from = size - tailLength;
         chunkIndex = transcript->chunkAt(from);
         if (chunkIndex > 0 || transcript->chunk(chunkIndex).offset < from) {
             viewer->appendNote(QStringLiteral("[Earlier bytes are not drawn here; the hex view shows them, "
                                               "and Save Conversation... keeps every byte.]"));
-            offsetInChunk = from - transcript->chunk(chunkIndex).offset;
+            landAt(from);
             eventIndex = transcript->firstEventAfter(chunkIndex + (offsetInChunk > 0 ? 1 : 0));
-            if (offsetInChunk > 0) {
-                const Chunk landed = transcript->chunk(chunkIndex);
-                viewer->beginChunk(landed.direction, landed.timeUs, -1);
-            }
         }
         viewer->endBatch();
     }

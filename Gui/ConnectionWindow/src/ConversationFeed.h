@@ -15,7 +15,9 @@ struct TranscriptEvent;
 // as a time slice allows: the chunks, and after each one the events recorded
 // after it. When it is so far behind that catching up would take long, it
 // jumps to the newest data and leaves a marker saying how much it did not
-// draw; while it stays behind, that one marker keeps count.
+// draw; while it stays behind, that one marker keeps count. Bytes that the
+// transcript dropped (it keeps only its newest) before they were drawn are
+// skipped with a marker that counts what was dropped.
 class ConversationFeed
 {
 public:
@@ -45,6 +47,11 @@ public:
 
 private:
     void skipTo(std::uint64_t offset);
+    void skipDropped();
+    // Goes on drawing at offset, within its chunk if need be.
+    void landAt(std::uint64_t offset);
+    // The offset of the next byte to draw.
+    std::uint64_t position() const;
     // Returns the bytes it drew.
     std::size_t drawPiece();
     void finishChunk();
@@ -59,8 +66,11 @@ private:
     bool lastSliceJumped = false;
     std::size_t piece = 0;
 
-    // Where drawing goes on: the chunk and how far into it.
+    // Where drawing goes on: the chunk and how far into it, counted from
+    // where the chunk started when the feed began drawing it (its start may
+    // be dropped since).
     std::size_t chunkIndex = 0;
+    std::uint64_t chunkStart = 0;
     std::uint64_t offsetInChunk = 0;
     std::int64_t previousTimeUs = -1;
     // The next event to draw.

@@ -1,6 +1,7 @@
 #include "HexView.h"
 
 #include "HexFormat.h"
+#include "NumberText.h"
 #include "Transcript.h"
 
 #include <QFontDatabase>
@@ -40,18 +41,55 @@ void HexView::refresh()
 {
     QScrollBar* bar = verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum();
+    const std::uint64_t shownBefore = rowBase - markerRows();
+    followDrops();
+    appendChunks();
+    updateScrollRange();
+    if (atEnd)
+        bar->setValue(bar->maximum());
+    else
+        bar->setValue(static_cast<int>(std::max<std::int64_t>(
+            0, bar->value() - static_cast<std::int64_t>(rowBase - markerRows() - shownBefore))));
+    viewport()->update();
+}
+
+void HexView::appendChunks()
+{
     const std::size_t count = transcript->chunkCount();
-    for (std::size_t i = chunks.size(); i < count; ++i) {
+    for (std::size_t i = firstNumber + chunks.size(); i < count; ++i) {
         const Chunk chunk = transcript->chunk(i);
         const int direction = static_cast<int>(chunk.direction);
         chunks.push_back({totalRows, streamBytes[direction]});
         streamBytes[direction] += chunk.length;
         totalRows += 1 + dataRows(chunk.length);
     }
-    updateScrollRange();
-    if (atEnd)
-        bar->setValue(bar->maximum());
-    viewport()->update();
+}
+
+// The chunks dropped whole lose their rows; the first one kept is counted
+// anew from its first byte kept.
+void HexView::followDrops()
+{
+    const KeptStart kept = transcript->keptStart();
+    const std::uint64_t dropped = kept.dropped.bytes[0] + kept.dropped.bytes[1];
+    if (dropped == droppedBytes)
+        return;
+    droppedBytes = dropped;
+    if (kept.firstChunk >= firstNumber + chunks.size()) {
+        chunks.clear();
+        firstNumber = kept.firstChunk;
+        streamBytes[0] = kept.dropped.bytes[0];
+        streamBytes[1] = kept.dropped.bytes[1];
+        rowBase = totalRows;
+        return;
+    }
+    while (firstNumber < kept.firstChunk) {
+        chunks.pop_front();
+        ++firstNumber;
+    }
+    const std::uint64_t end = chunks.size() > 1 ? chunks[1].firstRow : totalRows;
+    chunks.front().firstRow = end - 1 - dataRows(kept.first.length);
+    chunks.front().streamOffset = kept.dropped.bytes[static_cast<int>(kept.first.direction)];
+    rowBase = chunks.front().firstRow;
 }
 
 void HexView::setShowTimes(bool show)
@@ -94,8 +132,8 @@ int HexView::visibleRows() const
 // by the end of its range.
 void HexView::updateScrollRange()
 {
-    const std::uint64_t scrollable = totalRows > static_cast<std::uint64_t>(visibleRows())
-        ? totalRows - static_cast<std::uint64_t>(visibleRows())
+    const std::uint64_t scrollable = rowCount() > static_cast<std::uint64_t>(visibleRows())
+        ? rowCount() - static_cast<std::uint64_t>(visibleRows())
         : 0;
     const int maximum = static_cast<int>(std::min<std::uint64_t>(scrollable, std::numeric_limits<int>::max()));
     verticalScrollBar()->setRange(0, maximum);
@@ -121,7 +159,7 @@ QString HexView::headerText(std::size_t chunkIndex) const
                        .arg(chunk.direction == Direction::Received ? "received" : "sent")
                        .arg(QLocale::c().toString(static_cast<qulonglong>(chunk.length)))
                        .arg(QString::fromStdString(formatClock(chunk.timeUs)));
-    if (showTimes && chunkIndex > 0)
+    if (showTimes && chunkIndex > firstNumber)
         text += QStringLiteral(" (%1)").arg(
             QString::fromStdString(formatGap(chunk.timeUs - transcript->chunk(chunkIndex - 1).timeUs)));
     return text + notesAfter(chunkIndex);
@@ -129,14 +167,24 @@ QString HexView::headerText(std::size_t chunkIndex) const
 
 QString HexView::rowText(std::uint64_t row) const
 {
-    if (row >= totalRows)
+    if (row >= rowCount())
         return QString();
+    if (row < markerRows())
+        return QStringLiteral("[%1 older bytes were dropped: this connection keeps only its newest bytes]")
+            .arg(QString::fromStdString(groupedNumber(droppedBytes)));
+    return chunkRowText(rowBase + row - markerRows());
+}
+
+QString HexView::chunkRowText(std::uint64_t row) const
+{
     const std::size_t index = chunkOfRow(row);
     const std::uint64_t rowInChunk = row - chunks[index].firstRow;
     if (rowInChunk == 0)
-        return headerText(index);
-    const Chunk chunk = transcript->chunk(index);
+        return headerText(firstNumber + index);
+    const Chunk chunk = transcript->chunk(firstNumber + index);
     const std::uint64_t start = (rowInChunk - 1) * bytesPerRow;
+    if (start >= chunk.length)
+        return QString();
     std::string bytes;
     transcript->read(chunk.offset + start, static_cast<std::size_t>(std::min<std::uint64_t>(bytesPerRow, chunk.length - start)),
                      bytes);
@@ -151,16 +199,21 @@ void HexView::paintEvent(QPaintEvent*)
     const int width = viewport()->width();
     painter.fillRect(viewport()->rect(), palette().base());
     // The last rows of a transcript longer than the scroll bar's range.
+    const std::uint64_t count = rowCount();
     std::uint64_t first = firstVisibleRow();
-    if (verticalScrollBar()->value() == verticalScrollBar()->maximum() && totalRows > static_cast<std::uint64_t>(visibleRows()))
-        first = totalRows - static_cast<std::uint64_t>(visibleRows());
+    if (verticalScrollBar()->value() == verticalScrollBar()->maximum() && count > static_cast<std::uint64_t>(visibleRows()))
+        first = count - static_cast<std::uint64_t>(visibleRows());
     const int rows = visibleRows() + 1;
-    for (int i = 0; i < rows && first + static_cast<std::uint64_t>(i) < totalRows; ++i) {
+    for (int i = 0; i < rows && first + static_cast<std::uint64_t>(i) < count; ++i) {
         const std::uint64_t row = first + static_cast<std::uint64_t>(i);
-        const std::size_t index = chunkOfRow(row);
-        const bool header = row == chunks[index].firstRow;
         const QRect line(0, i * lineHeight, width, lineHeight);
-        painter.fillRect(line, background(transcript->chunk(index).direction, header));
+        if (row < markerRows()) {
+            painter.fillRect(line, palette().alternateBase());
+        } else {
+            const std::size_t index = chunkOfRow(rowBase + row - markerRows());
+            const bool header = rowBase + row - markerRows() == chunks[index].firstRow;
+            painter.fillRect(line, background(transcript->chunk(firstNumber + index).direction, header));
+        }
         painter.setPen(palette().color(QPalette::Text));
         painter.drawText(line.adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, rowText(row));
     }

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
+#include <deque>
 
 class Transcript;
 
@@ -14,7 +14,9 @@ class Transcript;
 // that direction's stream, the bytes in hex, and as Latin-1 characters); the
 // events recorded after a chunk follow on its header line. Only
 // the rows on screen are read and drawn, so it costs the same for a kilobyte
-// as for a gigabyte.
+// as for a gigabyte. When the transcript keeps only its newest bytes, the
+// first row counts what was dropped, the rows of dropped chunks go, and the
+// rows in sight stay in sight.
 class HexView : public QAbstractScrollArea
 {
 public:
@@ -26,7 +28,7 @@ public:
     void refresh();
     void setShowTimes(bool show);
 
-    std::uint64_t rowCount() const { return totalRows; }
+    std::uint64_t rowCount() const { return markerRows() + totalRows - rowBase; }
     QString rowText(std::uint64_t row) const;
     std::uint64_t firstVisibleRow() const;
 
@@ -37,21 +39,31 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Rows are counted from the first one ever shown; rowBase is the first
+    // one still kept.
     struct ChunkRows
     {
         std::uint64_t firstRow;
         std::uint64_t streamOffset;
     };
 
+    void followDrops();
+    void appendChunks();
+    std::uint64_t markerRows() const { return droppedBytes > 0 ? 1 : 0; }
+    // The position in chunks of the chunk holding an absolute row.
     std::size_t chunkOfRow(std::uint64_t row) const;
+    QString chunkRowText(std::uint64_t row) const;
     QString headerText(std::size_t chunkIndex) const;
     QString notesAfter(std::size_t chunkIndex) const;
     int visibleRows() const;
     void updateScrollRange();
 
     std::shared_ptr<const Transcript> transcript;
-    std::vector<ChunkRows> chunks;
+    std::deque<ChunkRows> chunks;
+    std::size_t firstNumber = 0; // the transcript's number of chunks.front()
     std::uint64_t totalRows = 0;
+    std::uint64_t rowBase = 0;
+    std::uint64_t droppedBytes = 0;
     std::uint64_t streamBytes[2] = {0, 0};
     bool showTimes = false;
 };

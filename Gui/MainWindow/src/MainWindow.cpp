@@ -17,6 +17,7 @@
 #include "SettingsReader.h"
 #include "StatusBarLabels.h"
 #include "TlsSettings.h"
+#include "TranscriptSettings.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -240,7 +241,7 @@ QString MainWindow::getPausedReadingText() const
 
 void MainWindow::showPausedReading(int paused)
 {
-    statusLabels->showPausedReading(paused);
+    statusLabels->showPausedReading(paused > 0 ? connectionWindowManager->pausedReadingText() : QString());
 }
 
 void MainWindow::setupEmptyAreaHint()
@@ -277,15 +278,24 @@ void MainWindow::showSetupDialog()
     dialog.showCoreSettings(*core);
     dialog.setViewMode(mdiArea->viewMode());
     dialog.setAutoListen(autoListen);
+    dialog.setTranscriptOptions(transcriptOptions);
     if (dialog.exec() != QDialog::Accepted)
         return;
     mdiArea->setViewMode(dialog.getViewMode());
     autoListen = dialog.getAutoListen();
+    useTranscriptOptions(dialog.getTranscriptOptions());
     try {
         dialog.applyCoreSettings(*core);
     } catch (const std::exception& e) {
         Log::line(e.what());
     }
+}
+
+// Connections from now on keep their transcripts so.
+void MainWindow::useTranscriptOptions(const TranscriptOptions& options)
+{
+    transcriptOptions = options;
+    connectionWindowManager->setTranscriptLimits(TranscriptSettings::limits(options));
 }
 
 void MainWindow::setupTreeView()
@@ -321,6 +331,7 @@ void MainWindow::restoreSettings()
     // own, the one port is MainWindow/listenPort.
     const bool portListRead = ListenSettings::restore(settings, *core);
     TlsSettings::restore(settings, *core);
+    useTranscriptOptions(TranscriptSettings::restore(settings));
     SettingsReader reader(settings, settingsGroup);
     QList<QRect> screens;
     for (const QScreen* screen : QGuiApplication::screens())
@@ -357,6 +368,7 @@ QSettings::Status MainWindow::writeSettings()
     settings.endGroup();
     ListenSettings::save(settings, *core);
     TlsSettings::save(settings, *core);
+    TranscriptSettings::save(settings, transcriptOptions);
     settings.sync();
     return settings.status();
 }

@@ -4,6 +4,7 @@
 
 #include "ListenResult.h"
 #include "ProtocolBase.h"
+#include "TranscriptOptions.h"
 
 #include <QMainWindow>
 #include <QSettings>
@@ -33,6 +34,7 @@ public:
     // For tests: the manager behind the session list.
     ConnectionWindowManager* getConnectionWindowManager() const { return connectionWindowManager.get(); }
     bool getAutoListen() const { return autoListen; }
+    const TranscriptOptions& getTranscriptOptions() const { return transcriptOptions; }
     // The listening state as the status bar shows it.
     QString getListeningStateText() const;
     // What the status bar says of connections whose reading is paused; empty when none is.
@@ -69,8 +71,10 @@ private:
     void showStopped(const ListenResult& failedStart = ListenResult());
     void reportError(const QString& message);
     void setupEmptyAreaHint();
+    void useTranscriptOptions(const TranscriptOptions& options);
 
     bool autoListen = false;
+    TranscriptOptions transcriptOptions;
     // Listening was started by the program at start-up, not by the user:
     // nothing that it reports may wait for an answer.
     bool startingUp = false;

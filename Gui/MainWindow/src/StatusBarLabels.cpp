@@ -30,12 +30,10 @@ void StatusBarLabels::showStopped(const ListenResult& failedStart)
     listeningState->setText(ListeningStateText::stopped(failedStart));
 }
 
-void StatusBarLabels::showPausedReading(int paused)
+void StatusBarLabels::showPausedReading(const QString& text)
 {
-    pausedReading->setText(QString("Reading paused for %1 %2: a transcript file cannot be written")
-                               .arg(paused)
-                               .arg(paused == 1 ? "connection" : "connections"));
-    pausedReading->setVisible(paused > 0);
+    pausedReading->setText(text);
+    pausedReading->setVisible(!text.isEmpty());
 }
 
 QString StatusBarLabels::listeningText() const

@@ -20,7 +20,9 @@ public:
     void showListening(const ListenResult& result, const BindAddress& address);
     void showAcceptingPaused(const ListenResult& result, quint64 freeDescriptors, quint64 resumeLevel);
     void showStopped(const ListenResult& failedStart = ListenResult());
-    void showPausedReading(int paused);
+    // What the session list's model says of connections whose reading is
+    // paused; empty hides it.
+    void showPausedReading(const QString& text);
 
     QString listeningText() const;
     // Empty while no connection's reading is paused.
