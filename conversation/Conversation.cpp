@@ -341,28 +341,7 @@ void Conversation::onSessionEvent(Session::Event event, const std::string& detai
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        switch (event) {
-        case Session::Event::ReadEndedByPeer:
-            current.clientEnded = true;
-            break;
-        case Session::Event::ReadFailed:
-            current.readEndReason = detail;
-            break;
-        case Session::Event::SendingClosed:
-            current.sendingClosed = true;
-            break;
-        case Session::Event::ResetByServer:
-            current.resetByServer = true;
-            break;
-        case Session::Event::ReleasedForNewClients:
-            break;
-        case Session::Event::TlsEstablished:
-            current.tlsEstablished = true;
-            break;
-        case Session::Event::TlsFailed:
-            current.tlsFailure = detail;
-            break;
-        }
+        current.apply(event, detail);
     }
     const SessionEventNotes::Note note = SessionEventNotes::about(event, detail);
     addEvent(note.kind, note.text);

@@ -5,6 +5,7 @@
 #include "RuleCounters.h"
 #include "RuleRunner.h"
 #include "ConversationSends.h"
+#include "ConversationState.h"
 #include "Transcript.h"
 
 #include <boost/asio/steady_timer.hpp>
@@ -43,23 +44,8 @@ public:
     // Cap: the transcript holds all it may keep.
     enum class Hold : unsigned { Storage = 1, Rules = 2, Files = 4, Cap = 8 };
 
-    // Why the transcript stopped reading, as the window tells it.
-    enum class Pause { None, StorageFailed, DiskReserve, Cap };
-
-    struct State
-    {
-        bool clientEnded = false;   // the client ended its sending
-        bool readEnded = false;     // nothing more will be read
-        std::string readEndReason;  // the error that ended reading, if it was one
-        bool sendingClosed = false; // this side ended its sending
-        bool resetByServer = false; // this side reset the connection (or asked to)
-        bool readingPaused = false; // for one of the reasons below
-        Pause pause = Pause::None;  // the cap, when that and storage hold it
-        std::string storageError;   // why the file or the reserve refused bytes
-        bool canSend = true;        // a reply can still reach the client
-        bool tlsEstablished = false; // the TLS handshake succeeded (see tlsDetails())
-        std::string tlsFailure;     // why the TLS handshake failed, if it did
-    };
+    using Pause = ConversationState::Pause;
+    using State = ConversationState;
 
     // While the transcript's file cannot be written, how often it is tried again.
     static constexpr std::chrono::milliseconds storageRetryInterval{1000};
